@@ -1,0 +1,34 @@
+#pragma once
+// The process's one readiness loop: level-triggered epoll, terminate/timer signals, optional timer.
+#include <time.h>
+
+class EventPoll {
+ public:
+  class Callback {
+   public:
+    enum EventType { Priority = 0, Readable = 1, HangUp = 2 };
+    virtual void event(EventType type) = 0;
+
+   protected:
+    ~Callback() = default;
+  };
+
+  // Results of wait().
+  enum WaitResult { Interrupted = 0, Timer = 1, Timeout = 2, Dispatched = 3, Terminate = 4 };
+
+  EventPoll();
+  ~EventPoll();
+  EventPoll(const EventPoll&) = delete;
+  EventPoll& operator=(const EventPoll&) = delete;
+
+  void add(int fd, Callback* callback, unsigned int events);
+  void remove(int fd);
+  void setTimer(int ms);
+  int wait(int timeoutMs, bool ignoreTerminate);
+  static bool shouldTerminate();
+  int close();
+
+ private:
+  int epollFd = -1;
+  timer_t timer = nullptr;
+};

@@ -1,0 +1,45 @@
+#pragma once
+// Client side of the message broker: readiness wait, connect, post and receive Notify records.
+#include <cstddef>
+
+#include "apps/common/event/eventpoll.h"
+#include "apps/common/event/notify.h"
+
+class ServerConnection : public EventPoll::Callback {
+ public:
+  class EventHandler {
+   public:
+    virtual void handleEvent(Notify const& notify) = 0;
+
+   protected:
+    ~EventHandler() = default;
+  };
+
+  explicit ServerConnection(EventPoll& poll);
+  virtual ~ServerConnection();
+  ServerConnection(const ServerConnection&) = delete;
+  ServerConnection& operator=(const ServerConnection&) = delete;
+
+  void event(EventType type) override;
+  void connect();
+  void close();
+  void postEvent(Notify const& notify);
+  void subscribe(Notify const& notify);
+  void subscribeAll();
+  // Reads whole records from fd into buffer (at most max); a partial record stays for the next call.
+  int readEvents(int fd, Notify* buffer, int max);
+
+  EventHandler* eventHandler = nullptr;
+
+ private:
+  EventPoll& poll;
+  int fd = -1;
+  unsigned char partial[sizeof(Notify)] = {};
+  size_t partialLength = 0;
+};
+
+extern ServerConnection* gServerConnection;
+
+// Posts through gServerConnection; every variable setter announces its change with it.
+void postEvent(Notify notify);
+const char* eventName(Notify notify);

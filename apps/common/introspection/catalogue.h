@@ -1,0 +1,66 @@
+#pragma once
+// Shapes of the generated catalogue (gen/code/introspection_gen): memories, rows, structure fields,
+// enumerations and event names. The tables themselves are generated; this header is their contract.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "apps/common/event/notify.h"
+
+enum BaseType : uint32_t {
+  BaseInt = 0,
+  BaseFloat = 1,
+  BaseBool = 2,
+  BaseString = 3,
+  BaseBuffer = 4,
+  BaseEnum = 5,
+  BaseStruct = 6,
+};
+
+// Renders the stored value at address (element index where the type has elements).
+using VariableGetter = std::string (*)(void* address, int index);
+// Converts text (for structures: the address of a whole value) and stores it; empty answer on success.
+using VariableSetter = std::string (*)(char* payload, unsigned int mem, unsigned int var, Notify event,
+                                       const char* text);
+
+struct StructInfo {
+  const char* name;
+  uint32_t offset;
+  uint32_t baseType;
+  std::string typeName;
+  std::vector<StructInfo>* nested;  // null in every generated row
+};
+
+struct VariableInfo {
+  Notify event;  // argument b is rewritten before each element write of a structure array
+  const char* name;
+  char** memory;  // the memory's pointer global, read at every access
+  uint32_t offset;
+  const char* typeName;
+  uint32_t baseType;
+  VariableGetter getter;
+  VariableSetter setter;
+  const char* min;
+  const char* max;
+  const char* arrayLength;
+  bool isArray;
+  std::vector<StructInfo>* fields;
+  uint32_t elementSize;
+};
+
+struct MemoryInfo {
+  const char* name;
+  VariableInfo* rows;
+  uint32_t count;
+  uint32_t payloadSize;
+};
+
+struct EnumInfo {
+  const char* name;
+  const char* const* names;
+  uint32_t count;
+};
+
+// Declared by the generated header with their sizes as constants:
+//   MemoryInfo MEMORY_ARRAY[MEMORY_ARRAY_SIZE]; const EnumInfo ENUM_ARRAY[ENUM_ARRAY_SIZE];
+//   const char* const EVENT_NAME[EVENT_NAME_SIZE];

@@ -1,0 +1,49 @@
+#pragma once
+// Scalar getters and setters of the catalogue rows, and the store-and-announce step they share.
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "apps/common/event/notify.h"
+#include "apps/common/event/serverconnection.h"
+
+std::string getIntIntrospection(void* address, int index);
+std::string getFloatIntrospection(void* address, int index);
+std::string getBoolIntrospection(void* address, int index);
+std::string getStringIntrospection(void* address, int index);
+std::string getBufferIntrospection(void* address, unsigned int count);
+
+std::string setIntIntrospection(char* payload, unsigned int mem, unsigned int var, Notify event, const char* text);
+std::string setFloatIntrospection(char* payload, unsigned int mem, unsigned int var, Notify event, const char* text);
+std::string setBoolIntrospection(char* payload, unsigned int mem, unsigned int var, Notify event, const char* text);
+std::string setStringIntrospection(char* payload, unsigned int mem, unsigned int var, Notify event,
+                                   const char* text);
+std::string setBufferIntrospection(char* payload, unsigned int count, unsigned int mem, unsigned int var,
+                                   Notify event, const char* text);
+
+// Buffer rows point at one of these per byte count.
+template <unsigned int N>
+std::string getBufferSizedIntrospection(void* address, int) {
+  return getBufferIntrospection(address, N);
+}
+template <unsigned int N>
+std::string setBufferSizedIntrospection(char* payload, unsigned int mem, unsigned int var, Notify event,
+                                        const char* text) {
+  return setBufferIntrospection(payload, N, mem, var, event, text);
+}
+
+// Stores value and posts event only when the bytes differ.
+template <typename T>
+void setVariable(T& target, Notify event, const T& value) {
+  if (std::memcmp(&target, &value, sizeof(T)) == 0) return;
+  target = value;
+  postEvent(event);
+}
+
+template <std::size_t N>
+void setVariable(std::array<char, N>& target, Notify event, const char* value) {
+  if (std::strcmp(target.data(), value) == 0) return;
+  std::strncpy(target.data(), value, N - 1);
+  target[N - 1] = '\0';
+  postEvent(event);
+}

@@ -1,0 +1,20 @@
+#pragma once
+// Enumeration lookup and rendering, and the bodies of the generated enumeration getters/setters.
+#include <string>
+
+#include "apps/common/event/notify.h"
+
+class IntrospectionEnum {
+ public:
+  static unsigned int getEnumCount();
+  static const char* getEnumName(unsigned int e);
+  static unsigned int getEnumEntryCount(unsigned int e);
+  static const char* getEnumEntryName(unsigned int e, unsigned int k);
+  static unsigned int getEnumIndex(const char* name);
+  static std::string printEnum(const std::string& value, const std::string& type);
+};
+
+// Shared by every generated get<E>Introspection / set<E>Introspection.
+std::string getEnumValue(const void* address, const char* const* names, unsigned int count, const char* enumName);
+std::string setEnumValue(char* payload, unsigned int mem, unsigned int var, Notify event, const char* text,
+                         const char* const* names, unsigned int count, const char* enumName);
