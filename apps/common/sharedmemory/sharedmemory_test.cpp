@@ -1,0 +1,118 @@
+#include "apps/common/sharedmemory/sharedmemory.h"
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+
+namespace {
+// Segment names are per test and per process so that parallel runs never meet in /dev/shm.
+std::string uniqueName(const char* what) { return std::string("SegTest") + what + std::to_string(::getpid()); }
+
+bool segmentExists(const std::string& name) {
+  int fd = ::shm_open(("/" + name).c_str(), O_RDONLY, 0);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+std::string errorOf(SharedMemory& memory) {
+  try {
+    memory.address();
+  } catch (const std::runtime_error& error) {
+    return error.what();
+  }
+  return "";
+}
+
+// A segment as a foreign process might leave it: raw length and size word chosen freely.
+void makeRawSegment(const std::string& name, off_t length, uint32_t sizeWord) {
+  int fd = ::shm_open(("/" + name).c_str(), O_RDWR | O_CREAT | O_TRUNC, 0666);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, length), 0);
+  if (length >= 4) {
+    ASSERT_EQ(::pwrite(fd, &sizeWord, sizeof sizeWord, 0), 4);
+  }
+  ::close(fd);
+}
+}  // namespace
+
+TEST(SharedMemory, CreatorAndOpenerShareOnePayloadBehindTheSizeWord) {
+  const std::string name = uniqueName("Share");
+  {
+    SharedMemory owner(name.c_str(), 15);
+    EXPECT_EQ(owner.getName(), "/" + name);
+    owner.create();
+    char* ownerPayload = owner.address();
+    EXPECT_EQ(owner.address(), ownerPayload) << "a second call must not map again";
+    std::memcpy(ownerPayload, "fifteen bytes!", 15);
+
+    SharedMemory user(name.c_str(), 15);
+    user.open();
+    char* userPayload = user.address();
+    uint32_t sizeWord = 0;
+    std::memcpy(&sizeWord, userPayload - 4, 4);
+    EXPECT_EQ(sizeWord, 15u);
+    EXPECT_EQ(std::memcmp(userPayload, "fifteen bytes!", 15), 0);
+    userPayload[0] = 'F';
+    EXPECT_EQ(ownerPayload[0], 'F');
+
+    user.close();
+    EXPECT_TRUE(segmentExists(name)) << "an object that only opened must leave the segment";
+    EXPECT_THAT(errorOf(user), EndsWith("Call open or create before asking for the address"));
+  }
+  EXPECT_FALSE(segmentExists(name)) << "the creator removes its segment on destruction";
+}
+
+TEST(SharedMemory, RefusesSegmentsOfTheWrongSize) {
+  const std::string name = uniqueName("Size");
+  SharedMemory wrong(name.c_str(), 431);
+  wrong.create();
+  ASSERT_NE(wrong.address(), nullptr);
+
+  SharedMemory larger(name.c_str(), 432);
+  larger.open();
+  const std::string expected = "Memory size missmatch for /" + name + ", requested 432, is 431.";
+  EXPECT_THAT(errorOf(larger), EndsWith(expected));
+  EXPECT_THAT(errorOf(larger), EndsWith(expected)) << "no payload may be kept after a refusal";
+
+  SharedMemory smaller(name.c_str(), 430);
+  smaller.open();
+  EXPECT_THAT(errorOf(smaller), HasSubstr("requested 430, is 431."));
+}
+
+TEST(SharedMemory, RefusesSegmentsShorterThanTheirSizeWordInsteadOfCrashing) {
+  const std::string name = uniqueName("Short");
+  const uint32_t payloadBytes = 200000;  // far past the first page, where a read would raise SIGBUS
+  makeRawSegment(name, 16, payloadBytes);
+  SharedMemory shortOne(name.c_str(), payloadBytes);
+  shortOne.open();
+  EXPECT_THAT(errorOf(shortOne), HasSubstr("holds 16 bytes"));
+
+  makeRawSegment(name, 0, 0);
+  SharedMemory empty(name.c_str(), 4);
+  empty.open();
+  EXPECT_THAT(errorOf(empty), HasSubstr("requested 4, is 0."));
+  ::shm_unlink(("/" + name).c_str());
+}
+
+TEST(SharedMemory, ReportsMissingSegmentsAndUseBeforeOpen) {
+  const std::string name = uniqueName("Missing");
+  SharedMemory missing(name.c_str(), 8);
+  EXPECT_THAT(errorOf(missing), EndsWith("Call open or create before asking for the address"));
+  try {
+    missing.open();
+    FAIL() << "opening a segment that does not exist must fail";
+  } catch (const std::runtime_error& error) {
+    EXPECT_THAT(error.what(), EndsWith("/" + name + ": " + std::strerror(ENOENT)));
+  }
+  EXPECT_FALSE(segmentExists(name)) << "open must never create";
+}
