@@ -27,6 +27,10 @@ class Json {
   static char isObjectStart(char c);
 
  private:
+  State step(char c);
+  void completeValue();
+  void clearPair();
+
   std::string name;
   char nameQuote = 0;
   std::string value;
