@@ -16,6 +16,9 @@ class EventPoll {
   // Results of wait().
   enum WaitResult { Interrupted = 0, Timer = 1, Timeout = 2, Dispatched = 3, Terminate = 4 };
 
+  // Events fetched and dispatched by one wait().
+  static constexpr int kMaxEvents = 8;
+
   EventPoll();
   ~EventPoll();
   EventPoll(const EventPoll&) = delete;
@@ -31,4 +34,6 @@ class EventPoll {
  private:
   int epollFd = -1;
   timer_t timer = nullptr;
+  // The kernel numbers a process's first timer 0, so a null timer_t is a valid timer.
+  bool hasTimer = false;
 };
