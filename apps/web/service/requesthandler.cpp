@@ -1,0 +1,86 @@
+#include "apps/web/service/requesthandler.h"
+
+#include <any>
+#include <exception>
+
+#include "apps/common/introspection/introspection.h"
+#include "apps/common/log/log.h"
+#include "apps/web/service/request.h"
+
+namespace {
+
+// An absent parameter reads as the empty text; the request's map is left as it came.
+std::string param(const Request& request, const char* name) {
+  auto found = request.params.find(name);
+  return found == request.params.end() ? std::string() : found->second;
+}
+
+}  // namespace
+
+RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi) : fcgi(fcgi) {
+  (void)poll;
+  lastTick = std::chrono::steady_clock::now();
+  Introspection::setEscapeCharacters(kEscapePattern);
+}
+
+RequestHandler::~RequestHandler() = default;
+
+bool RequestHandler::waitsFor(const Request& request, int kind) {
+  const int* mark = std::any_cast<int>(&request.userData);
+  return mark != nullptr && *mark == kind;
+}
+
+void RequestHandler::handleRequest(Request* request) {
+  // A keep-alive connection reuses its Request: a mark left from its previous request must not
+  // make the periodic passes answer this one.
+  request->userData.reset();
+  const std::string script = param(*request, "SCRIPT_NAME");
+  LOG(DebugMost, "REQUEST handle(%i, %i, %s)", request->id, request->fcgiRequestId(), script.c_str());
+  if (script == "/api/v1/all.cgi") {
+    serveAll(request);
+  } else if (script == "/api/v1/update.cgi") {
+    request->userData = kWaitsForUpdate;
+  } else if (script == "/api/v1/set.cgi") {
+    serveSet(request);
+  } else {
+    serveUnknown(request, script);
+  }
+}
+
+void RequestHandler::serveAll(Request* request) {
+  LOG(LogLight, "Request %s from %s to %s by %s", param(*request, "SCRIPT_FILENAME").c_str(),
+      param(*request, "REMOTE_ADDR").c_str(), param(*request, "SERVER_ADDR").c_str(),
+      param(*request, "HTTP_USER_AGENT").c_str());
+  std::ostream& out = request->output();
+  out << "{\r\n\"id\": " << request->fcgiRequestId() << ",\r\n\"variables\": {";
+  createJsonTree(out);
+  request->output() << "}}\r\n";
+  request->end();
+}
+
+void RequestHandler::serveSet(Request* request) {
+  std::stringstream errors;
+  const bool ok = setVars(request->postData, errors);
+  std::ostream& out = request->output();
+  out << "{\"result\": " << (ok ? 1 : 0);
+  if (!ok) out << ", \"error\": \"" << encodeString(errors.str()) << "\"";
+  out << " }";
+  request->end();
+}
+
+void RequestHandler::serveUnknown(Request* request, const std::string& script) {
+  LOG(Warn, "Unknown script: '%s'", script.c_str());
+  const std::string text = "Unknown script: '" + script + "'";
+  request->output() << "{\"result\": 0, \"error\": \"" << encodeString(text) << "\" }";
+  request->end();
+}
+
+void RequestHandler::periodic() { periodic(std::chrono::steady_clock::now()); }
+
+void RequestHandler::periodic(std::chrono::steady_clock::time_point now) {
+  if (now - lastTick <= std::chrono::nanoseconds(99'999'999)) return;
+  lastTick = now;
+  fcgi.cleanup();
+  sendUpdate();
+  fcgi.cleanup();
+}

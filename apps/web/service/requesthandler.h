@@ -1,0 +1,65 @@
+#pragma once
+// Answers every FastCGI request of the service and receives every broker event: routing,
+// the variable documents, writes, long-poll updates.
+#include <chrono>
+#include <nlohmann/json_fwd.hpp>
+#include <ostream>
+#include <sstream>
+#include <string>
+
+#include "apps/common/event/eventpoll.h"
+#include "apps/common/event/serverconnection.h"
+#include "apps/web/service/changedevents.h"
+#include "apps/web/service/fcgi.h"
+
+class Request;
+
+class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::EventHandler {
+ public:
+  // userData marks of requests that are answered later by a periodic pass.
+  static constexpr int kWaitsForUpdate = 0;
+  static constexpr int kWaitsForLog = 1;
+  // The regular-expression class of backslash and double quote. Its shorter spelling with a
+  // single backslash before the quote is read as a class of the quote alone.
+  static constexpr const char* kEscapePattern = "[\\\\\"]";
+
+  RequestHandler(EventPoll& poll, Fcgi& fcgi);
+  ~RequestHandler();
+  RequestHandler(const RequestHandler&) = delete;
+  RequestHandler& operator=(const RequestHandler&) = delete;
+
+  void handleRequest(Request* request) override;
+  void handleEvent(Notify const& event) override;
+  void periodic();
+  // The pass as of the given clock reading; periodic() passes the steady clock's now.
+  void periodic(std::chrono::steady_clock::time_point now);
+
+  // Variable documents.
+  static void createJsonTree(std::ostream& out);
+  static void printVariable(unsigned int mem, unsigned int var, std::ostream& out);
+  static void printValue(unsigned int mem, unsigned int var, std::ostream& out, int index);
+  static std::string encodeString(const std::string& text);
+  static void appendJsonKey(const nlohmann::json& body, const std::string& key, std::string& text);
+
+  // Writes.
+  static bool setVars(const std::string& body, std::stringstream& errors);
+
+  // Long-poll.
+  void sendUpdate();
+  void appendLogOutput(Request* request);
+  void sendLogging();
+
+  // Row index of a variable by exact name within a memory; false when the memory has none.
+  static bool findVariable(unsigned int mem, const std::string& name, unsigned int& var);
+  static bool waitsFor(const Request& request, int kind);
+
+ private:
+  void serveAll(Request* request);
+  void serveSet(Request* request);
+  void serveUnknown(Request* request, const std::string& script);
+  bool variableLoggingOn() const;
+
+  Fcgi& fcgi;
+  std::chrono::steady_clock::time_point lastTick;
+  ChangedEvents changedEvents;
+};
