@@ -1,0 +1,203 @@
+#include "apps/libs/lhwinfo/hwinfo.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+namespace {
+
+// Written independently of the library: the block's checksum as the unit's other programs compute it.
+uint32_t crc32Mpeg2(const std::string& bytes) {
+  uint32_t crc = 0xFFFFFFFF;
+  for (unsigned char byte : bytes) {
+    for (int bit = 7; bit >= 0; --bit) {
+      bool feedback = ((crc >> 31) ^ ((byte >> bit) & 1u)) != 0;
+      crc <<= 1;
+      if (feedback) crc ^= 0x04C11DB7;
+    }
+  }
+  return crc;
+}
+
+std::string word(uint32_t value) { return std::string(reinterpret_cast<const char*>(&value), 4); }
+
+class HwInfoTest : public ::testing::Test {
+ protected:
+  static constexpr long kBlock = 0x100000;
+  static constexpr long kRegister = 0x020CC068;
+
+  void SetUp() override {
+    mem = scratch("mem", 0x020CD000);
+    mmc = scratch("mmc", 0x110000);
+  }
+  void TearDown() override {
+    unlink(mem.c_str());
+    unlink(mmc.c_str());
+  }
+  static std::string scratch(const char* what, off_t size) {
+    std::string name = std::string("/tmp/hwinfo_test_") + what + "_XXXXXX";
+    int fd = mkstemp(name.data());
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(ftruncate(fd, size), 0);
+    close(fd);
+    return name;
+  }
+  static void put(const std::string& path, long at, const std::string& bytes) {
+    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(at);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  static std::string get(const std::string& path, long at, size_t count) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(at);
+    std::string bytes(count, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(count));
+    return bytes;
+  }
+  static std::string field(const std::string& text, size_t size) {
+    std::string bytes = text;
+    bytes.resize(size, '\0');
+    return bytes;
+  }
+
+  // A factory block of the current layout with a correct checksum.
+  void writeValidBlock(const std::string& serial, const std::string& board, uint32_t knobMin) {
+    std::string body = field(serial, 30) + field(board, 30) + field("2.1", 30) + field("", 30) + word(knobMin) +
+                       std::string(32, '\0') + field("", 180);
+    ASSERT_EQ(body.size(), 348u - 12);
+    put(mmc, kBlock, word(5) + word(348) + word(crc32Mpeg2(body)) + body);
+  }
+  std::string readText(HwInfo& info, const char* name) {
+    std::string text = "unread";
+    EXPECT_TRUE(info.read(name, text)) << name;
+    return text;
+  }
+  uint32_t blockWord(long at) {
+    uint32_t value;
+    std::memcpy(&value, get(mmc, kBlock + at, 4).data(), 4);
+    return value;
+  }
+  bool checksumMatches() { return blockWord(8) == crc32Mpeg2(get(mmc, kBlock + 12, blockWord(4) - 12)); }
+
+  std::string mem;
+  std::string mmc;
+};
+
+TEST_F(HwInfoTest, ValidBlockIsKeptAsItIs) {
+  writeValidBlock("SN4711", "mainboard", 17);
+  std::string before = get(mmc, kBlock, 348);
+  HwInfo info(mem.c_str(), mmc.c_str());
+  info.initialize();
+  EXPECT_EQ(get(mmc, kBlock, 348), before);
+  EXPECT_EQ(readText(info, "serial"), "SN4711");
+  EXPECT_EQ(readText(info, "board"), "mainboard");
+  EXPECT_EQ(readText(info, "revision"), "2.1");
+  unsigned int knob = 0;
+  EXPECT_TRUE(info.read("knob_position_min", knob));
+  EXPECT_EQ(knob, 17u);
+}
+
+TEST_F(HwInfoTest, NeverWrittenBlockIsZeroFilledAndSealedWithoutDefaults) {
+  HwInfo info(mem.c_str(), mmc.c_str());
+  info.initialize();
+  EXPECT_EQ(blockWord(0), 5u);
+  EXPECT_EQ(blockWord(4), 348u);
+  EXPECT_TRUE(checksumMatches());
+  EXPECT_EQ(readText(info, "serial"), "");
+  EXPECT_EQ(readText(info, "board"), "");
+}
+
+TEST_F(HwInfoTest, CorruptOrOversizedBlockGetsFactoryDefaults) {
+  for (uint32_t badLength : {348u, 0x10001u, 0xFFFFFFFFu}) {
+    writeValidBlock("SN4711", "mainboard", 17);
+    if (badLength == 348u)
+      put(mmc, kBlock + 13, "X");  // one altered byte of the serial
+    else
+      put(mmc, kBlock + 4, word(badLength));
+    HwInfo info(mem.c_str(), mmc.c_str());
+    info.initialize();
+    EXPECT_EQ(readText(info, "serial"), "0000") << badLength;
+    EXPECT_EQ(readText(info, "board"), "prototype");
+    EXPECT_EQ(readText(info, "revision"), "1.0");
+    EXPECT_EQ(readText(info, "k"), "");
+    EXPECT_EQ(readText(info, "knob_position_min"), "0");
+    EXPECT_EQ(readText(info, "cal_bemf"), "0");
+    EXPECT_EQ(blockWord(0), 5u);
+    EXPECT_EQ(blockWord(4), 348u);
+    EXPECT_TRUE(checksumMatches());
+  }
+}
+
+TEST_F(HwInfoTest, ShorterOlderLayoutKeepsItsValuesAndGainsZeroedFields) {
+  std::string body = field("OLD1", 30) + field("oldboard", 30) + field("0.9", 30) + field("", 30) + word(3) +
+                     std::string(348 - 136, '\x55');
+  put(mmc, kBlock, word(4) + word(136) + word(crc32Mpeg2(body.substr(0, 124))) + body);
+  HwInfo info(mem.c_str(), mmc.c_str());
+  info.initialize();
+  EXPECT_EQ(readText(info, "serial"), "OLD1");
+  EXPECT_EQ(readText(info, "knob_position_min"), "3");
+  EXPECT_EQ(readText(info, "knob_position_max"), "0");
+  EXPECT_EQ(readText(info, "knob_linearization"), "");
+  EXPECT_EQ(get(mmc, kBlock + 136, 348 - 136), std::string(348 - 136, '\0'));
+  EXPECT_EQ(blockWord(0), 5u);
+  EXPECT_EQ(blockWord(4), 348u);
+  EXPECT_TRUE(checksumMatches());
+}
+
+TEST_F(HwInfoTest, WritesKeepTheChecksumAndRespectPrivateFields) {
+  writeValidBlock("SN4711", "mainboard", 0);
+  {
+    HwInfo info(mem.c_str(), mmc.c_str());
+    info.initialize();
+    EXPECT_TRUE(info.write(std::string("serial=NEW-42")));
+    EXPECT_FALSE(info.write(std::string("serial")));
+    EXPECT_FALSE(info.write(std::string("nosuchfield=1")));
+    EXPECT_EQ(info.write("board", "rev-b"), 1);
+    EXPECT_EQ(info.write("nosuchfield", "x"), 0);
+    EXPECT_TRUE(info.write("cal_comp", 99u));
+    EXPECT_FALSE(info.write("nosuchfield", 1u));
+    EXPECT_THROW(info.write(std::string("version=3")), std::runtime_error);
+    EXPECT_THROW(info.write("checksum", 1u), std::runtime_error);
+    EXPECT_THROW(info.write("serial", std::string(29, '9').c_str()), std::runtime_error);
+    EXPECT_EQ(info.write("revision", std::string(28, '9').c_str()), 1);
+    EXPECT_TRUE(checksumMatches());
+  }
+  HwInfo again(mem.c_str(), mmc.c_str());
+  again.initialize();
+  EXPECT_EQ(readText(again, "serial"), "NEW-42");
+  EXPECT_EQ(readText(again, "board"), "rev-b");
+  EXPECT_EQ(readText(again, "cal_comp"), "99");
+  EXPECT_EQ(readText(again, "revision"), std::string(28, '9'));
+}
+
+TEST_F(HwInfoTest, BootFlagsAreBitsOfTheRegisterWord) {
+  put(mem, kRegister, word(0x8000002Bu));
+  HwInfo info(mem.c_str(), mmc.c_str());
+  info.initialize();
+  EXPECT_EQ(readText(info, "update_requested"), "1");
+  EXPECT_EQ(readText(info, "unused"), "1");
+  EXPECT_EQ(readText(info, "boot_failed"), "0");
+  EXPECT_EQ(readText(info, "boot_failed_counter"), "11");
+
+  EXPECT_TRUE(info.write("boot_failed", 1u));
+  EXPECT_TRUE(info.write(std::string("boot_failed_counter=2")));
+  EXPECT_TRUE(info.write("update_requested", 0u));
+  uint32_t value;
+  std::memcpy(&value, get(mem, kRegister, 4).data(), 4);
+  EXPECT_EQ(value, 0x00000032u);
+  unsigned int counter = 0;
+  EXPECT_TRUE(info.read("boot_failed_counter", counter));
+  EXPECT_EQ(counter, 2u);
+  // Text writes reach the block only.
+  EXPECT_EQ(info.write("boot_failed", "0"), 0);
+}
+
+TEST_F(HwInfoTest, MissingDeviceFailsConstruction) {
+  EXPECT_THROW(HwInfo("/nonexistent/mem", mmc.c_str()), std::runtime_error);
+  EXPECT_THROW(HwInfo(mem.c_str(), "/nonexistent/mmc"), std::runtime_error);
+}
+
+}  // namespace
