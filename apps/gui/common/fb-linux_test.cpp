@@ -1,0 +1,157 @@
+#include "apps/gui/common/fb-linux.h"
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "apps/gui/common/fb-image.h"
+
+using testing::HasSubstr;
+
+namespace {
+
+// A frame-buffer image in a temporary file; page p is filled with the byte value p + 1.
+class ImageFile {
+ public:
+  ImageFile(uint32_t xres, uint32_t yres, uint32_t pages, uint32_t shownPage, uint32_t memoryPages) {
+    char name[] = "/tmp/fb-linux-test-XXXXXX";
+    fd = ::mkstemp(name);
+    path = name;
+    header.xres = header.xresVirtual = xres;
+    header.yres = yres;
+    header.yresVirtual = yres * pages;
+    header.yoffset = yres * shownPage;
+    header.bitsPerPixel = 32;
+    header.lineLength = xres * 4;
+    header.smemLen = xres * yres * 4 * pages;
+    EXPECT_EQ(fbimage::writeHeader(fd, header), 0);
+    for (uint32_t page = 0; page < memoryPages; ++page) {
+      std::vector<unsigned char> pixels(xres * yres * 4, static_cast<unsigned char>(page + 1));
+      EXPECT_EQ(::pwrite(fd, pixels.data(), pixels.size(), fbimage::kPixelOffset + page * pixels.size()),
+                static_cast<ssize_t>(pixels.size()));
+    }
+  }
+  ~ImageFile() {
+    ::close(fd);
+    ::unlink(path.c_str());
+  }
+  void rewrite() { ASSERT_EQ(fbimage::writeHeader(fd, header), 0); }
+  fbimage::Header read() const {
+    fbimage::Header current;
+    EXPECT_EQ(fbimage::readHeader(fd, current), 0);
+    return current;
+  }
+
+  std::string path;
+  fbimage::Header header;
+  int fd;
+};
+
+std::string failureOf(FbLinux& fb) {
+  try {
+    fb.init();
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return "";
+}
+
+}  // namespace
+
+TEST(FbLinux, ReadOnlyFollowsThePageOnDisplayAtEveryCall) {
+  ImageFile image(16, 8, 2, 1, 2);
+  FbLinux fb(image.path);
+  fb.init();
+  EXPECT_EQ(fb.pageCount(), 2);
+  EXPECT_EQ(fb.pageSize(), 16u * 8 * 4);
+
+  unsigned char* second = fb.currentAddress();
+  EXPECT_EQ(second[0], 2);
+  EXPECT_EQ(second[fb.pageSize() - 1], 2);
+
+  image.header.yoffset = 0;
+  image.rewrite();
+  unsigned char* first = fb.currentAddress();
+  EXPECT_EQ(first[0], 1);
+  EXPECT_EQ(second - first, static_cast<ptrdiff_t>(fb.pageSize()));
+
+  EXPECT_THAT([&] { fb.clear(); },
+              testing::ThrowsMessage<std::runtime_error>(HasSubstr("Not allowed in read only mode")));
+  EXPECT_THAT([&] { fb.show(); },
+              testing::ThrowsMessage<std::runtime_error>(HasSubstr("Not allowed in read only mode")));
+}
+
+TEST(FbLinux, ZeroLinesGiveNoPagesAndTheFirstAddress) {
+  ImageFile image(16, 0, 1, 0, 0);
+  image.header.smemLen = 4096;
+  image.rewrite();
+  ASSERT_EQ(::ftruncate(image.fd, fbimage::kPixelOffset + 4096), 0);
+  FbLinux fb(image.path);
+  fb.init();
+  EXPECT_EQ(fb.pageCount(), 0);
+  EXPECT_NE(fb.currentAddress(), nullptr);
+}
+
+TEST(FbLinux, WritableFormClearsAndFlipsPages) {
+  ImageFile image(4, 2, 2, 1, 2);
+  FbLinux fb(image.path, 2);
+  fb.init();
+  EXPECT_EQ(image.read().yoffset, 0u);
+  EXPECT_EQ(fb.backbufferAddress()[0], 0) << "page 0 is cleared at start";
+  EXPECT_EQ(fb.frontbufferAddress()[0], 2) << "page 1 is untouched";
+
+  fb.backbufferAddress()[0] = 0x7f;
+  fb.show();
+  EXPECT_EQ(image.read().yoffset, 0u);
+  EXPECT_EQ(fb.currentAddress()[0], 0x7f);
+  EXPECT_EQ(fb.frontbufferAddress()[0], 0x7f);
+
+  fb.clear();
+  fb.show();
+  EXPECT_EQ(image.read().yoffset, 2u);
+  EXPECT_EQ(fb.currentAddress()[0], 0);
+  EXPECT_EQ(fb.backbufferAddress()[0], 0x7f) << "back to page 0 after the last page";
+
+  unsigned char stored = 0;
+  ASSERT_EQ(::pread(image.fd, &stored, 1, fbimage::kPixelOffset), 1);
+  EXPECT_EQ(stored, 0x7f) << "drawing reaches the file";
+}
+
+TEST(FbLinux, BrokenDevicesFailAtInitWithTheirStep) {
+  FbLinux missing("/nonexistent/fb0");
+  EXPECT_THAT(failureOf(missing), HasSubstr("frambuffer open"));
+
+  ImageFile notAnImage(4, 2, 1, 0, 1);
+  ASSERT_EQ(::pwrite(notAnImage.fd, "XBIM", 4, 0), 4);
+  FbLinux wrongMagic(notAnImage.path);
+  EXPECT_THAT(failureOf(wrongMagic), HasSubstr("screen info"));
+
+  ImageFile shortFile(4, 2, 2, 0, 1);
+  FbLinux truncated(shortFile.path);
+  EXPECT_THAT(failureOf(truncated), HasSubstr("map framebuffer"));
+
+  ImageFile twoPages(4, 2, 2, 0, 2);
+  FbLinux tooManyPages(twoPages.path, 3);
+  EXPECT_THAT(failureOf(tooManyPages), HasSubstr("screen info"));
+}
+
+TEST(FbLinux, PageOutsideTheMemoryIsRefusedNotRead) {
+  ImageFile image(4, 2, 2, 0, 2);
+  FbLinux fb(image.path);
+  fb.init();
+  image.header.yoffset = 4;  // a third page that the memory does not hold
+  image.rewrite();
+  EXPECT_THAT([&] { fb.currentAddress(); },
+              testing::ThrowsMessage<std::runtime_error>(HasSubstr("outside the frame-buffer memory")));
+  image.header.xres = 1 << 20;  // a page larger than the memory
+  image.header.yoffset = 0;
+  image.rewrite();
+  EXPECT_THAT([&] { fb.currentAddress(); },
+              testing::ThrowsMessage<std::runtime_error>(HasSubstr("outside the frame-buffer memory")));
+}
