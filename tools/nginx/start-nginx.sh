@@ -1,0 +1,26 @@
+#!/bin/bash
+# Starts the HTTP front of the web service in the background and waits until it answers.
+#
+#   start-nginx.sh FOLDER [PORT]
+#
+# FOLDER (created when missing) takes the pid file, the logs and nginx's temporary files. PORT is the
+# HTTP port (default 8080). Stop it with: kill "$(cat FOLDER/nginx.pid)"
+set -euo pipefail
+
+here=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")" && pwd)
+folder=$1
+port=${2:-8080}
+mkdir -p "$folder/html"
+folder=$(cd "$folder" && pwd)
+
+# The port is the one setting that differs between runs; the rest is the unit's configuration.
+sed "s/listen 8080;/listen $port;/" "$here/webservice.conf" >"$folder/webservice.conf"
+cp "$here/webservice_params" "$folder/webservice_params"
+nginx -e stderr -p "$folder" -c "$folder/webservice.conf"
+
+for _ in $(seq 100); do
+  if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then exit 0; fi
+  sleep 0.05
+done
+echo "start-nginx.sh: nothing listens on port $port after 5 s; see $folder/error.log" >&2
+exit 1
