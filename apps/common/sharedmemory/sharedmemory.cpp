@@ -84,7 +84,7 @@ void SharedMemory::close() {
     ::close(descriptor);
     descriptor = -1;
   }
-  if (created) {
+  if (created && removeOnClose) {
     created = false;
     if (::shm_unlink(name.c_str()) != 0) LOG(Error, "%s: %s", name.c_str(), std::strerror(errno));
   }

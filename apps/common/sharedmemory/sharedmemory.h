@@ -14,6 +14,8 @@ class SharedMemory {
   void open();
   char* address();
   void close();
+  // For tools that create segments for other processes: close() then leaves the segment in place.
+  void disown() { removeOnClose = false; }
 
   const std::string& getName() const { return name; }
   unsigned int getSize() const { return size; }
@@ -25,4 +27,5 @@ class SharedMemory {
   char* base = nullptr;
   char* payload = nullptr;
   bool created = false;
+  bool removeOnClose = true;
 };

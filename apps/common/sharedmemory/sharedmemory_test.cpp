@@ -70,6 +70,15 @@ TEST(SharedMemory, CreatorAndOpenerShareOnePayloadBehindTheSizeWord) {
     EXPECT_THAT(errorOf(user), EndsWith("Call open or create before asking for the address"));
   }
   EXPECT_FALSE(segmentExists(name)) << "the creator removes its segment on destruction";
+
+  {
+    SharedMemory tool(name.c_str(), 15);
+    tool.create();
+    tool.disown();
+    EXPECT_NE(tool.address(), nullptr);
+  }
+  EXPECT_TRUE(segmentExists(name)) << "a disowned segment outlives its creator";
+  ::shm_unlink(("/" + name).c_str());
 }
 
 TEST(SharedMemory, RefusesSegmentsOfTheWrongSize) {
