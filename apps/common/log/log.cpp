@@ -45,7 +45,9 @@ const char* levelTag(gen::LogLevel level) {
 
 // Formats location and message into the shared buffer and writes the line with one gathering write,
 // so the kernel keeps it as one record.
+// A line must not change errno: callers log before they report the failed call that set it.
 void writeLine(gen::LogLevel level, const char* file, int line, const char* format, std::va_list args) {
+  int callerErrno = errno;
   if (logFd < 0) openLog();
   int used = std::snprintf(message, kMessageSize, "%20s:%4i ", baseName(file), line);
   if (used < 0) used = 0;
@@ -56,6 +58,7 @@ void writeLine(gen::LogLevel level, const char* file, int line, const char* form
                     {message, std::strlen(message)},
                     {&newline, 1}};
   if (::writev(logFd, parts, 4) < 0) std::fprintf(stderr, "FATAL: Logging: Write failed: %s\n", std::strerror(errno));
+  errno = callerErrno;
 }
 
 void writeLine(gen::LogLevel level, const char* file, int line, const char* format, ...)
