@@ -1,0 +1,65 @@
+#include "apps/web/service/logconverter.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string convertWhole(const std::string& input) {
+  LogConverter converter;
+  std::string html;
+  converter.convert(input.data(), input.size(), html);
+  return html;
+}
+
+std::string convertInPieces(const std::string& input, size_t pieceLength) {
+  LogConverter converter;
+  std::string html;
+  for (size_t at = 0; at < input.size(); at += pieceLength)
+    converter.convert(input.data() + at, std::min(pieceLength, input.size() - at), html);
+  return html;
+}
+
+}  // namespace
+
+TEST(LogConverter, SequencesBecomeSpans) {
+  EXPECT_EQ(convertWhole("\x1b[32mabc\x1b[0m"), "<span style='color: #00AA00'>abc</span>");
+  EXPECT_EQ(convertWhole("\x1b[1m"), "<span style=''>");
+  EXPECT_EQ(convertWhole("\x1b[101m"), "<span style='background-color: #FF5555'>");
+  EXPECT_EQ(convertWhole("\x1b[44m\x1b[97m"), "<span style='background-color: #0000AA'><span style='color: #FFFFFF'>");
+  EXPECT_EQ(convertWhole("a\x1b[mb"), "a</span>b") << "no digits reads as code 0";
+  EXPECT_EQ(convertWhole("\x1b[1;31mred"), "31mred") << "only the first number counts; its end closes the sequence";
+  EXPECT_EQ(convertWhole("\x1b[2Kx"), "x") << "a sequence that is not SGR vanishes";
+  EXPECT_EQ(convertWhole("<b> & 'q'\n"), "<b> & 'q'\n") << "log text is copied byte for byte";
+  EXPECT_EQ(convertWhole("\x1b[38m\x1b[108m\x1b[99999999999999999999m"),
+            "<span style=''><span style=''><span style=''>");
+}
+
+TEST(LogConverter, ColourTable) {
+  const char* dark[] = {"000000", "AA0000", "00AA00", "AAAA00", "0000AA", "AA00AA", "00AAAA", "AAAAAA"};
+  const char* bright[] = {"555555", "FF5555", "55FF55", "FFFF55", "5555FF", "FF55FF", "55FFFF", "FFFFFF"};
+  for (int code = 0; code < 8; ++code) {
+    EXPECT_EQ(LogConverter::getColor(code, "AA", "00"), dark[code]);
+    EXPECT_EQ(LogConverter::getColor(code, "FF", "55"), bright[code]);
+    EXPECT_EQ(convertWhole("\x1b[" + std::to_string(30 + code) + "m"),
+              std::string("<span style='color: #") + dark[code] + "'>");
+    EXPECT_EQ(convertWhole("\x1b[" + std::to_string(100 + code) + "m"),
+              std::string("<span style='background-color: #") + bright[code] + "'>");
+  }
+}
+
+TEST(LogConverter, PiecesConvertAsTheWhole) {
+  const std::string input =
+      "plain \x1b[31mred\x1b[0m\n\x1b[1;33mwarn\x1b[0m\x1b[m\x1b[104mx\x1b[2J\x1b[97mend\x1b[0m tail\x1b";
+  const std::string whole = convertWhole(input);
+  for (size_t cut = 0; cut <= input.size(); ++cut) {
+    LogConverter converter;
+    std::string html;
+    converter.convert(input.data(), cut, html);
+    converter.convert(input.data() + cut, input.size() - cut, html);
+    EXPECT_EQ(html, whole) << "cut after byte " << cut;
+  }
+  EXPECT_EQ(convertInPieces(input, 1), whole);
+  EXPECT_EQ(convertInPieces(input, 256), whole);
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The kernel log as HTML: runs "dmesg --color=always -w" as a child, reads its output through a pipe
+// registered with the event poll and keeps everything it wrote, converted, in one growing text.
+#include <sys/types.h>
+
+#include <string>
+
+#include "apps/common/event/eventpoll.h"
+#include "apps/web/service/logconverter.h"
+
+class Logging : public EventPoll::Callback {
+ public:
+  static constexpr const char* kCommand = "dmesg --color=always -w";
+  static constexpr size_t kChunkSize = 256;
+
+  explicit Logging(EventPoll& poll, std::string command = kCommand);
+  ~Logging();
+  Logging(const Logging&) = delete;
+  Logging& operator=(const Logging&) = delete;
+
+  // Starts the child; throws when it cannot, and the text then stays empty.
+  void init();
+  // Runs command through "/bin/sh" with its standard output on a new pipe; answers the read end.
+  static int popen(const char* command, int& pid);
+
+  void event(EventType type) override;
+  void parseData();
+
+  // The converted log since start; it only ever grows.
+  const std::string& getHtml() const { return html; }
+
+ private:
+  void stopChild();
+
+  EventPoll& poll;
+  std::string html;
+  int fd = -1;
+  pid_t pid = 0;
+  LogConverter converter;
+  std::string command;
+  bool registered = false;
+};

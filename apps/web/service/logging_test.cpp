@@ -1,0 +1,100 @@
+#include "apps/web/service/logging.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+#include "apps/web/service/logconverter.h"
+
+namespace {
+
+// Runs the poll until done() holds or five seconds have passed.
+bool pollUntil(EventPoll& poll, const std::function<bool()>& done) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    poll.wait(20, true);
+  }
+  return true;
+}
+
+// Members of a process group that still run; ended ones may linger as zombies until their new parent reaps them.
+int liveMembers(pid_t group) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    // pid (comm) state ppid pgrp ...
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    char state = 0;
+    pid_t parent = 0;
+    pid_t processGroup = 0;
+    fields >> state >> parent >> processGroup;
+    if (processGroup == group && state != 'Z') ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+TEST(Logging, GathersTheChildOutputUntilItEndsThenLetsGo) {
+  // Long enough for many full chunks, with sequences cut by chunk ends at every offset.
+  std::string input;
+  for (int i = 0; i < 400; ++i) input += "\x1b[3" + std::to_string(i % 8) + "mline " + std::to_string(i) + "\x1b[0m\n";
+  char path[] = "/tmp/logging-test-XXXXXX";
+  int file = ::mkstemp(path);
+  ASSERT_EQ(::write(file, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+  ::close(file);
+  std::string expected;
+  LogConverter().convert(input.data(), input.size(), expected);
+
+  EventPoll poll;
+  Logging logging(poll, std::string("cat ") + path);
+  logging.init();
+  EXPECT_TRUE(pollUntil(poll, [&] { return logging.getHtml().size() >= expected.size(); }));
+  EXPECT_EQ(logging.getHtml(), expected);
+  // After the hang-up the pipe is no longer watched: the poll falls quiet and the text stays.
+  EXPECT_TRUE(pollUntil(poll, [&] { return poll.wait(50, true) == EventPoll::Timeout; }));
+  EXPECT_EQ(poll.wait(50, true), EventPoll::Timeout);
+  EXPECT_EQ(logging.getHtml(), expected);
+  ::unlink(path);
+}
+
+TEST(Logging, OutputWrittenJustBeforeTheEndIsKept) {
+  EventPoll poll;
+  Logging logging(poll, "printf '\\033[31mlast words\\033[0m'; exit 3");
+  logging.init();
+  ::usleep(200000);  // the child has written and gone before the poll looks: one hang-up report for both
+  ASSERT_TRUE(pollUntil(poll, [&] { return poll.wait(50, true) == EventPoll::Timeout; }));
+  EXPECT_EQ(logging.getHtml(), "<span style='color: #AA0000'>last words</span>");
+}
+
+TEST(Logging, DestructionEndsTheWholeChildGroup) {
+  EventPoll poll;
+  pid_t obedient = 0;
+  pid_t stubborn = 0;
+  {
+    // Neither shell execs its last command, so the shell and its sleep are two processes.
+    Logging polite(poll, "echo $$; sleep 30; true");
+    Logging deaf(poll, "trap '' TERM; echo $$; sleep 30; true");
+    polite.init();
+    deaf.init();
+    ASSERT_TRUE(pollUntil(poll, [&] {
+      return polite.getHtml().find('\n') != std::string::npos && deaf.getHtml().find('\n') != std::string::npos;
+    }));
+    obedient = std::stoi(polite.getHtml());
+    stubborn = std::stoi(deaf.getHtml());
+    EXPECT_TRUE(pollUntil(poll, [&] { return liveMembers(obedient) == 2 && liveMembers(stubborn) == 2; }));
+  }
+  EXPECT_EQ(liveMembers(obedient), 0);
+  EXPECT_EQ(liveMembers(stubborn), 0);
+}
