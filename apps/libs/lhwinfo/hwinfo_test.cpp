@@ -7,6 +7,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "tests/unit/kernel_log_capture.h"
+
 namespace {
 
 // Written independently of the library: the block's checksum as the unit's other programs compute it.
@@ -89,9 +91,11 @@ class HwInfoTest : public ::testing::Test {
 TEST_F(HwInfoTest, ValidBlockIsKeptAsItIs) {
   writeValidBlock("SN4711", "mainboard", 17);
   std::string before = get(mmc, kBlock, 348);
+  size_t logStart = testsupport::kernelLogText().size();
   HwInfo info(mem.c_str(), mmc.c_str());
   info.initialize();
   EXPECT_EQ(get(mmc, kBlock, 348), before);
+  EXPECT_EQ(testsupport::kernelLogSince(logStart), "");
   EXPECT_EQ(readText(info, "serial"), "SN4711");
   EXPECT_EQ(readText(info, "board"), "mainboard");
   EXPECT_EQ(readText(info, "revision"), "2.1");
@@ -101,8 +105,13 @@ TEST_F(HwInfoTest, ValidBlockIsKeptAsItIs) {
 }
 
 TEST_F(HwInfoTest, NeverWrittenBlockIsZeroFilledAndSealedWithoutDefaults) {
+  size_t logStart = testsupport::kernelLogText().size();
   HwInfo info(mem.c_str(), mmc.c_str());
   info.initialize();
+  std::string log = testsupport::kernelLogSince(logStart);
+  EXPECT_NE(log.find("Error       "), std::string::npos) << log;
+  EXPECT_NE(log.find("Differents length, setting new values to default."), std::string::npos) << log;
+  EXPECT_EQ(log.find("Wrong checksum"), std::string::npos) << log;
   EXPECT_EQ(blockWord(0), 5u);
   EXPECT_EQ(blockWord(4), 348u);
   EXPECT_TRUE(checksumMatches());
@@ -117,8 +126,10 @@ TEST_F(HwInfoTest, CorruptOrOversizedBlockGetsFactoryDefaults) {
       put(mmc, kBlock + 13, "X");  // one altered byte of the serial
     else
       put(mmc, kBlock + 4, word(badLength));
+    size_t logStart = testsupport::kernelLogText().size();
     HwInfo info(mem.c_str(), mmc.c_str());
     info.initialize();
+    EXPECT_NE(testsupport::kernelLogSince(logStart).find("Wrong checksum, setting defaults."), std::string::npos);
     EXPECT_EQ(readText(info, "serial"), "0000") << badLength;
     EXPECT_EQ(readText(info, "board"), "prototype");
     EXPECT_EQ(readText(info, "revision"), "1.0");
