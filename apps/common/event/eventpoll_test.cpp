@@ -1,0 +1,322 @@
+#include "apps/common/event/eventpoll.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/unit/child_process.h"
+#include "tests/unit/kernel_log_capture.h"
+
+// Tests that raise signals run in a child: the terminate flag, once set, stays set for the whole process.
+using testsupport::kernelLogSince;
+using testsupport::kernelLogText;
+using testsupport::passesInChild;
+
+namespace {
+struct Pipe {
+  int read = -1;
+  int write = -1;
+  Pipe() {
+    int fds[2];
+    if (::pipe(fds) == 0) {
+      read = fds[0];
+      write = fds[1];
+    }
+  }
+  ~Pipe() {
+    closeRead();
+    closeWrite();
+  }
+  void fill() { EXPECT_EQ(::write(write, "x", 1), 1); }
+  void drain() {
+    char buffer[64];
+    EXPECT_GT(::read(read, buffer, sizeof buffer), 0);
+  }
+  void closeRead() {
+    if (read >= 0) ::close(read);
+    read = -1;
+  }
+  void closeWrite() {
+    if (write >= 0) ::close(write);
+    write = -1;
+  }
+};
+
+// Records what it was called with; optionally drains its pipe so it stops being ready.
+struct Recorder : EventPoll::Callback {
+  std::vector<EventType> calls;
+  Pipe* drainOnCall = nullptr;
+  void event(EventType type) override {
+    calls.push_back(type);
+    if (drainOnCall) drainOnCall->drain();
+  }
+};
+
+struct Thrower : EventPoll::Callback {
+  int calls = 0;
+  void event(EventType) override {
+    ++calls;
+    throw std::runtime_error("from callback");
+  }
+};
+
+int countTimers() {
+  std::ifstream timers("/proc/self/timers");
+  int count = 0;
+  for (std::string line; std::getline(timers, line);) count += line.rfind("ID:", 0) == 0;
+  return count;
+}
+
+void signalSoon(pthread_t target, int signal) {
+  std::thread([target, signal] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ::pthread_kill(target, signal);
+  }).detach();
+}
+}  // namespace
+
+TEST(EventPoll, DispatchesReadableLevelTriggeredAndLogsRegistration) {
+  EventPoll poll;
+  Pipe pipe;
+  Recorder recorder;
+  size_t start = kernelLogText().size();
+
+  poll.add(pipe.read, &recorder, EPOLLIN);
+  EXPECT_EQ(poll.wait(0, true), EventPoll::Timeout);
+  pipe.fill();
+  EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
+  EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);  // still readable: reported again
+  EXPECT_EQ(recorder.calls, (std::vector<EventPoll::Callback::EventType>{EventPoll::Callback::Readable,
+                                                                         EventPoll::Callback::Readable}));
+  poll.remove(pipe.read);
+  EXPECT_EQ(poll.wait(0, true), EventPoll::Timeout);
+  EXPECT_EQ(recorder.calls.size(), 2u);
+
+  std::string log = kernelLogSince(start);
+  char address[32];
+  std::snprintf(address, sizeof address, "%p", static_cast<void*>(&recorder));
+  EXPECT_NE(log.find("DebugMost   " /* tag */), std::string::npos);
+  EXPECT_NE(log.find("Add new client " + std::to_string(pipe.read) + "/" + address + "\n"), std::string::npos);
+  EXPECT_NE(log.find(std::string("DebugAll    ")), std::string::npos);
+  EXPECT_NE(log.find(std::string("Call    client ") + address + " for events 00000001\n"), std::string::npos);
+  EXPECT_NE(log.find("Remove  client " + std::to_string(pipe.read) + "\n"), std::string::npos);
+}
+
+TEST(EventPoll, HangUpWinsOverReadableAndPriorityOverReadable) {
+  EventPoll poll;
+  Pipe pipe;
+  Recorder hungUp;
+  poll.add(pipe.read, &hungUp, EPOLLIN);
+  pipe.fill();
+  pipe.closeWrite();  // readable and hung up at once
+  EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
+  EXPECT_EQ(hungUp.calls, std::vector<EventPoll::Callback::EventType>{EventPoll::Callback::HangUp});
+
+  // Urgent TCP data raises EPOLLPRI together with EPOLLIN.
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  int client = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  int server = ::accept(listener, nullptr, nullptr);
+  ASSERT_GE(server, 0);
+  ASSERT_EQ(::send(client, "u", 1, MSG_OOB), 1);
+  Recorder urgent;
+  poll.add(server, &urgent, EPOLLIN | EPOLLPRI);
+  EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
+  EXPECT_EQ(urgent.calls, std::vector<EventPoll::Callback::EventType>{EventPoll::Callback::Priority});
+  ::close(server);
+  ::close(client);
+  ::close(listener);
+}
+
+TEST(EventPoll, DispatchesAtMostEightPerWaitAndTheRestNextTime) {
+  EventPoll poll;
+  std::vector<Pipe> pipes(10);
+  std::vector<Recorder> recorders(10);
+  for (size_t i = 0; i < pipes.size(); ++i) {
+    recorders[i].drainOnCall = &pipes[i];
+    poll.add(pipes[i].read, &recorders[i], EPOLLIN);
+    pipes[i].fill();
+  }
+  auto called = [&recorders] {
+    size_t total = 0;
+    for (auto& recorder : recorders) total += recorder.calls.size();
+    return total;
+  };
+  EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
+  EXPECT_EQ(called(), 8u);
+  EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
+  EXPECT_EQ(called(), 10u);
+  for (auto& recorder : recorders) EXPECT_EQ(recorder.calls.size(), 1u);
+  EXPECT_EQ(poll.wait(0, true), EventPoll::Timeout);
+}
+
+TEST(EventPoll, NullCallbackIsReportedAndCallbackExceptionsStopTheBatch) {
+  EventPoll poll;
+  Pipe orphan;
+  size_t start = kernelLogText().size();
+  poll.add(orphan.read, nullptr, EPOLLIN);
+  orphan.fill();
+  EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
+  EXPECT_NE(kernelLogSince(start).find("Warn        " /* tag */), std::string::npos);
+  EXPECT_NE(kernelLogSince(start).find("Unhandled event: 00000001\n"), std::string::npos);
+  poll.remove(orphan.read);
+
+  Pipe first, second;
+  Thrower one, other;
+  poll.add(first.read, &one, EPOLLIN);
+  poll.add(second.read, &other, EPOLLIN);
+  first.fill();
+  second.fill();
+  EXPECT_THROW(poll.wait(1000, true), std::runtime_error);
+  EXPECT_EQ(one.calls + other.calls, 1);
+}
+
+TEST(EventPoll, RegistrationFailuresAndClosedPollThrow) {
+  EventPoll poll;
+  Pipe pipe;
+  Recorder recorder;
+  poll.add(pipe.read, &recorder, EPOLLIN);
+  try {
+    poll.add(pipe.read, &recorder, EPOLLIN);
+    ADD_FAILURE() << "second add of the same descriptor succeeded";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find(" epoll_ctl: File exists"), std::string::npos) << error.what();
+  }
+  try {
+    poll.remove(pipe.write);
+    ADD_FAILURE() << "remove of an unregistered descriptor succeeded";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find(" epoll_ctl: No such file or directory"), std::string::npos);
+  }
+
+  EXPECT_EQ(poll.close(), 0);
+  EXPECT_LT(poll.close(), 0);
+  poll.remove(pipe.read);  // nothing to do once closed
+  try {
+    poll.add(pipe.read, &recorder, EPOLLIN);
+    ADD_FAILURE() << "add on a closed poll succeeded";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find(" add called on an already closed handle"), std::string::npos);
+  }
+  try {
+    poll.wait(0, true);
+    ADD_FAILURE() << "wait on a closed poll succeeded";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find(" wait called on an already closed handle"), std::string::npos);
+  }
+}
+
+TEST(EventPoll, TerminateSignalInterruptsThenEndsTheLoop) {
+  EXPECT_TRUE(passesInChild([] {
+    EventPoll poll;
+    EXPECT_FALSE(EventPoll::shouldTerminate());
+    size_t start = kernelLogText().size();
+    signalSoon(::pthread_self(), SIGTERM);
+    EXPECT_EQ(poll.wait(5000, false), EventPoll::Interrupted);
+    EXPECT_EQ(kernelLogSince(start).find("SIG"), std::string::npos);  // reported by the next wait
+    EXPECT_EQ(poll.wait(5000, false), EventPoll::Terminate);
+    EXPECT_TRUE(EventPoll::shouldTerminate());
+    std::string log = kernelLogSince(start);
+    EXPECT_NE(log.find("LogLight    "), std::string::npos);
+    EXPECT_NE(log.find(" SIG 15: Terminated\n"), std::string::npos);
+
+    // The flag stays: every later wait ends at once, but the loop may still ask for dispatching.
+    EXPECT_EQ(poll.wait(5000, false), EventPoll::Terminate);
+    Pipe pipe;
+    Recorder recorder;
+    poll.add(pipe.read, &recorder, EPOLLIN);
+    pipe.fill();
+    EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
+    EXPECT_EQ(recorder.calls.size(), 1u);
+    log = kernelLogSince(start);
+    EXPECT_EQ(log.find("SIG 15"), log.rfind("SIG 15"));  // reported once
+  }));
+}
+
+TEST(EventPoll, SignalsAreReportedInAscendingOrder) {
+  EXPECT_TRUE(passesInChild([] {
+    EventPoll poll;
+    size_t start = kernelLogText().size();
+    ::raise(SIGTERM);
+    ::raise(SIGINT);
+    EXPECT_EQ(poll.wait(0, false), EventPoll::Terminate);
+    std::string log = kernelLogSince(start);
+    size_t interrupt = log.find(" SIG 2: Interrupt\n");
+    size_t terminated = log.find(" SIG 15: Terminated\n");
+    EXPECT_NE(interrupt, std::string::npos);
+    EXPECT_NE(terminated, std::string::npos);
+    EXPECT_LT(interrupt, terminated);
+  }));
+}
+
+TEST(EventPoll, PeriodicTimerWakesTheWaitAndIsOneTimerOnly) {
+  EXPECT_TRUE(passesInChild([] {
+    {
+      EventPoll poll;
+      int before = countTimers();
+      poll.setTimer(20);
+      poll.setTimer(30);  // re-arms the same timer
+      EXPECT_EQ(countTimers(), before + 1);
+      EXPECT_EQ(poll.wait(2000, false), EventPoll::Timer);
+      EXPECT_EQ(poll.wait(2000, false), EventPoll::Timer);  // periodic
+      poll.setTimer(0);                                     // disarmed but kept
+      EXPECT_EQ(countTimers(), before + 1);
+      EXPECT_EQ(poll.wait(100, false), EventPoll::Timeout);
+      poll.setTimer(-1);
+      EXPECT_EQ(countTimers(), before);
+      poll.setTimer(20);
+      EXPECT_EQ(countTimers(), before + 1);
+      EXPECT_FALSE(EventPoll::shouldTerminate());
+    }
+    EXPECT_EQ(countTimers(), 0);  // deleted with its poll
+  }));
+}
+
+TEST(EventPoll, ConstructionIgnoresSigpipeAndReportsAFailedEpollCreate) {
+  EXPECT_TRUE(passesInChild([] {
+    {
+      EventPoll poll;
+      Pipe pipe;
+      pipe.closeRead();
+      EXPECT_EQ(::write(pipe.write, "x", 1), -1);
+      EXPECT_EQ(errno, EPIPE);
+    }
+    size_t start = kernelLogText().size();
+    rlimit limit = {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    rlim_t usual = limit.rlim_cur;
+    limit.rlim_cur = 3;  // no descriptor above standard input, output and error
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    try {
+      EventPoll poll;
+      ADD_FAILURE() << "construction succeeded without a free descriptor";
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), "epoll_create: Too many open files");
+    }
+    limit.rlim_cur = usual;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    EXPECT_EQ(kernelLogSince(start), "");
+  }));
+}
