@@ -16,10 +16,9 @@ std::string getBufferIntrospection(void* address, unsigned int count);
 std::string setIntIntrospection(char* payload, unsigned int mem, unsigned int var, Notify event, const char* text);
 std::string setFloatIntrospection(char* payload, unsigned int mem, unsigned int var, Notify event, const char* text);
 std::string setBoolIntrospection(char* payload, unsigned int mem, unsigned int var, Notify event, const char* text);
-std::string setStringIntrospection(char* payload, unsigned int mem, unsigned int var, Notify event,
+std::string setStringIntrospection(char* payload, unsigned int mem, unsigned int var, Notify event, const char* text);
+std::string setBufferIntrospection(char* payload, unsigned int count, unsigned int mem, unsigned int var, Notify event,
                                    const char* text);
-std::string setBufferIntrospection(char* payload, unsigned int count, unsigned int mem, unsigned int var,
-                                   Notify event, const char* text);
 
 // Buffer rows point at one of these per byte count.
 template <unsigned int N>
@@ -40,9 +39,12 @@ void setVariable(T& target, Notify event, const T& value) {
   postEvent(event);
 }
 
+// Stores the text cut to N - 1 characters and posts event unless the target holds the same text. The
+// target is compared within its N bytes, as another process may have left it without a terminator.
 template <std::size_t N>
 void setVariable(std::array<char, N>& target, Notify event, const char* value) {
-  if (std::strcmp(target.data(), value) == 0) return;
+  std::size_t length = std::strlen(value);
+  if (length < N && std::memcmp(target.data(), value, length + 1) == 0) return;
   std::strncpy(target.data(), value, N - 1);
   target[N - 1] = '\0';
   postEvent(event);

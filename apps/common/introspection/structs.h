@@ -1,5 +1,6 @@
 #pragma once
 // Pieces of the generated structure getters and setters, and the field-wise JSON write.
+#include <source_location>
 #include <string>
 
 #include "apps/common/event/notify.h"
@@ -9,15 +10,19 @@
 void appendIntField(std::string& out, const char* name, const char* address, const char* min, const char* max);
 void appendFloatField(std::string& out, const char* name, const char* address, const char* min, const char* max);
 void appendBoolField(std::string& out, const char* name, const char* address);
+// An out-of-range value is logged with the location of the generated getter that called.
 void appendEnumField(std::string& out, const char* name, const char* address, const char* enumName,
-                     const char* const* entryNames, unsigned int entryCount);
+                     const char* const* entryNames, unsigned int entryCount,
+                     std::source_location caller = std::source_location::current());
 // capacity: bytes up to the next field; a value without NUL is read up to it.
 void appendStringField(std::string& out, const char* name, const char* address, unsigned int capacity);
 
-// Copies a whole structure value bytewise over the target (element b when argument a is 1).
+// Copies a whole structure value bytewise over the target (element b when argument a is 1);
+// answers "Index exceeds limit" and writes nothing when that element lies outside the variable.
 std::string setStructBytes(char* payload, unsigned int mem, unsigned int var, Notify event, const char* value,
                            unsigned int size);
 
-// Writes one field of one element from the last member pair.
+// Writes one field of element b from the last member pair; answers "Index exceeds limit" and writes
+// nothing when b lies outside the variable (a single structure has only element 0).
 std::string setJson(char* payload, unsigned int mem, unsigned int var, Notify event,
                     const Introspection::Members& members);

@@ -1,5 +1,6 @@
 #pragma once
 // Enumeration lookup and rendering, and the bodies of the generated enumeration getters/setters.
+#include <source_location>
 #include <string>
 
 #include "apps/common/event/notify.h"
@@ -14,7 +15,9 @@ class IntrospectionEnum {
   static std::string printEnum(const std::string& value, const std::string& type);
 };
 
-// Shared by every generated get<E>Introspection / set<E>Introspection.
-std::string getEnumValue(const void* address, const char* const* names, unsigned int count, const char* enumName);
+// Shared by every generated get<E>Introspection / set<E>Introspection. An out-of-range value is logged
+// with the location of the generated getter that called, which is where the enumeration is known.
+std::string getEnumValue(const void* address, const char* const* names, unsigned int count, const char* enumName,
+                         std::source_location caller = std::source_location::current());
 std::string setEnumValue(char* payload, unsigned int mem, unsigned int var, Notify event, const char* text,
                          const char* const* names, unsigned int count, const char* enumName);

@@ -1,0 +1,208 @@
+#include "apps/common/introspection/introspection.h"
+
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "apps/common/introspection/rows.h"
+#include "apps/common/introspection/structs.h"
+#include "apps/common/introspection_enum/introspection_enum.h"
+#include "apps/common/log/log.h"
+#include "gen/code/introspection_gen.h"
+
+namespace {
+struct VarLocation {
+  unsigned int mem = 0;
+  unsigned int var = 0;
+};
+
+// Event number -> the last row that carries it, so the lens-marker copies in MemLens lose to
+// the rows of MemLensMarkers that follow them.
+VarLocation eventToVar[EVENT_NAME_SIZE];
+bool eventToVarBuilt = false;
+
+std::regex escapePattern;
+bool escapePatternSet = false;
+
+VariableInfo& rowAt(unsigned int mem, unsigned int var) {
+  if (mem >= MEMORY_ARRAY_SIZE || var >= MEMORY_ARRAY[mem].count) THROW_ERROR("Index exceeds limit");
+  return MEMORY_ARRAY[mem].rows[var];
+}
+
+// Getters read element index unchecked: only the elements of a structure array, or the one value of
+// an int, float or bool, may be asked for (strings, buffers and enumerations ignore the index).
+bool indexInside(const VariableInfo& row, int index) {
+  if (row.baseType == BaseStruct) return index >= 0 && static_cast<unsigned int>(index) < structElementCount(row);
+  return row.baseType > BaseBool || index == 0;
+}
+
+bool isPlainText(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c > 0x7e || c == '"' || c == '\\') return false;
+  }
+  return true;
+}
+
+void appendQuoted(std::string& out, const char* key, const std::string& value) {
+  out += '"';
+  out += key;
+  out += "\":\"";
+  out += value;
+  out += '"';
+}
+}  // namespace
+
+unsigned int Introspection::getMemCount() { return MEMORY_ARRAY_SIZE; }
+
+const char* Introspection::getMemName(unsigned int mem) {
+  if (mem >= MEMORY_ARRAY_SIZE) THROW_ERROR("Index exceeds limit");
+  return MEMORY_ARRAY[mem].name;
+}
+
+unsigned int Introspection::getMemIndex(const std::string& name) {
+  for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem) {
+    if (name == MEMORY_ARRAY[mem].name) return mem;
+  }
+  THROW_ERROR("Unknown memory \"%s\"", name.c_str());
+}
+
+unsigned int Introspection::getVarCount(unsigned int mem) {
+  if (mem >= MEMORY_ARRAY_SIZE) THROW_ERROR("Index exceeds limit");
+  return MEMORY_ARRAY[mem].count;
+}
+
+const char* Introspection::getVarName(unsigned int mem, unsigned int var) { return rowAt(mem, var).name; }
+
+const char* Introspection::getVarType(unsigned int mem, unsigned int var) { return rowAt(mem, var).typeName; }
+
+unsigned int Introspection::getVarBaseType(unsigned int mem, unsigned int var) { return rowAt(mem, var).baseType; }
+
+const char* Introspection::getVarArrayLen(unsigned int mem, unsigned int var) { return rowAt(mem, var).arrayLength; }
+
+bool Introspection::isArray(unsigned int mem, unsigned int var) {
+  const VariableInfo& row = rowAt(mem, var);
+  if (!row.isArray || row.arrayLength == nullptr) return false;
+  try {
+    return std::stoi(row.arrayLength, nullptr, 0) >= 0;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+Notify Introspection::getVarEvent(unsigned int mem, unsigned int var) { return rowAt(mem, var).event; }
+
+void Introspection::genEventToVar() {
+  for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem) {
+    for (unsigned int var = 0; var < MEMORY_ARRAY[mem].count; ++var) {
+      uint32_t event = MEMORY_ARRAY[mem].rows[var].event.event;
+      if (event < EVENT_NAME_SIZE) eventToVar[event] = {mem, var};
+    }
+  }
+  eventToVarBuilt = true;
+}
+
+void Introspection::getVarLocation(const Notify& event, unsigned int& mem, unsigned int& var) {
+  if (!eventToVarBuilt) genEventToVar();
+  // Events come from other processes: a number past the table names no row, like an unused one.
+  VarLocation location = event.event < EVENT_NAME_SIZE ? eventToVar[event.event] : VarLocation{};
+  mem = location.mem;
+  var = location.var;
+}
+
+std::string Introspection::getVarValue(unsigned int mem, unsigned int var, int index) {
+  const VariableInfo& row = rowAt(mem, var);
+  char* payload = *row.memory;
+  if (payload == nullptr) return "n/a";
+  if (!indexInside(row, index)) THROW_ERROR("Index exceeds limit");
+  char* address = payload + row.offset;
+  if (row.baseType == BaseString) {
+    // Other processes write these bytes: the getter reads a terminated copy, so a value without
+    // NUL ends at its field instead of running into the next variable.
+    std::string field(address, stringCapacity(row));
+    return row.getter(field.data(), index);
+  }
+  return row.getter(address, index);
+}
+
+std::string Introspection::setVarValue(unsigned int mem, unsigned int var, const char* text) {
+  const VariableInfo& row = rowAt(mem, var);
+  char* payload = *row.memory;
+  if (payload == nullptr) return "n/a";
+  return row.setter(payload, mem, var, row.event, text);
+}
+
+std::string Introspection::setVarValueJson(unsigned int mem, unsigned int var, const Members& members, int index) {
+  VariableInfo& row = rowAt(mem, var);
+  char* payload = *row.memory;
+  if (payload == nullptr) return "n/a";
+  row.event.b = static_cast<uint32_t>(index);
+  return setJson(payload, mem, var, row.event, members);
+}
+
+std::string Introspection::getVarMin(unsigned int mem, unsigned int var) {
+  const VariableInfo& row = rowAt(mem, var);
+  switch (row.baseType) {
+    case BaseInt:
+      return row.min != nullptr ? row.min : "-2147483648";
+    case BaseFloat:
+      return row.min != nullptr ? row.min : "-1e38";
+    default:
+      return "0";
+  }
+}
+
+std::string Introspection::getVarMax(unsigned int mem, unsigned int var) {
+  const VariableInfo& row = rowAt(mem, var);
+  switch (row.baseType) {
+    case BaseInt:
+      return row.max != nullptr ? row.max : "2147483647";
+    case BaseFloat:
+      return row.max != nullptr ? row.max : "1e38";
+    case BaseBool:
+      return "1";
+    case BaseString:
+    case BaseBuffer:
+      return row.max != nullptr ? row.max : "0";
+    case BaseEnum:
+      return std::to_string(IntrospectionEnum::getEnumEntryCount(IntrospectionEnum::getEnumIndex(row.typeName)) - 1u);
+    default:
+      return "0";
+  }
+}
+
+std::string Introspection::printValue(const std::string& value, const std::string& type, const std::string& min,
+                                      const std::string& max) {
+  // Text that needs no escaping serialises to itself; only the rest goes through the library, which
+  // also refuses text that is not UTF-8. The members are in the library's (alphabetical) order.
+  if (!isPlainText(value) || !isPlainText(type) || !isPlainText(min) || !isPlainText(max)) {
+    return nlohmann::json{{"value", value}, {"type", type}, {"min", min}, {"max", max}}.dump();
+  }
+  std::string out;
+  out.reserve(36 + value.size() + type.size() + min.size() + max.size());
+  out += '{';
+  appendQuoted(out, "max", max);
+  out += ',';
+  appendQuoted(out, "min", min);
+  out += ',';
+  appendQuoted(out, "type", type);
+  out += ',';
+  appendQuoted(out, "value", value);
+  out += '}';
+  return out;
+}
+
+std::string Introspection::printBool(bool value) {
+  return value ? R"({ "value": "true", "type": "bool", "textid": [ "false", "true" ]})"
+               : R"({ "value": "false", "type": "bool", "textid": [ "false", "true" ]})";
+}
+
+std::string Introspection::escape(const std::string& text) {
+  if (!escapePatternSet) return text;
+  return std::regex_replace(text, escapePattern, "\\$&");
+}
+
+void Introspection::setEscapeCharacters(const std::string& pattern) {
+  // An empty expression would match the empty text between all characters; it is meant to match nothing.
+  std::regex compiled = pattern.empty() ? std::regex() : std::regex(pattern, std::regex::ECMAScript);
+  escapePattern = std::move(compiled);
+  escapePatternSet = !pattern.empty();
+}

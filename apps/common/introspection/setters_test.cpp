@@ -1,0 +1,249 @@
+#include "apps/common/introspection/setters.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/testcatalogue.h"
+
+namespace {
+template <typename T>
+T load(const RowRef& row, std::size_t element = 0) {
+  T value;
+  std::memcpy(&value, row.address() + element * sizeof(T), sizeof(T));
+  return value;
+}
+
+template <typename T>
+void put(const RowRef& row, T value) {
+  std::memcpy(row.address(), &value, sizeof(T));
+}
+
+std::string set(const RowRef& row, const char* text) { return Introspection::setVarValue(row.mem, row.var, text); }
+std::string get(const RowRef& row) { return Introspection::getVarValue(row.mem, row.var, 0); }
+
+class Setters : public ::testing::Test {
+ protected:
+  TestPayloads payloads;
+};
+}  // namespace
+
+TEST_F(Setters, IntConvertsLikeStoiWithItsBaseTakenFromThePrefix) {
+  const RowRef row = findRow("MemPersistent", "AUXTorque");
+  const struct {
+    const char* text;
+    int32_t stored;
+  } accepted[] = {{"0x10", 16},
+                  {"010", 8},
+                  {" 7", 7},
+                  {"7x", 7},
+                  {"12abc", 12},
+                  {"-0X7fffffff", -2147483647},
+                  {"2147483647", 2147483647},
+                  {"-2147483648", std::numeric_limits<int32_t>::min()},
+                  // bounds are for display only
+                  {"9", 9}};
+  for (const auto& c : accepted) {
+    EXPECT_EQ(set(row, c.text), "") << c.text;
+    EXPECT_EQ(load<int32_t>(row), c.stored) << c.text;
+  }
+  EXPECT_EQ(get(row), "9");
+
+  for (const char* text : {"x7", "4294967296", "2147483648", "", "0x", "+", "--1"}) {
+    put<int32_t>(row, 3);
+    // "0x" converts its leading 0 and ignores the x, as stoi does.
+    std::string answer = set(row, text);
+    if (std::strcmp(text, "0x") == 0) {
+      EXPECT_EQ(answer, "");
+      EXPECT_EQ(load<int32_t>(row), 0);
+      continue;
+    }
+    EXPECT_EQ(answer, std::string("Can't convert ") + text + " to int");
+    EXPECT_EQ(load<int32_t>(row), 3) << text;
+  }
+}
+
+TEST_F(Setters, ScalarEventsArePostedOnlyWhenTheBytesChange) {
+  const RowRef number = findRow("MemPersistent", "AUXTorque");
+  const Notify event = number.info().event;
+  put<int32_t>(number, 4);
+  takePostedEvents();
+  EXPECT_EQ(set(number, "4"), "");
+  EXPECT_TRUE(takePostedEvents().empty());
+  EXPECT_EQ(set(number, "5"), "");
+  EXPECT_EQ(takePostedEvents(), std::vector<Notify>{event});
+  EXPECT_EQ(set(number, "x"), "Can't convert x to int");
+  EXPECT_TRUE(takePostedEvents().empty());
+
+  const RowRef real = findRow("MemPersistent", "CircleofConfusion");
+  put<float>(real, 0.0f);
+  takePostedEvents();
+  EXPECT_EQ(set(real, "0"), "");
+  EXPECT_TRUE(takePostedEvents().empty());
+  // Bytewise: -0 differs from 0 and is announced; the same NaN again is not.
+  EXPECT_EQ(set(real, "-0"), "");
+  EXPECT_EQ(takePostedEvents().size(), 1u);
+  EXPECT_EQ(set(real, "nan"), "");
+  EXPECT_EQ(set(real, "nan"), "");
+  EXPECT_EQ(takePostedEvents().size(), 1u);
+
+  const RowRef flag = findRow("MemLensMarkers", "FocusMarkerClearValue");
+  *flag.address() = 0;
+  takePostedEvents();
+  EXPECT_EQ(set(flag, "false"), "");
+  EXPECT_TRUE(takePostedEvents().empty());
+  EXPECT_EQ(set(flag, "true"), "");
+  EXPECT_EQ(takePostedEvents(), std::vector<Notify>{flag.info().event});
+  EXPECT_EQ(set(flag, "true"), "");
+  EXPECT_TRUE(takePostedEvents().empty());
+}
+
+TEST_F(Setters, FloatConvertsLikeStofAndPrintsSixDecimals) {
+  const RowRef row = findRow("MemPersistent", "CircleofConfusion");
+  EXPECT_EQ(set(row, "2.5"), "");
+  EXPECT_EQ(load<float>(row), 2.5f);
+  EXPECT_EQ(get(row), "2.500000");
+  EXPECT_EQ(set(row, " 25trailing"), "");
+  EXPECT_EQ(get(row), "25.000000");
+  EXPECT_EQ(set(row, "0x1p-2"), "");
+  EXPECT_EQ(get(row), "0.250000");
+  EXPECT_EQ(set(row, "1e38"), "");
+  EXPECT_EQ(get(row), "99999996802856924650656260769173209088.000000");
+  EXPECT_EQ(set(row, "-inf"), "");
+  EXPECT_TRUE(std::isinf(load<float>(row)));
+
+  put<float>(row, 1.0f);
+  for (const char* text : {"1e-50", "1e39", "abc", ""}) {
+    EXPECT_EQ(set(row, text), std::string("Can't convert ") + text + " to float");
+    EXPECT_EQ(load<float>(row), 1.0f) << text;
+  }
+}
+
+TEST_F(Setters, BoolTakesExactlyTrueOrFalseAndRewritesAStoredTwo) {
+  const RowRef row = findRow("MemLensMarkers", "FocusMarkerClearValue");
+  for (const char* text : {"True", "TRUE", "1", "true ", ""}) {
+    EXPECT_EQ(set(row, text), "Value has to be 'true' or 'false'") << text;
+  }
+  EXPECT_TRUE(takePostedEvents().empty());
+  EXPECT_EQ(get(row), "false");
+
+  *row.address() = 2;
+  EXPECT_EQ(get(row), "true");
+  EXPECT_EQ(set(row, "true"), "");
+  EXPECT_EQ(static_cast<int>(*row.address()), 1);
+  EXPECT_EQ(takePostedEvents().size(), 1u);
+  EXPECT_EQ(set(row, "true"), "");
+  EXPECT_TRUE(takePostedEvents().empty());
+  EXPECT_EQ(set(row, "false"), "");
+  EXPECT_EQ(static_cast<int>(*row.address()), 0);
+  EXPECT_EQ(takePostedEvents().size(), 1u);
+}
+
+TEST_F(Setters, ElementWritesFollowArgumentAOfTheEvent) {
+  const RowRef row = findRow("MemPersistent", "AUXTorque");
+  char* payload = *row.info().memory;
+  const Notify element{row.info().event.event, 1, 2};
+  EXPECT_EQ(setIntIntrospection(payload, row.mem, row.var, element, "77"), "");
+  EXPECT_EQ(load<int32_t>(row, 0), 0);
+  EXPECT_EQ(load<int32_t>(row, 2), 77);
+  EXPECT_EQ(getIntIntrospection(row.address(), 2), "77");
+  EXPECT_EQ(takePostedEvents(), std::vector<Notify>{element});
+
+  EXPECT_EQ(setFloatIntrospection(payload, row.mem, row.var, element, "1.5"), "");
+  EXPECT_EQ(load<float>(row, 2), 1.5f);
+  EXPECT_EQ(setBoolIntrospection(payload, row.mem, row.var, element, "true"), "");
+  EXPECT_EQ(static_cast<int>(row.address()[2]), 1);
+  EXPECT_EQ(getBoolIntrospection(row.address(), 2), "true");
+  takePostedEvents();
+
+  // Any other argument a stores nothing and is not an error.
+  const std::vector<char> before(row.address(), row.address() + 16);
+  const Notify other{row.info().event.event, 2, 0};
+  EXPECT_EQ(setIntIntrospection(payload, row.mem, row.var, other, "5"), "");
+  EXPECT_EQ(setFloatIntrospection(payload, row.mem, row.var, other, "5"), "");
+  EXPECT_EQ(setBoolIntrospection(payload, row.mem, row.var, other, "true"), "");
+  EXPECT_EQ(std::vector<char>(row.address(), row.address() + 16), before);
+  EXPECT_TRUE(takePostedEvents().empty());
+}
+
+TEST_F(Setters, StringIsCutToItsCapacityAndAlwaysAnnounced) {
+  const RowRef row = findRow("MemStatic", "ModemVersionString");
+  ASSERT_STREQ(row.info().arrayLength, "50");
+  std::memset(row.address(), 'z', 51);  // includes the first byte after the field
+
+  EXPECT_EQ(set(row, "v1.2"), "");
+  EXPECT_EQ(get(row), "v1.2");
+  EXPECT_EQ(row.address()[5], 'z');  // bytes after the terminator keep their contents
+  EXPECT_EQ(takePostedEvents().size(), 1u);
+  EXPECT_EQ(set(row, "v1.2"), "");
+  EXPECT_EQ(takePostedEvents().size(), 1u);
+
+  const std::string longText(80, 'a');
+  EXPECT_EQ(set(row, longText.c_str()), "");
+  EXPECT_EQ(get(row), std::string(49, 'a'));
+  EXPECT_EQ(row.address()[49], '\0');
+  EXPECT_EQ(row.address()[50], 'z');
+
+  // A value another process left without terminator is read up to the field's end only.
+  std::memset(row.address(), 'q', 50);
+  EXPECT_EQ(get(row), std::string(50, 'q'));
+}
+
+TEST_F(Setters, BufferReadsHexPairsAndKeepsWhatWasStoredBeforeABadDigit) {
+  const RowRef row = findRow("MemGuiLocal", "KnobAssignmentFlags");
+  ASSERT_STREQ(row.info().arrayLength, "2");
+  auto bytes = [&] {
+    return std::array<uint8_t, 3>{uint8_t(row.address()[0]), uint8_t(row.address()[1]), uint8_t(row.address()[2])};
+  };
+  auto reset = [&] {
+    std::memset(row.address(), 0x55, 3);
+    takePostedEvents();
+  };
+  const struct {
+    const char* text;
+    std::string answer;
+    std::array<uint8_t, 3> stored;
+    std::size_t events;
+  } cases[] = {
+      {"A0ff", "", {0xa0, 0xff, 0x55}, 1},
+      {"abc", "", {0xab, 0xc0, 0x55}, 1},
+      {"a", "", {0xa0, 0x55, 0x55}, 1},
+      {"", "", {0x55, 0x55, 0x55}, 1},
+      {"0102ff", "", {0x01, 0x02, 0x55}, 1},  // at most the buffer's bytes
+      {"0g12", "Can't convert 0g12 to buffer", {0x55, 0x55, 0x55}, 0},
+      {"120g", "Can't convert 0g to buffer", {0x12, 0x55, 0x55}, 0},
+      {"-1", "Can't convert -1 to buffer", {0x55, 0x55, 0x55}, 0},
+  };
+  for (const auto& c : cases) {
+    reset();
+    EXPECT_EQ(set(row, c.text), c.answer) << c.text;
+    EXPECT_EQ(bytes(), c.stored) << c.text;
+    EXPECT_EQ(takePostedEvents().size(), c.events) << c.text;
+  }
+
+  const RowRef seven = findRow("MemGuiLocal", "UserButtonsFlags");
+  const uint8_t pattern[7] = {0x01, 0xab, 0x00, 0xff, 0x10, 0x7f, 0x80};
+  std::memcpy(seven.address(), pattern, 7);
+  EXPECT_EQ(get(seven), "01ab00ff107f80");
+}
+
+TEST(SetVariable, TextArraysCompareWithinTheirBytesAndCutToFit) {
+  std::array<char, 8> target{};
+  std::strcpy(target.data(), "abc");
+  takePostedEvents();
+  setVariable(target, Notify{9, 0, 0}, "abc");
+  EXPECT_TRUE(takePostedEvents().empty());
+  setVariable(target, Notify{9, 0, 0}, "abcdefghij");
+  EXPECT_STREQ(target.data(), "abcdefg");
+  EXPECT_EQ(takePostedEvents().size(), 1u);
+
+  // A target without terminator is never read past its end and is rewritten.
+  target.fill('x');
+  setVariable(target, Notify{9, 0, 0}, "xxxxxxxx");
+  EXPECT_STREQ(target.data(), "xxxxxxx");
+  EXPECT_EQ(takePostedEvents().size(), 1u);
+}

@@ -1,0 +1,41 @@
+#pragma once
+// Unit-test stand-ins for the unit around the catalogue: zeroed payloads in place of the mapped
+// segments, and a record of the events the setters post in place of the broker.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "apps/common/event/notify.h"
+#include "gen/code/introspection_gen.h"
+
+inline bool operator==(const Notify& x, const Notify& y) { return x.event == y.event && x.a == y.a && x.b == y.b; }
+
+// The message of the error that action throws, without the "file:line " in front; "no failure" if none.
+std::string failureMessage(const std::function<void()>& action);
+
+// Every event posted since the last call, oldest first.
+std::vector<Notify> takePostedEvents();
+
+struct RowRef {
+  unsigned int mem;
+  unsigned int var;
+  const VariableInfo& info() const { return MEMORY_ARRAY[mem].rows[var]; }
+  // The variable's first byte in the mapped payload.
+  char* address() const { return *info().memory + info().offset; }
+};
+
+// Finds a row by memory and variable name; fails the test (throws) when there is none.
+RowRef findRow(const std::string& memory, const std::string& name);
+
+// Maps a zeroed payload for every memory while alive; unmaps (nulls the pointers) when destroyed.
+class TestPayloads {
+ public:
+  TestPayloads();
+  ~TestPayloads();
+  TestPayloads(const TestPayloads&) = delete;
+  TestPayloads& operator=(const TestPayloads&) = delete;
+
+ private:
+  std::vector<std::vector<uint32_t>> payloads;  // uint32_t elements keep every payload 4-byte aligned
+};
