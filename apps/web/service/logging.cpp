@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <stdexcept>
 #include <utility>
 
@@ -107,4 +109,19 @@ void Logging::parseData() {
     converter.convert(buffer, static_cast<size_t>(got), html);
     if (static_cast<size_t>(got) < sizeof buffer) return;
   }
+}
+
+std::optional<size_t> Logging::answerStart(const std::string& query, size_t length) {
+  static constexpr std::string_view kOffset = "offset=";
+  if (query.compare(0, kOffset.size(), kOffset) != 0) return 0;
+  // Read as std::stoi reads it, whatever follows the digits ignored.
+  const char* p = query.c_str() + kOffset.size();
+  const char* end = query.c_str() + query.size();
+  while (p < end && std::isspace(static_cast<unsigned char>(*p))) ++p;
+  if (p < end && *p == '+') ++p;
+  int offset = 0;
+  if (std::from_chars(p, end, offset).ec != std::errc() || offset <= 0) return 0;
+  size_t known = static_cast<size_t>(offset);
+  if (known == length) return std::nullopt;
+  return known < length ? known : 0;
 }

@@ -3,6 +3,7 @@
 // registered with the event poll and keeps everything it wrote, converted, in one growing text.
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 
 #include "apps/common/event/eventpoll.h"
@@ -28,6 +29,11 @@ class Logging : public EventPoll::Callback {
 
   // The converted log since start; it only ever grows.
   const std::string& getHtml() const { return html; }
+
+  // Where the answer to a log request with this query starts in a text of that length: after the
+  // bytes the browser has ("offset=N"), or at 0 for the whole text when the offset is absent, 0, not
+  // a number, negative or beyond the text. Nothing while the browser has it all and must wait.
+  static std::optional<size_t> answerStart(const std::string& query, size_t length);
 
  private:
   void stopChild();

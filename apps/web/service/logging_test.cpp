@@ -98,3 +98,15 @@ TEST(Logging, DestructionEndsTheWholeChildGroup) {
   EXPECT_EQ(liveMembers(obedient), 0);
   EXPECT_EQ(liveMembers(stubborn), 0);
 }
+
+TEST(Logging, AnswerStartFollowsTheOffsetTheBrowserHas) {
+  EXPECT_EQ(Logging::answerStart("offset=4", 10), 4u);
+  EXPECT_EQ(Logging::answerStart("offset=4&t=17", 10), 4u) << "what follows the digits is ignored";
+  EXPECT_EQ(Logging::answerStart("offset= +4", 10), 4u);
+  EXPECT_EQ(Logging::answerStart("offset=10", 10), std::nullopt) << "nothing new: wait";
+  EXPECT_EQ(Logging::answerStart("offset=0", 0), 0u) << "an empty log is answered at once";
+
+  for (const char* whole : {"", "t=1&offset=4", "offset=0", "offset=11", "offset=", "offset=abc", "offset=-3",
+                            "offset=-0", "offset=99999999999", "offset=4294967300", "Offset=4"})
+    EXPECT_EQ(Logging::answerStart(whole, 10), 0u) << whole;
+}
