@@ -1,0 +1,259 @@
+#include "tests/integration/sandbox_harness.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Polls `done` every few milliseconds until it holds or the time is up.
+template <typename Condition>
+bool waitFor(Condition done, int timeoutMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (done()) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+std::string makeStateDir() {
+  std::string name = "sandbox";
+  if (auto* test = ::testing::UnitTest::GetInstance()->current_test_info())
+    name = std::string(test->test_suite_name()) + "." + test->name();
+  std::filesystem::create_directories(SANDBOX_STATE_ROOT);
+  std::string pattern = std::string(SANDBOX_STATE_ROOT) + "/" + name + "-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) return {};
+  return pattern;
+}
+
+// The first object bubblewrap writes to its status descriptor names, as pid outside, the sandbox's init
+// process; the main process is that one's only child.
+pid_t readInitPid(int statusFd) {
+  std::string text;
+  auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (text.find('}') == std::string::npos && Clock::now() < deadline) {
+    pollfd ready = {statusFd, POLLIN, 0};
+    if (::poll(&ready, 1, 100) <= 0) continue;
+    char buffer[512];
+    ssize_t got = ::read(statusFd, buffer, sizeof buffer);
+    if (got <= 0) break;
+    text.append(buffer, got);
+  }
+  size_t key = text.find("\"child-pid\":");
+  return key == std::string::npos ? -1 : static_cast<pid_t>(std::atol(text.c_str() + key + 12));
+}
+
+// Exec'ed in a forked child: argv from strings, never returns.
+[[noreturn]] void execute(const std::vector<std::string>& command) {
+  std::vector<char*> argv;
+  for (const auto& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  ::execvp(argv[0], argv.data());
+  std::perror(argv[0]);
+  ::_exit(127);
+}
+
+pid_t onlyChildOf(pid_t parent) {
+  pid_t child = -1;
+  waitFor(
+      [&] {
+        std::string id = std::to_string(parent);
+        child = std::atoi(readFile("/proc/" + id + "/task/" + id + "/children").c_str());
+        return child > 0;
+      },
+      10000);
+  return child > 0 ? child : -1;
+}
+
+int decodeStatus(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+}  // namespace
+
+Sandbox::Sandbox(const std::string& startup) : state(makeStateDir()) {
+  if (state.empty()) {
+    ADD_FAILURE() << "cannot create a state folder under " << SANDBOX_STATE_ROOT;
+    return;
+  }
+  int status[2];
+  if (::pipe2(status, O_CLOEXEC) < 0) {
+    ADD_FAILURE() << "pipe failed";
+    return;
+  }
+  std::fflush(nullptr);
+  sandboxPid = ::fork();
+  if (sandboxPid == 0) {
+    ::setpgid(0, 0);
+    int console = ::open((state + "/console.log").c_str(), O_CREAT | O_WRONLY | O_APPEND, 0644);
+    ::dup2(console, 1);
+    ::dup2(console, 2);
+    ::dup2(status[1], 3);  // dup2 clears close-on-exec
+    int devNull = ::open("/dev/null", O_RDONLY);
+    ::dup2(devNull, 0);
+    execute({UNIT_SANDBOX_SCRIPT, "--build", SANDBOX_BUILD_DIR, "--status-fd", "3", state, "--", "/bin/sh", "-c",
+             "exec " + startup});
+  }
+  ::close(status[1]);
+  // Kept open until the sandbox has ended: bubblewrap writes the exit code there too.
+  statusFd = status[0];
+  if (sandboxPid > 0) {
+    pid_t init = readInitPid(statusFd);
+    if (init > 0) mainPid = onlyChildOf(init);
+  }
+  if (mainPid < 0) ADD_FAILURE() << "the sandbox did not start; see " << state << "/console.log";
+}
+
+Sandbox::~Sandbox() {
+  if (sandboxPid > 0 && exitStatus < 0) {
+    if (mainPid > 0) ::kill(mainPid, SIGKILL);
+    if (waitForExit(5000) < 0) {
+      ::kill(-sandboxPid, SIGKILL);
+      waitForExit(5000);
+    }
+  }
+  if (statusFd >= 0) ::close(statusFd);
+  if (state.empty()) return;
+  if (::testing::Test::HasFailure()) {
+    std::printf("sandbox state kept in %s\n", state.c_str());
+  } else {
+    std::error_code ignored;
+    std::filesystem::remove_all(state, ignored);
+  }
+}
+
+std::string Sandbox::kmsg() const { return readFile(state + "/kmsg.log"); }
+
+bool Sandbox::waitForKmsg(const std::string& text, int timeoutMs) const {
+  return waitFor([&] { return kmsg().find(text) != std::string::npos; }, timeoutMs);
+}
+
+bool Sandbox::waitUntilRunning(int timeoutMs) const {
+  if (mainPid < 0) return false;
+  std::string proc = "/proc/" + std::to_string(mainPid);
+  return waitFor(
+      [&] {
+        if (readFile(proc + "/comm") != "webservice\n") return false;
+        // SigCgt lists the caught signals as a hexadecimal mask, bit n-1 for signal n.
+        std::string status = readFile(proc + "/status");
+        size_t caught = status.find("SigCgt:");
+        if (caught == std::string::npos) return false;
+        unsigned long long mask = std::strtoull(status.c_str() + caught + 7, nullptr, 16);
+        unsigned long long terminate = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1));
+        return (mask & terminate) == terminate;
+      },
+      timeoutMs);
+}
+
+void Sandbox::signalService(int signal) const {
+  if (mainPid > 0) ::kill(mainPid, signal);
+}
+
+int Sandbox::waitForExit(int timeoutMs) {
+  if (exitStatus >= 0 || sandboxPid <= 0) return exitStatus;
+  waitFor(
+      [&] {
+        int status = 0;
+        if (::waitpid(sandboxPid, &status, WNOHANG) != sandboxPid) return false;
+        exitStatus = decodeStatus(status);
+        return true;
+      },
+      timeoutMs);
+  return exitStatus;
+}
+
+int Sandbox::run(const std::string& command, std::string* output) const {
+  if (mainPid < 0) return -1;
+  // The command sees the environment the sandbox gave its main process (PATH with the stand-ins first).
+  std::vector<std::string> argv = {
+      "nsenter", "-t", std::to_string(mainPid), "-m", "-n", "-p", "-i", "-u", "-r", "-w", "--", "env", "-i"};
+  std::string environ = readFile("/proc/" + std::to_string(mainPid) + "/environ");
+  for (size_t start = 0; start < environ.size();) {
+    size_t end = environ.find('\0', start);
+    if (end == std::string::npos) end = environ.size();
+    argv.push_back(environ.substr(start, end - start));
+    start = end + 1;
+  }
+  argv.insert(argv.end(), {"/bin/sh", "-c", command});
+
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) < 0) return -1;
+  std::fflush(nullptr);
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(out[1], 1);
+    ::dup2(out[1], 2);
+    execute(argv);
+  }
+  ::close(out[1]);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) != 0;) {
+    if (got > 0)
+      text.append(buffer, got);
+    else if (errno != EINTR)
+      break;
+  }
+  ::close(out[0]);
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child) return -1;
+  if (output) *output = text;
+  return decodeStatus(status);
+}
+
+int Sandbox::connectTcp(uint16_t port) const {
+  if (mainPid < 0) return -1;
+  int result = -1;
+  // Joining a network namespace changes only the calling thread, so a short-lived thread does it;
+  // the socket it creates stays in that namespace and works from any thread.
+  std::thread([&] {
+    int ns = ::open(("/proc/" + std::to_string(mainPid) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
+    if (ns < 0) return;
+    bool joined = ::setns(ns, CLONE_NEWNET) == 0;
+    ::close(ns);
+    if (!joined) return;
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      result = fd;
+    } else if (fd >= 0) {
+      ::close(fd);
+    }
+  }).join();
+  return result;
+}
+
+int Sandbox::connectTcpWhenListening(uint16_t port, int timeoutMs) const {
+  int fd = -1;
+  waitFor([&] { return (fd = connectTcp(port)) >= 0; }, timeoutMs);
+  return fd;
+}
