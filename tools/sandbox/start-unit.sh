@@ -1,0 +1,47 @@
+#!/bin/bash
+# Runs inside the unit sandbox: brings up what the unit's other processes provide, in the order the
+# service needs it (broker, then segments), then runs the service (or COMMAND) in the foreground.
+#
+#   start-unit.sh [--no-broker] [--broker-trace] [--create-option OPT]... [-- COMMAND [ARG]...]
+#
+#   --no-broker          start no broker (the service must then give up waiting for it)
+#   --broker-trace       the broker logs every record it receives
+#   --create-option OPT  hand OPT to "unit-simulator create", e.g. --create-option --skip --create-option MemLens
+# The broker's standard error goes to broker.log in the sandbox's state folder. COMMAND defaults to webservice.
+set -euo pipefail
+
+state=${UNIT_SANDBOX_STATE:-/tmp}
+broker=1
+broker_options=()
+create_options=()
+
+usage() {
+  sed -n '2,10p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+  exit 2
+}
+
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --no-broker) broker=0; shift ;;
+    --broker-trace) broker_options+=(--trace); shift ;;
+    --create-option) [[ $# -ge 2 ]] || usage; create_options+=("$2"); shift 2 ;;
+    --) shift; break ;;
+    *) usage ;;
+  esac
+done
+[[ $# -gt 0 ]] || set -- webservice
+
+if ((broker)); then
+  message-broker "${broker_options[@]}" 2>>"$state/broker.log" &
+  # The broker creates its semaphore only once it listens; the service tries to open it without pausing.
+  for ((i = 0; i < 500; i++)); do
+    [[ -e /dev/shm/sem.message-broker-ready ]] && break
+    kill -0 $! 2>/dev/null || { echo "start-unit: message-broker ended at start" >&2; exit 1; }
+    sleep 0.01
+  done
+  [[ -e /dev/shm/sem.message-broker-ready ]] || { echo "start-unit: message-broker not ready" >&2; exit 1; }
+fi
+
+unit-simulator create "${create_options[@]}"
+
+exec "$@"
