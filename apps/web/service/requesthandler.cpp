@@ -5,7 +5,9 @@
 
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/log/log.h"
+#include "apps/web/service/onewiredata.h"
 #include "apps/web/service/request.h"
+#include "apps/web/service/screenroute.h"
 
 namespace {
 
@@ -17,10 +19,14 @@ std::string param(const Request& request, const char* name) {
 
 }  // namespace
 
-RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi) : fcgi(fcgi) {
-  (void)poll;
+RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi) : fcgi(fcgi), logging(poll) {
   lastTick = std::chrono::steady_clock::now();
   Introspection::setEscapeCharacters(kEscapePattern);
+  try {
+    logging.init();
+  } catch (const std::exception&) {
+    LOG(Error, "Logging to web gui will not be available");
+  }
 }
 
 RequestHandler::~RequestHandler() = default;
@@ -42,6 +48,12 @@ void RequestHandler::handleRequest(Request* request) {
     request->userData = kWaitsForUpdate;
   } else if (script == "/api/v1/set.cgi") {
     serveSet(request);
+  } else if (script == "/api/v1/screen.cgi") {
+    serveScreen(request, screenCapture);
+  } else if (script == "/api/v1/modemdata.cgi") {
+    handleModemData(request);
+  } else if (script == "/api/v1/premarkeddata.cgi") {
+    handlePremarkedData(request);
   } else {
     serveUnknown(request, script);
   }

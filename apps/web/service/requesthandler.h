@@ -11,6 +11,8 @@
 #include "apps/common/event/serverconnection.h"
 #include "apps/web/service/changedevents.h"
 #include "apps/web/service/fcgi.h"
+#include "apps/web/service/logging.h"
+#include "apps/web/service/screencapture.h"
 
 class Request;
 
@@ -62,4 +64,6 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   Fcgi& fcgi;
   std::chrono::steady_clock::time_point lastTick;
   ChangedEvents changedEvents;
+  Logging logging;
+  ScreenCapture screenCapture;
 };
