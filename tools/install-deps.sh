@@ -1,0 +1,28 @@
+#!/bin/bash
+# Installs the Debian 12 packages needed to build, run and test the service, when any is missing.
+#
+#   install-deps.sh [--update]    --update: always refresh the package lists first
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build g++ pkg-config
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  nlohmann-json3-dev libpng-dev
+  bubblewrap nginx-light python3 clang-format
+  apache2-utils libfcgi-dev wrk curl
+  iproute2 util-linux procps
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$package")
+done
+
+if [[ ${1:-} == --update || ${#missing[@]} -gt 0 ]]; then
+  sudo=()
+  [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+  "${sudo[@]}" apt-get update
+  if [[ ${#missing[@]} -gt 0 ]]; then
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+  fi
+fi

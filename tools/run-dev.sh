@@ -1,0 +1,26 @@
+#!/bin/bash
+# Installs what is missing, builds, and runs the service against a simulated unit in the unit sandbox,
+# sharing the host's network so that a browser can reach it. Ctrl-C stops it (SIGINT, an orderly stop).
+#
+#   run-dev.sh [STATE_DIR]    default STATE_DIR: build/dev-state (kmsg.log, broker.log, var/, update/, ...)
+set -euo pipefail
+
+repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.." && pwd)
+build=$repo/build
+state=${1:-$build/dev-state}
+
+"$repo/tools/install-deps.sh"
+cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug
+ninja -C "$build" -j2 webservice message-broker unit-simulator
+
+# Each run starts from an empty unit; the folder of the previous run is replaced.
+rm -rf "$state"
+mkdir -p "$state"
+
+# Started inside the sandbox, in this order: the HTTP front (none yet: its start goes here), then
+# start-unit.sh: message broker, the simulated segments, and the service in the foreground.
+startup='exec start-unit.sh'
+
+echo "Unit state folder: $state (kernel log: $state/kmsg.log)"
+echo "FastCGI responder: 127.0.0.1:9000 on this host"
+exec "$repo/tools/sandbox/unit-sandbox" --host-net --build "$build" "$state" -- /bin/sh -c "$startup"
