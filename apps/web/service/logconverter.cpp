@@ -45,7 +45,7 @@ std::string LogConverter::getColor(int code, const char* on, const char* off) {
   return std::string(code & 1 ? on : off) + (code & 2 ? on : off) + (code & 4 ? on : off);
 }
 
-void LogConverter::convert(const char* data, size_t length, std::string& html) {
+void LogConverter::convert(const char* data, size_t length, LogText& html) {
   const char* p = data;
   const char* const end = data + length;
   while (p < end) {
@@ -53,10 +53,10 @@ void LogConverter::convert(const char* data, size_t length, std::string& html) {
       case State::Text: {
         const char* escape = static_cast<const char*>(std::memchr(p, kEscape, end - p));
         if (escape == nullptr) {
-          html.append(p, end);
+          html.append(p, static_cast<size_t>(end - p));
           return;
         }
-        html.append(p, escape);
+        html.append(p, static_cast<size_t>(escape - p));
         p = escape + 1;
         sgrCode = 0;
         state = State::Escape;
@@ -74,7 +74,7 @@ void LogConverter::convert(const char* data, size_t length, std::string& html) {
         }
         if (p == end) return;
         // Only the first number counts; whatever ends it closes the sequence.
-        if (*p == 'm') html += spanTable()[sgrCode];
+        if (*p == 'm') html.append(spanTable()[sgrCode]);
         ++p;
         state = State::Text;
         break;

@@ -4,10 +4,12 @@
 #include <cstddef>
 #include <string>
 
+#include "apps/web/service/logtext.h"
+
 class LogConverter {
  public:
   // Appends the converted piece to html.
-  void convert(const char* data, size_t length, std::string& html);
+  void convert(const char* data, size_t length, LogText& html);
 
   // Six hexadecimal digits of colour code 0-7 (bit 0 red, bit 1 green, bit 2 blue).
   static std::string getColor(int code, const char* on, const char* off);

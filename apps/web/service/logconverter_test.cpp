@@ -8,17 +8,17 @@ namespace {
 
 std::string convertWhole(const std::string& input) {
   LogConverter converter;
-  std::string html;
+  LogText html;
   converter.convert(input.data(), input.size(), html);
-  return html;
+  return std::string(html.view());
 }
 
 std::string convertInPieces(const std::string& input, size_t pieceLength) {
   LogConverter converter;
-  std::string html;
+  LogText html;
   for (size_t at = 0; at < input.size(); at += pieceLength)
     converter.convert(input.data() + at, std::min(pieceLength, input.size() - at), html);
-  return html;
+  return std::string(html.view());
 }
 
 }  // namespace
@@ -55,11 +55,25 @@ TEST(LogConverter, PiecesConvertAsTheWhole) {
   const std::string whole = convertWhole(input);
   for (size_t cut = 0; cut <= input.size(); ++cut) {
     LogConverter converter;
-    std::string html;
+    LogText html;
     converter.convert(input.data(), cut, html);
     converter.convert(input.data() + cut, input.size() - cut, html);
-    EXPECT_EQ(html, whole) << "cut after byte " << cut;
+    EXPECT_EQ(html.view(), whole) << "cut after byte " << cut;
   }
   EXPECT_EQ(convertInPieces(input, 1), whole);
   EXPECT_EQ(convertInPieces(input, 256), whole);
+}
+
+TEST(LogText, GrowsKeepingEveryByte) {
+  LogText text;
+  std::string expected;
+  for (int i = 0; i < 20000; ++i) {
+    std::string part = std::to_string(i) + (i % 7 == 0 ? std::string(3000, 'x') : ",");
+    text.append(part);
+    expected += part;
+  }
+  text.append("", 0);
+  EXPECT_EQ(text.size(), expected.size());
+  EXPECT_EQ(text.view(), expected);
+  EXPECT_TRUE(LogText().view().empty());
 }

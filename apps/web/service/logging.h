@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "apps/common/event/eventpoll.h"
 #include "apps/web/service/logconverter.h"
@@ -28,7 +29,7 @@ class Logging : public EventPoll::Callback {
   void parseData();
 
   // The converted log since start; it only ever grows.
-  const std::string& getHtml() const { return html; }
+  std::string_view getHtml() const { return html.view(); }
 
   // Where the answer to a log request with this query starts in a text of that length: after the
   // bytes the browser has ("offset=N"), or at 0 for the whole text when the offset is absent, 0, not
@@ -39,7 +40,7 @@ class Logging : public EventPoll::Callback {
   void stopChild();
 
   EventPoll& poll;
-  std::string html;
+  LogText html;
   int fd = -1;
   pid_t pid = 0;
   LogConverter converter;

@@ -54,8 +54,9 @@ TEST(Logging, GathersTheChildOutputUntilItEndsThenLetsGo) {
   int file = ::mkstemp(path);
   ASSERT_EQ(::write(file, input.data(), input.size()), static_cast<ssize_t>(input.size()));
   ::close(file);
-  std::string expected;
-  LogConverter().convert(input.data(), input.size(), expected);
+  LogText converted;
+  LogConverter().convert(input.data(), input.size(), converted);
+  const std::string expected(converted.view());
 
   EventPoll poll;
   Logging logging(poll, std::string("cat ") + path);
@@ -91,8 +92,8 @@ TEST(Logging, DestructionEndsTheWholeChildGroup) {
     ASSERT_TRUE(pollUntil(poll, [&] {
       return polite.getHtml().find('\n') != std::string::npos && deaf.getHtml().find('\n') != std::string::npos;
     }));
-    obedient = std::stoi(polite.getHtml());
-    stubborn = std::stoi(deaf.getHtml());
+    obedient = std::stoi(std::string(polite.getHtml()));
+    stubborn = std::stoi(std::string(deaf.getHtml()));
     EXPECT_TRUE(pollUntil(poll, [&] { return liveMembers(obedient) == 2 && liveMembers(stubborn) == 2; }));
   }
   EXPECT_EQ(liveMembers(obedient), 0);
