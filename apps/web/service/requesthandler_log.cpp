@@ -1,0 +1,37 @@
+// The kernel-log route: answers log requests from the converted text, or leaves them waiting.
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "apps/common/log/log.h"
+#include "apps/web/service/request.h"
+#include "apps/web/service/requesthandler.h"
+
+void RequestHandler::appendLogOutput(Request* request) {
+  const std::string_view html = logging.getHtml();
+  auto query = request->params.find("QUERY_STRING");
+  std::optional<size_t> start =
+      Logging::answerStart(query == request->params.end() ? std::string() : query->second, html.size());
+  if (!start) return;
+  if (*start == 0)
+    LOG(DebugLight, "Sending all log data to request %i", request->id);
+  else
+    LOG(DebugLight, "Sending log data with offset %i/%u to request %i", static_cast<int>(*start),
+        static_cast<unsigned>(html.size()), request->id);
+  request->output().write(html.data() + *start, static_cast<std::streamsize>(html.size() - *start));
+  // Answered: a later request on the same connection is not a log waiter.
+  request->userData.reset();
+  request->end();
+}
+
+void RequestHandler::sendLogging() {
+  for (const auto& [id, request] : fcgi.requests()) {
+    if (!waitsFor(*request, kWaitsForLog)) continue;
+    try {
+      appendLogOutput(request);
+    } catch (...) {
+      LOG(Error, "Could not send logging to request %i", id);
+    }
+  }
+}
