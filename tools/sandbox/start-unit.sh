@@ -7,7 +7,8 @@
 #   --no-broker          start no broker (the service must then give up waiting for it)
 #   --broker-trace       the broker logs every record it receives
 #   --create-option OPT  hand OPT to "unit-simulator create", e.g. --create-option --skip --create-option MemLens
-# The broker's standard error goes to broker.log in the sandbox's state folder. COMMAND defaults to webservice.
+# The broker's standard error goes to broker.log, its pid to broker.pid in the sandbox's state folder.
+# COMMAND defaults to webservice.
 set -euo pipefail
 
 state=${UNIT_SANDBOX_STATE:-/tmp}
@@ -16,7 +17,7 @@ broker_options=()
 create_options=()
 
 usage() {
-  sed -n '2,10p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,11p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 
@@ -33,6 +34,7 @@ done
 
 if ((broker)); then
   message-broker "${broker_options[@]}" 2>>"$state/broker.log" &
+  echo $! >"$state/broker.pid"
   # The broker creates its semaphore only once it listens; the service tries to open it without pausing.
   for ((i = 0; i < 500; i++)); do
     [[ -e /dev/shm/sem.message-broker-ready ]] && break

@@ -27,6 +27,7 @@ class ServerConnection : public EventPoll::Callback {
   void subscribe(Notify const& notify);
   void subscribeAll();
   // Reads whole records from fd into buffer (at most max); a partial record stays for the next call.
+  // -1 when the broker has closed the stream.
   int readEvents(int fd, Notify* buffer, int max);
 
   EventHandler* eventHandler = nullptr;

@@ -4,6 +4,8 @@
 #include "apps/common/event/serverconnection.h"
 #include "apps/common/gen/initorder.h"
 #include "apps/common/log/log.h"
+#include "apps/common/sharedmemory/sharedmemory.h"
+#include "gen/code/introspection_gen.h"
 
 namespace {
 // Constructed after the segment objects and before anything in main; see initorder.h.
@@ -19,6 +21,14 @@ __attribute__((weak)) void processPostInit() {}
 namespace gen {
 void init() {
   processPreInit();
+  for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem) {
+    SEGMENT_ARRAY[mem]->open();
+    *MEMORY_POINTER_ARRAY[mem] = SEGMENT_ARRAY[mem]->address();
+  }
+  gServerConnection = new ServerConnection(eventPoll);
+  gServerConnection->subscribeAll();
+  // AppServiceLogLevel, at offset 0 of MemApp: other processes can change this service's threshold.
+  gComponentLogLevel = reinterpret_cast<gen::LogLevel*>(gMemApp);
   processPostInit();
 }
 
@@ -29,5 +39,10 @@ ServerConnection* getServerConnection() { return gServerConnection; }
 void closeServerConnection() {
   delete gServerConnection;
   gServerConnection = nullptr;
+}
+
+void subscribeNotifications() {
+  if (gServerConnection == nullptr) THROW_ERROR("Trying to subscribe without server connection");
+  gServerConnection->subscribeAll();
 }
 }  // namespace gen

@@ -1,0 +1,228 @@
+#include "apps/common/event/serverconnection.h"
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <semaphore.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gen/code/introspection_gen.h"
+#include "tests/unit/kernel_log_capture.h"
+
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+
+extern char** environ;
+
+bool operator==(const Notify& left, const Notify& right) {
+  return left.event == right.event && left.a == right.a && left.b == right.b;
+}
+
+namespace {
+constexpr const char* kSemaphore = "/message-broker-ready";
+constexpr const char* kSocketPath = "/var/volatile/message-broker.socket";
+
+// The client only knows the unit's fixed paths, so the tests get a private /dev/shm and /var/volatile
+// (the test main has already given the process a mount namespace of its own).
+void enterPrivateUnitPaths() {
+  static bool entered = false;
+  if (entered) return;
+  ASSERT_EQ(::mount("none", "/dev/shm", "tmpfs", 0, nullptr), 0) << std::strerror(errno);
+  ASSERT_EQ(::mount("none", "/var", "tmpfs", 0, nullptr), 0) << std::strerror(errno);
+  ASSERT_EQ(::mkdir("/var/volatile", 0755), 0) << std::strerror(errno);
+  entered = true;
+}
+
+int semaphoreValue() {
+  sem_t* ready = ::sem_open(kSemaphore, 0);
+  if (ready == SEM_FAILED) return -1;
+  int value = -1;
+  ::sem_getvalue(ready, &value);
+  ::sem_close(ready);
+  return value;
+}
+
+std::string errorOfConnecting(EventPoll& poll) {
+  try {
+    ServerConnection connection(poll);
+  } catch (const std::runtime_error& error) {
+    return error.what();
+  }
+  return "";
+}
+
+// A broker played by the test itself, so that it can cut the byte stream wherever it likes.
+class ScriptedBroker {
+ public:
+  ScriptedBroker() {
+    listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, kSocketPath);
+    ::unlink(kSocketPath);
+    EXPECT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(::listen(listener, 4), 0);
+    sem_t* ready = ::sem_open(kSemaphore, O_CREAT, 0666, 1);
+    ::sem_close(ready);
+  }
+  ~ScriptedBroker() {
+    if (peer >= 0) ::close(peer);
+    ::close(listener);
+    ::unlink(kSocketPath);
+    ::sem_unlink(kSemaphore);
+  }
+  void accept() { peer = ::accept(listener, nullptr, nullptr); }
+  void write(const void* data, size_t length) {
+    ASSERT_EQ(::send(peer, data, length, MSG_NOSIGNAL), static_cast<ssize_t>(length));
+  }
+  std::vector<Notify> read(size_t count) {
+    std::vector<Notify> records(count);
+    EXPECT_EQ(::recv(peer, records.data(), count * sizeof(Notify), MSG_WAITALL),
+              static_cast<ssize_t>(count * sizeof(Notify)));
+    return records;
+  }
+  void hangUp() {
+    ::close(peer);
+    peer = -1;
+  }
+
+ private:
+  int listener = -1;
+  int peer = -1;
+};
+
+struct Collector : ServerConnection::EventHandler {
+  std::vector<Notify> events;
+  void handleEvent(Notify const& notify) override { events.push_back(notify); }
+};
+
+class ServerConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override { enterPrivateUnitPaths(); }
+  EventPoll poll;
+};
+
+TEST_F(ServerConnectionTest, StartUpFailsWithoutBrokerAndHandsTheSemaphoreBackWhenConnectFails) {
+  ::sem_unlink(kSemaphore);
+  EXPECT_THAT(errorOfConnecting(poll), EndsWith(std::string("sem_open: ") + std::strerror(ENOENT)));
+
+  sem_t* ready = ::sem_open(kSemaphore, O_CREAT, 0666, 1);
+  ::sem_close(ready);
+  EXPECT_THAT(errorOfConnecting(poll), EndsWith(std::string("connect: ") + std::strerror(ENOENT)));
+  EXPECT_EQ(semaphoreValue(), 1) << "the next client of the broker must still get through";
+  ::sem_unlink(kSemaphore);
+}
+
+TEST_F(ServerConnectionTest, SendsControlAndEventRecordsAsWholeWrites) {
+  ScriptedBroker broker;
+  ServerConnection connection(poll);
+  broker.accept();
+  EXPECT_EQ(semaphoreValue(), 1);
+  EXPECT_THAT(testsupport::kernelLogText(), HasSubstr("Waiting for server\n"));
+  EXPECT_THAT(testsupport::kernelLogText(), HasSubstr("Connected after 0 attempts\n"));
+  connection.subscribeAll();
+  connection.postEvent(Notify{700, 1, 3});
+  connection.subscribe(Notify{42, 0, 0});
+  EXPECT_EQ(broker.read(4), (std::vector<Notify>{{3, 0, 0}, {700, 1, 3}, {1, 0, 0}, {42, 0, 0}}));
+}
+
+TEST_F(ServerConnectionTest, ReassemblesRecordsCutAtAnyByteAndHandsOutAtMost256PerReport) {
+  ScriptedBroker broker;
+  ServerConnection connection(poll);
+  broker.accept();
+  Collector collector;
+  connection.eventHandler = &collector;
+
+  const Notify batch[3] = {{6, 0, 0}, {1060, 1, 9}, {0xFFFFFFFFu, 2, 0x01020304}};
+  const auto* bytes = reinterpret_cast<const unsigned char*>(batch);
+  for (size_t cut = 1; cut < sizeof batch; ++cut) {
+    collector.events.clear();
+    broker.write(bytes, cut);
+    poll.wait(100, false);
+    EXPECT_EQ(collector.events.size(), cut / sizeof(Notify)) << "whole records go out at once; cut " << cut;
+    broker.write(bytes + cut, sizeof batch - cut);
+    poll.wait(100, false);
+    EXPECT_EQ(collector.events, std::vector<Notify>(batch, batch + 3)) << "cut after byte " << cut;
+  }
+
+  collector.events.clear();
+  std::vector<Notify> flood(300);
+  for (uint32_t i = 0; i < flood.size(); ++i) flood[i] = Notify{100 + i, 0, i};
+  broker.write(flood.data(), flood.size() * sizeof(Notify));
+  connection.event(EventPoll::Callback::Readable);
+  EXPECT_EQ(collector.events.size(), 256u);
+  connection.event(EventPoll::Callback::Readable);
+  EXPECT_EQ(collector.events, flood);
+}
+
+TEST_F(ServerConnectionTest, AHungUpBrokerLeavesAClosedConnectionThatRefusesToPost) {
+  ScriptedBroker broker;
+  ServerConnection connection(poll);
+  broker.accept();
+  broker.hangUp();
+  poll.wait(100, false);
+  EXPECT_EQ(poll.wait(50, false), EventPoll::Timeout) << "a closed connection must leave the poll";
+  try {
+    connection.postEvent(Notify{6, 0, 0});
+    FAIL() << "posting on a closed connection must fail";
+  } catch (const std::runtime_error& error) {
+    EXPECT_THAT(error.what(), EndsWith("Could not send message to server"));
+  }
+  connection.close();
+}
+
+TEST_F(ServerConnectionTest, EventsOfOneClientReachAnotherThroughTheBrokerStandIn) {
+  pid_t broker = -1;
+  const char* arguments[] = {MESSAGE_BROKER_PATH, nullptr};
+  ASSERT_EQ(::posix_spawn(&broker, MESSAGE_BROKER_PATH, nullptr, nullptr, const_cast<char**>(arguments), environ), 0);
+  for (int i = 0; i < 500 && semaphoreValue() != 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  {
+    ServerConnection listener(poll);
+    ServerConnection poster(poll);
+    Collector collector;
+    listener.eventHandler = &collector;
+    listener.subscribeAll();
+    // Its own echo shows that the broker has taken the subscription.
+    listener.postEvent(Notify{320, 0, 0});
+    for (int i = 0; i < 20 && collector.events.empty(); ++i) poll.wait(100, false);
+    poster.postEvent(Notify{321, 1, 4});
+    for (int i = 0; i < 20 && collector.events.size() < 2; ++i) poll.wait(100, false);
+    EXPECT_EQ(collector.events, (std::vector<Notify>{{320, 0, 0}, {321, 1, 4}}));
+  }
+  ::kill(broker, SIGTERM);
+  int status = 0;
+  ::waitpid(broker, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(EventName, NamesKnownNumbersAndNeverReadsPastTheTable) {
+  EXPECT_STREQ(eventName(Notify{EventCalibAllMotor, 0, 0}), "CalibAllMotor");
+  EXPECT_STREQ(eventName(Notify{EVENT_NAME_SIZE - 1, 0, 0}), EVENT_NAME[EVENT_NAME_SIZE - 1]);
+  EXPECT_STREQ(eventName(Notify{EVENT_NAME_SIZE, 0, 0}), "Invalid");
+  EXPECT_STREQ(eventName(Notify{0xFFFFFFFFu, 0, 0}), "Invalid");
+}
+
+TEST(FreePostEvent, FailsWithoutConnection) {
+  ASSERT_EQ(gServerConnection, nullptr);
+  try {
+    postEvent(Notify{6, 0, 0});
+    FAIL() << "posting without a connection must fail";
+  } catch (const std::runtime_error& error) {
+    EXPECT_THAT(error.what(), EndsWith("Trying to post event without server connection"));
+  }
+}
+}  // namespace

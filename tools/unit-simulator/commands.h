@@ -1,0 +1,8 @@
+#pragma once
+// The subcommands of unit-simulator; each lives in its own file and gets the arguments after its name.
+
+// create [--skip MEM]... [--size MEM=BYTES]...: the 20 segments with their size words and zero payloads.
+int runCreate(int argc, char** argv);
+
+// post EVENT [A [B]]: one record to the broker; EVENT is a name from the event table or a number.
+int runPost(int argc, char** argv);
