@@ -703,6 +703,8 @@ NESTED_ARRAYS = [('LensTable', 'LensTableValueList', 'ScaleValues', 256)]
 NESTED_NEIGHBOURS = [('LensTable', 'TableActive')]
 # Structure types used by no row, each a single int field.
 UNUSED_ONE_INT_STRUCTS = ['LensTableRawStruct', 'RadioRssiStruct']
+# Structure types that occur only nested in another structure.
+NESTED_ONLY_STRUCTS = ['ScaleValues']
 
 # Scalar rows with fixed properties. Keys: kind, type, offset, min, max, length, array, event.
 # "array" is the array flag; "event" the event number. Omitted keys are free.

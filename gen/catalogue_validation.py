@@ -317,6 +317,11 @@ class _Checker:
             for key, value in wanted.items():
                 if got[key] != value:
                     self.fail(row.line, f"{memory_name}.{name}: {key} is {got[key]!r}, must be {value!r}")
+        unused = set(facts.UNUSED_ONE_INT_STRUCTS) | set(facts.NESTED_ONLY_STRUCTS)
+        for memory in self.catalogue.memories:
+            for row in memory.rows:
+                if row.kind == "struct" and row.type_name in unused:
+                    self.fail(row.line, f"{memory.name}.{row.name}: no row holds {row.type_name}")
         for memory_name, enum_name in facts.ALL_ROWS_OF_ENUM:
             for row in self.catalogue.memory(memory_name).rows:
                 if row.kind != "enum" or row.type_name != enum_name:

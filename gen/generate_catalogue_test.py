@@ -180,6 +180,12 @@ class GeneratorTest(unittest.TestCase):
         self.refused(lines, "structure PeltDevice must have exactly the fields")
 
         lines = source_lines()
+        row = line_of(lines, r"^\s+RadioModuleList\s")
+        lines[row] = lines[row].replace("RadioStruct[3]", "RadioRssiStruct[3]")
+        self.refused(lines, "MemPersistent.RadioModuleList: no row holds RadioRssiStruct",
+                     "MemPersistent.RadioModuleList must be RadioStruct [3]", line=row)
+
+        lines = source_lines()
         size = line_of(lines, r"^struct ScaleValues ")
         lines[size] = "struct ScaleValues size=52"
         self.refused(lines, "LensTable.LensTableValueList reaches past the element size 12316")
