@@ -6,3 +6,6 @@ int runCreate(int argc, char** argv);
 
 // post EVENT [A [B]]: one record to the broker; EVENT is a name from the event table or a number.
 int runPost(int argc, char** argv);
+
+// framebuffer PATH [--page N]: a frame-buffer image file, 800 × 480, two pages with test patterns, page N shown.
+int runFramebuffer(int argc, char** argv);

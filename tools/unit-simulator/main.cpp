@@ -15,6 +15,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"create", runCreate, "create [--skip MEM]... [--size MEM=BYTES]..."},
     {"post", runPost, "post EVENT [A [B]]"},
+    {"framebuffer", runFramebuffer, "framebuffer PATH [--page 1|2]"},
 };
 
 int usage() {
