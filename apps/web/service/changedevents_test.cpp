@@ -1,0 +1,95 @@
+#include "apps/web/service/changedevents.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "apps/common/introspection/introspection.h"
+#include "apps/web/service/requesthandler.h"
+#include "apps/web/service/testsegments.h"
+
+namespace {
+
+uint32_t eventOf(const std::string& memory, const std::string& name) {
+  return TestSegments::row(memory, name).event.event;
+}
+
+std::string rendered(const std::string& memory, const std::string& name) {
+  const unsigned int mem = Introspection::getMemIndex(memory);
+  unsigned int var = 0;
+  EXPECT_TRUE(RequestHandler::findVariable(mem, name, var));
+  std::ostringstream out;
+  RequestHandler::printVariable(mem, var, out);
+  return out.str();
+}
+
+TEST(ChangedEvents, MarksOnlyNumbersOfTheEventTable) {
+  ChangedEvents events;
+  EXPECT_FALSE(events.any());
+  EXPECT_FALSE(events.mark(1061));
+  EXPECT_FALSE(events.mark(0xffffffffu));
+  EXPECT_FALSE(events.any());
+  EXPECT_TRUE(events.mark(1060));
+  EXPECT_TRUE(events.isMarked(1060));
+  EXPECT_FALSE(events.isMarked(1059));
+  EXPECT_TRUE(events.any());
+}
+
+TEST(ChangedEvents, DocumentGroupsByMemoryInEventOrderAndClearsMarks) {
+  TestSegments segments;
+  TestSegments::store("MemPersistent", "AUXTorque", int32_t{2});
+  const uint32_t torque = eventOf("MemPersistent", "AUXTorque");
+  const uint32_t bluetooth = eventOf("MemPersistent", "BluetoothPower");
+  const uint32_t level = eventOf("MemApp", "AppServiceLogLevel");
+  ASSERT_LT(torque, bluetooth);
+  ASSERT_LT(bluetooth, level);
+
+  ChangedEvents events;
+  events.mark(level);
+  events.mark(bluetooth);
+  events.mark(torque);
+  events.mark(torque);
+  EXPECT_EQ(events.takeDocument(),
+            "\"errors\": [],\r\n\"variables\": {\r\n  \"MemPersistent\" : {\r\n    \"AUXTorque\" : " +
+                rendered("MemPersistent", "AUXTorque") +
+                ", \r\n    \"BluetoothPower\" : " + rendered("MemPersistent", "BluetoothPower") +
+                "\r\n  }, \r\n  \"MemApp\" : {\r\n    \"AppServiceLogLevel\" : " +
+                rendered("MemApp", "AppServiceLogLevel") + "\r\n  }\r\n}\r\n}\r\n");
+  EXPECT_FALSE(events.any());
+  EXPECT_FALSE(events.isMarked(torque));
+}
+
+TEST(ChangedEvents, SeparatedRunsRepeatTheirMemoryAndUnusedNumbersNameTheFirstRow) {
+  TestSegments segments;
+  // Numbers that no row carries locate to the first row of MemPersistent, so one above an event of
+  // another memory separates two runs of MemPersistent.
+  const uint32_t low = eventOf("MemPersistent", "AUXTorque");
+  const uint32_t between = eventOf("MemApp", "AppServiceLogLevel");
+  const std::string other = "MemApp";
+  std::vector<bool> used(ChangedEvents::kEventCount);
+  for (unsigned int mem = 0; mem < Introspection::getMemCount(); ++mem)
+    for (unsigned int var = 0; var < Introspection::getVarCount(mem); ++var)
+      used[Introspection::getVarEvent(mem, var).event] = true;
+  uint32_t high = between + 1;
+  while (high < ChangedEvents::kEventCount && used[high]) ++high;
+  ASSERT_LT(high, ChangedEvents::kEventCount) << "every number above MemApp's event names a variable";
+
+  ChangedEvents events;
+  events.mark(low);
+  events.mark(between);
+  events.mark(high);
+  const std::string document = events.takeDocument();
+  const size_t first = document.find("\r\n  \"MemPersistent\" : {");
+  const size_t app = document.find("\r\n  }, \r\n  \"" + other + "\" : {");
+  const size_t second = document.find("\r\n  }, \r\n  \"MemPersistent\" : {", first + 1);
+  EXPECT_NE(first, std::string::npos);
+  EXPECT_LT(first, app);
+  EXPECT_NE(second, std::string::npos);
+  EXPECT_LT(app, second);
+
+  events.mark(EventSubscribeAll);
+  EXPECT_EQ(events.takeDocument().find("\"variables\": {\r\n  \"MemPersistent\" : {\r\n    \"AUXTorque\" : "),
+            std::string("\"errors\": [],\r\n").size());
+}
+
+}  // namespace

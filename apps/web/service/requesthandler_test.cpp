@@ -1,0 +1,140 @@
+#include "apps/web/service/requesthandler.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "apps/common/introspection/introspection.h"
+#include "apps/web/service/testsegments.h"
+
+namespace {
+
+std::string rendered(const std::string& memory, const std::string& name) {
+  const unsigned int mem = Introspection::getMemIndex(memory);
+  unsigned int var = 0;
+  EXPECT_TRUE(RequestHandler::findVariable(mem, name, var)) << name;
+  std::ostringstream out;
+  RequestHandler::printVariable(mem, var, out);
+  return out.str();
+}
+
+TEST(EncodeString, EscapesExactlyTheFiveCharacters) {
+  EXPECT_EQ(RequestHandler::encodeString("a\tb\r"), "a\\u0009b\\u000d");
+  EXPECT_EQ(RequestHandler::encodeString("\\\"\n"), "\\u005c\\u0022\\u000a");
+  EXPECT_EQ(RequestHandler::encodeString(std::string("x\x01\xc3\xa4/'", 6)), std::string("x\x01\xc3\xa4/'", 6));
+  EXPECT_EQ(RequestHandler::encodeString(""), "");
+}
+
+TEST(AppendJsonKey, AppendsStringMembersAndRefusesOthers) {
+  const auto body = nlohmann::json::parse(R"({"ringType": "Iris", "irisValue": 2.8})");
+  std::string text = "2411\n";
+  RequestHandler::appendJsonKey(body, "ringType", text);
+  EXPECT_EQ(text, "2411\nIris\n");
+  try {
+    RequestHandler::appendJsonKey(body, "focusCloseValue", text);
+    FAIL() << "missing key accepted";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find("Key: 'focusCloseValue' is missing"), std::string::npos) << error.what();
+  }
+  try {
+    RequestHandler::appendJsonKey(body, "irisValue", text);
+    FAIL() << "number accepted as string";
+  } catch (const nlohmann::json::type_error& error) {
+    EXPECT_NE(std::string(error.what()).find("type must be string, but is number"), std::string::npos);
+  }
+  EXPECT_THROW(RequestHandler::appendJsonKey(nlohmann::json::array({"ringType"}), "ringType", text),
+               std::runtime_error);
+  EXPECT_EQ(text, "2411\nIris\n");
+}
+
+TEST(EscapePattern, EscapesBackslashAndDoubleQuote) {
+  Introspection::setEscapeCharacters(RequestHandler::kEscapePattern);
+  EXPECT_EQ(Introspection::escape("a\"b\\c"), "a\\\"b\\\\c");
+}
+
+TEST(Rendering, ValuesByBaseType) {
+  TestSegments segments;
+  TestSegments::store("MemPersistent", "AUXTorque", int32_t{3});
+  EXPECT_EQ(rendered("MemPersistent", "AUXTorque"), R"({"max":"4","min":"1","type":"int","value":"3"})");
+  TestSegments::store("MemPersistent", "BluetoothPower", true);
+  EXPECT_EQ(rendered("MemPersistent", "BluetoothPower"),
+            R"({ "value": "true", "type": "bool", "textid": [ "false", "true" ]})");
+  // A string carries the array flag and still renders as one value.
+  TestSegments::storeText("MemStatic", "ModemVersionString", "v1.2");
+  EXPECT_EQ(rendered("MemStatic", "ModemVersionString"), R"({"max":"0","min":"0","type":"string","value":"v1.2"})");
+  EXPECT_NE(rendered("MemGuiLocal", "UserButtonsFlags").find(R"("type":"string")"), std::string::npos);
+  // An array of structures: one object per element, commas without blanks.
+  const auto speeds = nlohmann::json::parse(rendered("MemCamera", "CamSpeedList"));
+  ASSERT_TRUE(speeds.is_array());
+  EXPECT_EQ(speeds.size(), 120u);
+  EXPECT_EQ(rendered("MemCamera", "CamSpeedList").find(", "), std::string::npos);
+
+  *TestSegments::pointer(Introspection::getMemIndex("MemDeviceState")) = nullptr;
+  EXPECT_EQ(rendered("MemDeviceState", "DeviceUpdateProgress"),
+            R"({"max":"100","min":"0","type":"int","value":"n/a"})");
+}
+
+TEST(Rendering, FailedValueBecomesErrorAndTreeGoesOn) {
+  TestSegments segments;
+  // Not UTF-8: the value's serialisation fails.
+  TestSegments::storeText("MemStatic", "ModemVersionString", "\xff");
+  const std::string value = rendered("MemStatic", "ModemVersionString");
+  EXPECT_EQ(value.rfind("\"ERROR\": \"", 0), 0u) << value;
+  EXPECT_EQ(value.back(), '"');
+
+  std::ostringstream tree;
+  RequestHandler::createJsonTree(tree);
+  EXPECT_NE(tree.str().find("\"ModemVersionString\" : \"ERROR\": \""), std::string::npos);
+  EXPECT_NE(tree.str().find("\"MemApp\" : {"), std::string::npos);
+}
+
+TEST(Rendering, TreeHoldsEveryMemoryAndRowInOrder) {
+  TestSegments segments;
+  std::ostringstream tree;
+  RequestHandler::createJsonTree(tree);
+  EXPECT_EQ(tree.str().find_first_of("\r\n"), std::string::npos);
+  const auto document = nlohmann::ordered_json::parse("{" + tree.str() + "}");
+  ASSERT_EQ(document.size(), Introspection::getMemCount());
+  unsigned int mem = 0;
+  for (const auto& [memoryName, variables] : document.items()) {
+    EXPECT_EQ(memoryName, Introspection::getMemName(mem));
+    ASSERT_EQ(variables.size(), Introspection::getVarCount(mem)) << memoryName;
+    unsigned int var = 0;
+    for (const auto& [variableName, value] : variables.items()) {
+      EXPECT_EQ(variableName, Introspection::getVarName(mem, var)) << memoryName;
+      ++var;
+    }
+    ++mem;
+  }
+  EXPECT_EQ(tree.str().rfind("\"MemPersistent\" : {\"", 0), 0u);
+}
+
+TEST(SetVars, RefusedInputAnswersFalseWithItsText) {
+  TestSegments segments;
+  const auto attempt = [](const std::string& body) {
+    std::stringstream errors;
+    const bool ok = RequestHandler::setVars(body, errors);
+    return std::pair{ok, errors.str()};
+  };
+  EXPECT_EQ(attempt("x"), std::pair(false, std::string("JSON parse error at 0.\r\n")));
+  EXPECT_EQ(attempt("{'MemPersistent':{'AUX Torque':3}}"), std::pair(false, std::string("JSON parse error at 6.\r\n")));
+  for (const char* body :
+       {"", "{}", "{'MemPersistent':5}", "{'MemPersistent':{}}", "{'MemPersistent':[]}",
+        "{'MemPersistent':{'NoSuchVar':1}}", "{'NoSuchMem':{'AUXTorque':1}}", "{'memPersistent':{'AUXTorque':1}}",
+        "{'MemCamera':{'CamSpeedList':{'Index':'two','Speed':1}}}",
+        "{'MemCamera':{'CamSpeedList':{'Index':99999999999,'Speed':1}}}"})
+    EXPECT_EQ(attempt(body), std::pair(false, std::string())) << body;
+
+  EXPECT_EQ(attempt("{'MemPersistent':{'BluetoothPower':'maybe'}}"),
+            std::pair(false, std::string("Value has to be 'true' or 'false'")));
+
+  // An unchanged value is stored without announcing anything, so no broker is needed here.
+  TestSegments::store("MemPersistent", "AUXTorque", int32_t{3});
+  EXPECT_EQ(attempt("{'MemPersistent':{'AUXTorque':'3'}}"), std::pair(true, std::string()));
+  EXPECT_EQ(attempt("{\"MemPersistent\":{\"AUXTorque\":3}}"), std::pair(true, std::string()));
+
+  *TestSegments::pointer(0) = nullptr;
+  EXPECT_EQ(attempt("{'MemPersistent':{'AUXTorque':2}}"), std::pair(false, std::string("n/a")));
+}
+
+}  // namespace
