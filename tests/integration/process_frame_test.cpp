@@ -51,9 +51,12 @@ void expectOrderlyStop(int signal, const std::string& expectedLine) {
   std::vector<std::string> lines = serviceLines(unit.kmsg());
   ASSERT_GE(lines.size(), 2u) << unit.kmsg();
   for (const auto& line : lines) EXPECT_TRUE(hasLineLayout(line));
-  const std::string& last = lines.back();
-  EXPECT_EQ(last.substr(0, 55), kProgram + "LogLight           eventpoll.cpp:");
-  EXPECT_EQ(last.substr(59), " " + expectedLine);
+  std::vector<std::string> signalLines;
+  for (const auto& line : lines)
+    if (line.find(" SIG ") != std::string::npos) signalLines.push_back(line);
+  ASSERT_EQ(signalLines.size(), 1u) << unit.kmsg();
+  EXPECT_EQ(signalLines[0].substr(0, 55), kProgram + "LogLight           eventpoll.cpp:");
+  EXPECT_EQ(signalLines[0].substr(59), " " + expectedLine);
 }
 }  // namespace
 
