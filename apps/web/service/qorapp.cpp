@@ -1,0 +1,137 @@
+#include "apps/web/service/qorapp.h"
+
+#include <sys/statvfs.h>
+
+#include <cstring>
+#include <exception>
+
+#include "apps/common/constants/constants.h"
+#include "apps/common/log/log.h"
+#include "apps/libs/lhwinfo/hwinfo.h"
+#include "apps/web/service/qorapp_variables.h"
+#include "apps/web/service/request.h"
+#include "gen/code/introspection_gen.h"
+
+namespace {
+constexpr const char* kUnknownRequest = "{\"result\": \"Unknown request\" }";
+
+// Text of a fixed-size field that another process may have left without its terminator.
+std::string_view fieldText(const char* field, size_t size) { return {field, strnlen(field, size)}; }
+
+int32_t fieldInt(const char* field) {
+  int32_t value;
+  std::memcpy(&value, field, sizeof value);
+  return value;
+}
+
+// Rest of path after prefix, when path starts with it.
+bool after(std::string_view path, std::string_view prefix, std::string_view& rest) {
+  if (!path.starts_with(prefix)) return false;
+  rest = path.substr(prefix.size());
+  return true;
+}
+}  // namespace
+
+QorApp::Paths QorApp::unitPaths() {
+  std::string local = Constants::LOCAL_FOLDER;
+  return {local + Constants::TAB_FOLDER,
+          local + Constants::FOR_FOLDER,
+          local + Constants::SETUPS_FOLDER,
+          "/update/file-from-app",
+          Constants::SUP_FILE,
+          Constants::CMF_FILE,
+          "/tmp/post-data"};
+}
+
+QorApp::QorApp() : paths(unitPaths()) {
+  HwInfo hwInfo;
+  hwInfo.initialize();
+  std::string board;
+  hwInfo.read(Constants::HWINFO_SERIAL, serialNumber);
+  hwInfo.read(Constants::HWINFO_BOARD, board);
+  deviceId = board + "-" + serialNumber;
+}
+
+QorApp::QorApp(const std::string& board, const std::string& serial, Paths paths)
+    : deviceId(board + "-" + serial), serialNumber(serial), paths(std::move(paths)) {}
+
+void QorApp::handleRequest(Request* request, int version) {
+  if (request == nullptr) return;
+  const std::string path = request->params["PATH_INFO"];
+  LOG(LogMost, "QorApp: %s %s", request->params["REQUEST_METHOD"].c_str(), path.c_str());
+  std::string_view rest;
+  try {
+    if (after(path, "/device", rest)) {
+      if (rest == "/info")
+        deviceInfo(request);
+      else if (rest == "/update")
+        update(request);
+      else if (rest.starts_with("/status"))
+        updateStatus(request);
+      else
+        request->output() << kUnknownRequest;
+    } else {
+      const std::string* folder = nullptr;
+      if (after(path, "/lenstables", rest))
+        folder = &paths.lensTables;
+      else if (after(path, "/focusrings", rest))
+        folder = &paths.focusRings;
+      else if (after(path, "/setups", rest))
+        folder = &paths.setups;
+      std::string_view name;
+      if (folder != nullptr && rest == "/list")
+        listOperation(request, folder->c_str(), version);
+      else if (folder != nullptr && after(rest, "/file", name))
+        fileOperation(request, folder->c_str(), std::string(name));
+      else
+        request->output() << kUnknownRequest;
+    }
+  } catch (const std::exception& e) {
+    // Whatever a route could not handle must not end the service; the client learns it failed.
+    LOG(Error, "QorApp: %s %s failed: %s", request->params["REQUEST_METHOD"].c_str(), path.c_str(), e.what());
+    request->output() << "{\"result\": \"Internal error\" }";
+  }
+  request->end();
+}
+
+void QorApp::deviceInfo(Request* request) {
+  std::ostream& out = request->output();
+  std::string_view name, version;
+  if (gMemPersistent != nullptr) {
+    name = fieldText(gMemPersistent + qorvars::kProductName, qorvars::kProductTextSize);
+    version = fieldText(gMemPersistent + qorvars::kProductVersion, qorvars::kProductTextSize);
+  }
+  // 64-bit products: a card of 4 GiB or more overflows a 32-bit unsigned long.
+  uint64_t total = 0, available = 0;
+  struct statvfs fs;
+  if (statvfs("/", &fs) == 0) {
+    total = uint64_t{fs.f_blocks} * fs.f_bsize;
+    available = uint64_t{fs.f_bavail} * fs.f_bsize;
+  }
+  out << "{\r\n";
+  out << "  \"_id\": \"" << deviceId << "\",\r\n";
+  out << "  \"name\": \"" << name << "\",\r\n";
+  out << "  \"serialnumber\": \"" << serialNumber << "\",\r\n";
+  out << "  \"firmwareversion\": \"" << version << "\",\r\n";
+  out << "  \"space_total\": " << total << ",\r\n";
+  out << "  \"space_available\": " << available << ",\r\n";
+  out << "  \"devices\": [\r\n";
+  bool first = true;
+  for (uint32_t i = 0; gMemExternalDevices != nullptr && i < qorvars::kPeltDeviceCount; ++i) {
+    const char* device = gMemExternalDevices + qorvars::kPeltDeviceList + i * qorvars::kPeltDeviceSize;
+    if (device[qorvars::kPeltDeviceConnected] == 0) continue;
+    std::string_view deviceName = fieldText(device + qorvars::kPeltDeviceName, qorvars::kPeltTextSize);
+    int32_t serial = fieldInt(device + qorvars::kPeltSerNumber);
+    if (!first) out << ", \r\n";
+    first = false;
+    out << "    {\r\n";
+    out << "      \"_id\": \"" << deviceName << "-" << serial << "\",\r\n";
+    out << "      \"name\": \"" << deviceName << "\",\r\n";
+    out << "      \"serialnumber\": \"" << serial << "\",\r\n";
+    out << "      \"firmwareversion\": \"" << fieldText(device + qorvars::kPeltMainSwVersion, qorvars::kPeltTextSize)
+        << "\"\r\n";
+    out << "    }";
+  }
+  out << "\r\n  ]\r\n";
+  out << "}\r\n";
+}

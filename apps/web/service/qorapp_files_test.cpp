@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "apps/web/service/qorapp.h"
+#include "apps/web/service/test/qorapp_fixture.h"
+
+namespace {
+namespace fs = std::filesystem;
+using qortest::kHead;
+
+const std::string kSuccess = std::string(kHead) + "{\"result\": \"Success\" }";
+const std::string kNoSuchFile = std::string(kHead) + "{\"result\": \"No such file\" }";
+const std::string kOpenError = std::string(kHead) + "{\"result\": \"Open error\" }\r\n";
+
+class QorAppFilesTest : public ::testing::Test {
+ protected:
+  QorAppFilesTest() : app("b", "1", qortest::pathsIn(dir)), folder(dir / "lens") {}
+
+  std::string call(const std::string& method, const std::string& path, const std::string& body = "", int version = 1) {
+    return qortest::serve(app, version, {{"PATH_INFO", path}, {"REQUEST_METHOD", method}}, body);
+  }
+  std::string list(int version) { return call("GET", "/lenstables/list", "", version); }
+  // Names of a folder in the order the directory yields them.
+  static std::vector<std::string> names(const std::string& path) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(path)) found.push_back(entry.path().filename().string());
+    return found;
+  }
+
+  qortest::TempDir dir;
+  QorApp app;
+  std::string folder;
+};
+
+TEST_F(QorAppFilesTest, FlatListingHasOnlyRegularFilesInDirectoryOrder) {
+  EXPECT_EQ(list(1), std::string(kHead) + "[\r\n]");  // missing folder: empty
+  fs::create_directories(folder + "/sub");
+  EXPECT_EQ(list(1), std::string(kHead) + "[\r\n]");
+  qortest::writeFile(folder + "/a.tab", "a");
+  qortest::writeFile(folder + "/q\"uo\\te.stp", "b");
+  qortest::writeFile(dir / "outside.tab", "c");
+  fs::create_symlink(dir / "outside.tab", folder + "/link.tab");
+  fs::create_directory_symlink(folder + "/sub", folder + "/dirlink");
+  fs::create_symlink(dir / "gone", folder + "/dangling");
+  ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
+
+  std::string expected = std::string(kHead) + "[";
+  const char* separator = "\r\n";
+  for (const std::string& name : names(folder)) {
+    if (name == "sub" || name == "dirlink" || name == "dangling" || name == "fifo") continue;
+    expected += separator + std::string(name == "q\"uo\\te.stp" ? "\"q\\\"uo\\\\te.stp\"" : "\"" + name + "\"");
+    separator = ",\r\n";
+  }
+  EXPECT_EQ(list(1), expected + "\r\n]");
+  EXPECT_NE(expected.find("link.tab"), std::string::npos);
+}
+
+TEST_F(QorAppFilesTest, NestedListingShowsEveryEntryAndSubFolder) {
+  EXPECT_EQ(list(2), std::string(kHead) + "{\r\n\t\"name\": \"\",\r\n\t\"content\": [\r\n\r\n\t]\r\n}");
+  fs::create_directories(folder + "/sub");
+  qortest::writeFile(folder + "/a.tab", "a");
+  qortest::writeFile(folder + "/sub/b.tab", "b");
+  std::string file = "\t\t{ \"name\": \"a.tab\" }";
+  std::string sub =
+      "\t\t{\r\n\t\t\t\"name\": \"sub\",\r\n\t\t\t\"content\": [\r\n\t\t\t\t{ \"name\": \"b.tab\" }\r\n"
+      "\t\t\t]\r\n\t\t}";
+  std::string content = names(folder)[0] == "a.tab" ? file + ",\r\n" + sub : sub + ",\r\n" + file;
+  EXPECT_EQ(list(2), std::string(kHead) + "{\r\n\t\"name\": \"\",\r\n\t\"content\": [\r\n" + content + "\r\n\t]\r\n}");
+
+  // A FIFO is listed like a file; a link back into the walk ends it, shown as an empty folder.
+  fs::remove(folder + "/a.tab");
+  fs::remove(folder + "/sub/b.tab");
+  ASSERT_EQ(mkfifo((folder + "/sub/pipe").c_str(), 0600), 0);
+  fs::create_directory_symlink(folder, folder + "/sub/loop");
+  std::string inner = names(folder + "/sub")[0] == "pipe"
+                          ? "\t\t\t\t{ \"name\": \"pipe\" },\r\n\t\t\t\t{\r\n\t\t\t\t\t\"name\": \"loop\",\r\n"
+                            "\t\t\t\t\t\"content\": [\r\n\r\n\t\t\t\t\t]\r\n\t\t\t\t}"
+                          : "\t\t\t\t{\r\n\t\t\t\t\t\"name\": \"loop\",\r\n\t\t\t\t\t\"content\": [\r\n\r\n"
+                            "\t\t\t\t\t]\r\n\t\t\t\t},\r\n\t\t\t\t{ \"name\": \"pipe\" }";
+  EXPECT_EQ(list(2), std::string(kHead) + "{\r\n\t\"name\": \"\",\r\n\t\"content\": [\r\n\t\t{\r\n\t\t\t\"name\": " +
+                         "\"sub\",\r\n\t\t\t\"content\": [\r\n" + inner + "\r\n\t\t\t]\r\n\t\t}\r\n\t]\r\n}");
+}
+
+TEST_F(QorAppFilesTest, PutGetDeleteRoundTrip) {
+  const std::string bytes("raw\0bytes\r\n\xff", 13);
+  EXPECT_EQ(call("PUT", "/lenstables/file/t.tab", bytes), kSuccess);  // creates the folder
+  EXPECT_EQ(qortest::readFile(folder + "/t.tab"), bytes);
+  EXPECT_EQ(call("GET", "/lenstables/file/t.tab"), kHead + bytes);
+  EXPECT_EQ(call("PUT", "/lenstables/file/t.tab", "short"), kSuccess);
+  EXPECT_EQ(call("GET", "/lenstables/file/t.tab"), std::string(kHead) + "short");
+  EXPECT_EQ(call("PUT", "/lenstables/file/empty.tab", ""), kSuccess);
+  EXPECT_EQ(call("GET", "/lenstables/file/empty.tab"), kHead);
+
+  const std::string big(100000, 'x');  // more than one output record
+  EXPECT_EQ(call("PUT", "/lenstables/file/big.tab", big), kSuccess);
+  EXPECT_EQ(call("GET", "/lenstables/file/big.tab"), kHead + big);
+
+  EXPECT_EQ(call("PUT", "/lenstables/file/nosub/t.tab", "x"), kOpenError);
+  EXPECT_FALSE(fs::exists(folder + "/nosub"));
+  EXPECT_EQ(call("POST", "/lenstables/file/t.tab", "x"), std::string(kHead) + "{\"result\": \"Unknown request\" }");
+  EXPECT_EQ(call("get", "/lenstables/file/t.tab"), std::string(kHead) + "{\"result\": \"Unknown request\" }");
+  EXPECT_EQ(qortest::readFile(folder + "/t.tab"), "short");
+
+  EXPECT_EQ(call("DELETE", "/lenstables/file/t.tab"), kSuccess);
+  EXPECT_FALSE(fs::exists(folder + "/t.tab"));
+  EXPECT_EQ(call("DELETE", "/lenstables/file/t.tab"), kNoSuchFile);
+  EXPECT_EQ(call("GET", "/lenstables/file/t.tab"), kNoSuchFile);
+}
+
+TEST_F(QorAppFilesTest, NamesThatLeaveTheFolderTouchNothingOutside) {
+  fs::create_directories(folder + "/sub");
+  fs::create_directories(dir / "secret");
+  qortest::writeFile(dir / "secret/key", "outside");
+  fs::create_directory_symlink(dir / "secret", folder + "/escape");
+  fs::create_symlink(dir / "secret/key", folder + "/keylink");
+  fs::create_symlink(dir / "secret/new", folder + "/dangling");
+
+  for (const char* name : {"/../secret/key", "/sub/../../secret/key", "/escape/key", "/keylink", "/..", ""}) {
+    std::string path = std::string("/lenstables/file") + name;
+    EXPECT_EQ(call("GET", path), kNoSuchFile) << name;
+    EXPECT_EQ(call("PUT", path, "overwritten"), kOpenError) << name;
+    EXPECT_EQ(call("DELETE", path), kNoSuchFile) << name;
+  }
+  EXPECT_EQ(call("PUT", "/lenstables/file/dangling", "created"), kOpenError);
+  EXPECT_EQ(call("PUT", "/lenstables/file/../secret/new", "created"), kOpenError);
+  EXPECT_EQ(qortest::readFile(dir / "secret/key"), "outside");
+  EXPECT_FALSE(fs::exists(dir / "secret/new"));
+  EXPECT_TRUE(fs::is_symlink(folder + "/keylink"));
+  EXPECT_TRUE(fs::is_directory(folder + "/sub"));
+
+  // Inside the folder, sub-folders and links that stay inside work as before.
+  qortest::writeFile(folder + "/sub/in.tab", "in");
+  fs::create_symlink(folder + "/sub/in.tab", folder + "/inlink");
+  EXPECT_EQ(call("GET", "/lenstables/file/sub/in.tab"), std::string(kHead) + "in");
+  EXPECT_EQ(call("GET", "/lenstables/file/inlink"), std::string(kHead) + "in");
+}
+
+TEST_F(QorAppFilesTest, OnlyRegularFilesAreReadOrWritten) {
+  fs::create_directories(folder + "/sub");
+  ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
+  // Neither may wait for a peer on the FIFO: the service has a single thread.
+  EXPECT_EQ(call("GET", "/lenstables/file/fifo"), kNoSuchFile);
+  EXPECT_EQ(call("PUT", "/lenstables/file/fifo", "x"), kOpenError);
+  EXPECT_EQ(call("GET", "/lenstables/file/sub"), kNoSuchFile);
+  EXPECT_EQ(call("PUT", "/lenstables/file/sub", "x"), kOpenError);
+  EXPECT_EQ(call("DELETE", "/lenstables/file/sub"), kNoSuchFile);
+  EXPECT_TRUE(fs::is_directory(folder + "/sub"));
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include "apps/web/service/qorapp.h"
+#include "apps/web/service/test/qorapp_fixture.h"
+
+namespace {
+using Fields = std::map<std::string, std::string>;
+
+class MultipartTest : public ::testing::Test {
+ protected:
+  MultipartTest() : app("b", "1", qortest::pathsIn(dir)), upload(dir / "upload") {}
+
+  // Parses body with the given content type; the file part lands in upload.
+  bool parse(const std::string& contentType, const std::string& body, Fields& fields) {
+    Request request(nullptr, -1, 0);
+    request.params["CONTENT_TYPE"] = contentType;
+    request.postData = body;
+    return app.parseFormData(&request, fields, upload.c_str());
+  }
+
+  qortest::TempDir dir;
+  QorApp app;
+  std::string upload;
+};
+
+TEST(SplitHeaderLine, SplitsParametersAndKeepsTheFirstValueOfAKey) {
+  Fields out;
+  QorApp::splitHeaderLine(out, "Content-Disposition: form-data; name=\"file\"; filename=\"u.swu\"");
+  EXPECT_EQ(out, (Fields{{"Content-Disposition: form-data", ""}, {"name", "file"}, {"filename", "u.swu"}}));
+
+  out = {};
+  QorApp::splitHeaderLine(out, " multipart/form-data ;boundary = \"ab=c\" ; boundary=second;");
+  EXPECT_EQ(out, (Fields{{"multipart/form-data", ""}, {"boundary", "ab=c"}, {"", ""}}));
+
+  out = {{"kept", "old"}};
+  QorApp::splitHeaderLine(out, "kept=new");
+  EXPECT_EQ(out, (Fields{{"kept", "old"}}));
+
+  out = {};
+  QorApp::splitHeaderLine(out, "");
+  EXPECT_EQ(out, (Fields{{"", ""}}));
+}
+
+TEST_F(MultipartTest, RefusesBodiesThatAreNotMultipartOrHaveNoBoundary) {
+  Fields fields;
+  EXPECT_FALSE(parse("application/json", "--x\r\n", fields));
+  EXPECT_FALSE(parse("Multipart/Form-Data; boundary=x", "--x\r\n", fields));
+  EXPECT_FALSE(parse("multipart/form-data", "--x\r\n", fields));
+  EXPECT_FALSE(parse("multipart/form-data; boundary=", "--x\r\n", fields));
+  EXPECT_FALSE(parse("multipart/form-data; boundary=\"\"", "--x\r\n", fields));
+  EXPECT_TRUE(fields.empty());
+  EXPECT_TRUE(parse("multipart/form-data; boundary=\"x\"", "", fields));
+  EXPECT_TRUE(fields.empty());
+}
+
+TEST_F(MultipartTest, FieldsLoseOnlyTheLineEndBeforeTheDelimiter) {
+  Fields fields;
+  std::string body =
+      "preamble is dropped\r\n"
+      "--XyZ\r\n"
+      "Content-Disposition: form-data; name=\"deviceid\"\r\n"
+      "\r\n"
+      "ABC-DEF-42\r\n"
+      "--XyZ\r\n"
+      "Content-Disposition: form-data; name=\"bare\"\r\n"
+      "\r\n"
+      "line one\nline two\n\n"
+      "--XyZ\r\n"
+      "Content-Disposition: form-data; name=\"cr\"\r\n"
+      "\r\n"
+      "a\r\n"
+      "\r\n"
+      "\r\n"
+      "--XyZ\r\n"
+      "Content-Disposition: form-data; name=\"twice\"\r\n\r\nfirst\r\n"
+      "--XyZ\r\n"
+      "Content-Disposition: form-data; name=\"twice\"\r\n\r\nsecond\r\n"
+      "--XyZ\r\n"
+      "Content-Type: text/plain\r\n\r\nnameless\r\n"
+      "--XyZ--\r\n";
+  ASSERT_TRUE(parse("multipart/form-data; boundary=XyZ", body, fields));
+  EXPECT_EQ(fields, (Fields{{"deviceid", "ABC-DEF-42"},
+                            {"bare", "line one\nline two\n\n"},
+                            {"cr", "a\r\n\r\n"},
+                            {"twice", "second"},
+                            {"", "nameless"}}));
+}
+
+TEST_F(MultipartTest, FileContentIsWrittenByteForByte) {
+  const std::string content("\x00\x01\r\nbinary\r\r\n\n\rend", 18);
+  const std::string second("+more", 5);
+  std::string body =
+      "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"u.swu\"\r\n"
+      "Content-Type: application/octet-stream\r\n\r\n" +
+      content + "\r\n--b\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\nid-1\r\n" +
+      "--b\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\n" + second + "\r\n--b--";
+  Fields fields;
+  ASSERT_TRUE(parse("multipart/form-data; boundary=b", body, fields));
+  EXPECT_EQ(fields, (Fields{{"deviceid", "id-1"}, {"file", upload}}));
+  // Every part named "file" goes to the one file, in order.
+  EXPECT_EQ(qortest::readFile(upload), content + second);
+}
+
+TEST_F(MultipartTest, PartsCutOffBeforeTheirDelimiterAreNotStored) {
+  std::string body =
+      "--b\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\nkept\r\n"
+      "--b\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\npartial\r\n";
+  Fields fields;
+  ASSERT_TRUE(parse("multipart/form-data; boundary=b", body, fields));
+  EXPECT_EQ(fields, (Fields{{"deviceid", "kept"}}));
+  // What reached the file stays there, with the line end the last empty read adds.
+  EXPECT_EQ(qortest::readFile(upload), "partial\r\n\n");
+}
+
+}  // namespace

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "apps/common/log/log.h"
+#include "apps/web/service/qorapp.h"
+#include "apps/web/service/qorapp_variables.h"
+#include "apps/web/service/test/qorapp_fixture.h"
+
+namespace {
+namespace fs = std::filesystem;
+using qortest::kHead;
+using Events = std::vector<uint32_t>;
+
+class QorAppUpdateTest : public ::testing::Test {
+ protected:
+  QorAppUpdateTest() : paths(qortest::pathsIn(dir)), app("HU", "77", paths) {
+    fs::create_directories(dir / "update");
+    gComponentLogLevel = &level;
+  }
+  ~QorAppUpdateTest() override { gComponentLogLevel = nullptr; }
+
+  static std::string body(const std::string& deviceId, const std::string& content) {
+    return "--sep\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\n" + deviceId +
+           "\r\n--sep\r\nContent-Disposition: form-data; name=\"file\"; filename=\"x.bin\"\r\n\r\n" + content +
+           "\r\n--sep--\r\n";
+  }
+  std::string upload(const std::string& requestBody, const std::string& type = "multipart/form-data; boundary=sep") {
+    return qortest::serve(app, 1, {{"PATH_INFO", "/device/update"}, {"CONTENT_TYPE", type}}, requestBody);
+  }
+  std::string status() { return qortest::serve(app, 2, {{"PATH_INFO", "/device/status"}}); }
+  static std::string result(const std::string& text) { return std::string(kHead) + "{\"result\": \"" + text + "\" }"; }
+  std::string text(const char* memory, uint32_t offset) { return memory + offset; }
+  char* devices() { return segments.externalDevices(); }
+
+  gen::LogLevel level = gen::Warn;
+  qortest::EventRecorder broker;
+  qortest::Segments segments;
+  qortest::TempDir dir;
+  QorApp::Paths paths;
+  QorApp app;
+};
+
+TEST_F(QorAppUpdateTest, UnitUpdateStoresTheFileAndWaitsForTheGoAhead) {
+  EXPECT_EQ(upload(body("HU-77", "FIRMWARE\r\n")), std::string(kHead) + "{\"taskid\": \"HU-77\" }");
+  EXPECT_EQ(qortest::readFile(paths.hostUpdateFile), "FIRMWARE\r\n");
+  EXPECT_FALSE(fs::exists(paths.uploadFile));
+  EXPECT_EQ(text(segments.media(), qorvars::kHostUpdateFileName), paths.hostUpdateFile);
+  EXPECT_EQ(broker.take(), (Events{898}));
+  EXPECT_FALSE(fs::exists(paths.postDataDump));  // only kept at the most verbose level
+
+  // The same name again is no change.
+  EXPECT_EQ(upload(body("HU-77", "v2")), std::string(kHead) + "{\"taskid\": \"HU-77\" }");
+  EXPECT_EQ(broker.take(), Events{});
+
+  segments.setInt(segments.media(), qorvars::kHostUpdateFileState, 1);
+  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"CheckingFile\", \"progress\": 0 }");
+  segments.setInt(segments.media(), qorvars::kHostUpdateFileState, 2);
+  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"Rebooting\", \"progress\": 0 }");
+  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"Rebooting\", \"progress\": 0 }");
+  EXPECT_EQ(segments.media()[qorvars::kHostUpdateStart], 1);
+  EXPECT_EQ(broker.take(), (Events{900}));  // the go-ahead once
+
+  // Once the unit's own update was accepted, the status stays the unit's.
+  EXPECT_EQ(upload(body("ABC-1", "x")), std::string(kHead) + "{\"taskid\": \"ABC-1\" }");
+  segments.setInt(devices(), qorvars::kPeltUpdateState, 10);
+  segments.setInt(segments.media(), qorvars::kHostUpdateFileState, 10);
+  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"Success\", \"progress\": 0 }");
+}
+
+TEST_F(QorAppUpdateTest, AccessoryUpdateResetsAndAnnouncesInOrder) {
+  segments.setInt(devices(), qorvars::kPeltUpdateState, 5);
+  segments.setInt(devices(), qorvars::kPeltUpdateProgress, 30);
+  std::strcpy(devices() + qorvars::kPeltUpdateFileName, paths.clientUpdateFile.c_str());
+
+  EXPECT_EQ(upload(body("ABC-DEF-42", "CMF")), std::string(kHead) + "{\"taskid\": \"ABC-DEF-42\" }");
+  EXPECT_EQ(qortest::readFile(paths.clientUpdateFile), "CMF");
+  EXPECT_EQ(broker.take(), (Events{249, 256, 266, 266, 251, 250}));
+  EXPECT_EQ(segments.getInt(devices(), qorvars::kPeltUpdateState), 0);
+  EXPECT_EQ(segments.getInt(devices(), qorvars::kPeltUpdateProgress), 0);
+  EXPECT_EQ(segments.getInt(devices(), qorvars::kPeltUpdateDeviceSerial), 42);
+  EXPECT_EQ(text(devices(), qorvars::kPeltUpdateDeviceName), "ABC-DEF");
+  EXPECT_EQ(text(devices(), qorvars::kPeltUpdateFileName), paths.clientUpdateFile);
+
+  // The file name is announced for every upload; the rest only when it changes.
+  EXPECT_EQ(upload(body("ABC-DEF-42", "CMF")), std::string(kHead) + "{\"taskid\": \"ABC-DEF-42\" }");
+  EXPECT_EQ(broker.take(), (Events{266, 266}));
+  EXPECT_EQ(upload(body("X- +12abc", "CMF")), std::string(kHead) + "{\"taskid\": \"X- +12abc\" }");
+  EXPECT_EQ(broker.take(), (Events{266, 266, 251, 250}));
+  EXPECT_EQ(segments.getInt(devices(), qorvars::kPeltUpdateDeviceSerial), 12);
+  EXPECT_EQ(text(devices(), qorvars::kPeltUpdateDeviceName), "X");
+
+  // A name longer than its field is cut to 49 bytes.
+  EXPECT_EQ(upload(body(std::string(60, 'N') + "-1", "CMF")),
+            std::string(kHead) + "{\"taskid\": \"" + std::string(60, 'N') + "-1\" }");
+  EXPECT_EQ(text(devices(), qorvars::kPeltUpdateDeviceName), std::string(49, 'N'));
+}
+
+TEST_F(QorAppUpdateTest, AccessoryStatusReportsProgressOverAllPartsAndGoesAheadOnce) {
+  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"NoFileSelected\", \"progress\": 0 }");
+  segments.setInt(devices(), qorvars::kPeltUpdateState, 13);
+  segments.setInt(devices(), qorvars::kPeltUpdateProgress, 50);
+  segments.setInt(devices(), qorvars::kPeltUpdateIndex, 1);
+  segments.setInt(devices(), qorvars::kPeltUpdateCount, 4);
+  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"InProgress\", \"progress\": 37 }");
+  segments.setInt(devices(), qorvars::kPeltUpdateProgress, -350);
+  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"InProgress\", \"progress\": -62 }");
+  segments.setInt(devices(), qorvars::kPeltUpdateCount, 0);
+  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"InProgress\", \"progress\": 0 }");
+  segments.setInt(devices(), qorvars::kPeltUpdateIndex, INT32_MIN);
+  segments.setInt(devices(), qorvars::kPeltUpdateCount, -1);
+  status();  // no overflow trap on values another process left behind
+  EXPECT_EQ(broker.take(), Events{});
+
+  segments.setInt(devices(), qorvars::kPeltUpdateState, 2);
+  EXPECT_EQ(status().substr(std::strlen(kHead), 23), "{\"status\": \"FileValid\",");
+  EXPECT_EQ(status().substr(std::strlen(kHead), 23), "{\"status\": \"FileValid\",");
+  EXPECT_EQ(devices()[qorvars::kPeltUpdateStart], 1);
+  EXPECT_EQ(broker.take(), (Events{267}));
+
+  for (int32_t state : {14, -1, INT32_MIN}) {
+    segments.setInt(devices(), qorvars::kPeltUpdateState, state);
+    segments.setInt(devices(), qorvars::kPeltUpdateCount, 0);
+    EXPECT_EQ(status(),
+              std::string(kHead) + "{\"status\": \"INVALID_VALUE: " + std::to_string(state) + "\", \"progress\": 0 }");
+  }
+}
+
+TEST_F(QorAppUpdateTest, RefusedUploadsChangeNothing) {
+  segments.setInt(devices(), qorvars::kPeltUpdateState, 5);
+  EXPECT_EQ(upload(body("HU-77", "x"), "text/plain"), result("Invalid content type"));
+  EXPECT_EQ(upload(body("HU-77", "x"), "multipart/form-data"), result("Invalid content type"));
+  EXPECT_EQ(upload("--sep\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\nHU-77\r\n--sep--"),
+            result("'deviceid' and 'file' are mandatory, but at least one is missing."));
+  EXPECT_EQ(upload(body("HU77", "x")), result("'deviceid' has to be in the form DEVICE-SERIAL."));
+  EXPECT_EQ(upload(body("ABC-x42", "x")), result("The serial number in 'deviceid' is not a number."));
+  EXPECT_EQ(upload(body("ABC-", "x")), result("The serial number in 'deviceid' is not a number."));
+  EXPECT_EQ(upload(body("ABC-2147483648", "x")), result("The serial number in 'deviceid' is out of range."));
+  EXPECT_EQ(upload(body("ABC-99999999999999999999", "x")), result("The serial number in 'deviceid' is out of range."));
+  EXPECT_FALSE(fs::exists(paths.clientUpdateFile));
+  EXPECT_FALSE(fs::exists(paths.hostUpdateFile));
+
+  // Without its folder the upload cannot be stored, so there is nothing to move.
+  fs::remove_all(dir / "update");
+  EXPECT_EQ(upload(body("ABC-1", "x")), result("Could not store the update file: No such file or directory"));
+  EXPECT_EQ(upload(body("HU-77", "x")), result("Could not store the update file: No such file or directory"));
+  EXPECT_EQ(broker.take(), Events{});
+  EXPECT_EQ(segments.getInt(devices(), qorvars::kPeltUpdateState), 5);
+  EXPECT_EQ(text(segments.media(), qorvars::kHostUpdateFileName), "");
+  // And the unit's update was never taken as pending.
+  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"FileNotCompatible\", \"progress\": 0 }");
+}
+
+TEST_F(QorAppUpdateTest, MostVerboseLevelKeepsTheRawBody) {
+  level = gen::DebugAll;
+  std::string requestBody = body("HU-77", std::string("\0raw", 4));
+  upload(requestBody);
+  EXPECT_EQ(qortest::readFile(paths.postDataDump), requestBody);
+  EXPECT_EQ(qortest::readFile(paths.hostUpdateFile), std::string("\0raw", 4));
+}
+
+}  // namespace
