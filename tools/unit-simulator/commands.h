@@ -9,3 +9,9 @@ int runPost(int argc, char** argv);
 
 // framebuffer PATH [--page N]: a frame-buffer image file, 800 × 480, two pages with test patterns, page N shown.
 int runFramebuffer(int argc, char** argv);
+
+// hwinfo [SERIAL [BOARD]]: a valid factory block with that identity in /dev/mmcblk1.
+int runHwinfo(int argc, char** argv);
+
+// updater: plays the unit's update machinery until SIGINT or SIGTERM.
+int runUpdater(int argc, char** argv);

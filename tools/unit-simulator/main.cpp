@@ -16,6 +16,8 @@ constexpr Command kCommands[] = {
     {"create", runCreate, "create [--skip MEM]... [--size MEM=BYTES]..."},
     {"post", runPost, "post EVENT [A [B]]"},
     {"framebuffer", runFramebuffer, "framebuffer PATH [--page 1|2]"},
+    {"hwinfo", runHwinfo, "hwinfo [SERIAL [BOARD]]"},
+    {"updater", runUpdater, "updater"},
 };
 
 int usage() {
