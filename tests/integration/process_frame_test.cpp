@@ -74,3 +74,20 @@ TEST(ProcessFrame, StartUpFailureEndsTheProcessBeforeAnyListener) {
   EXPECT_EQ(lines[0].substr(22, 12), "Error       ");
   EXPECT_NE(lines[0].find(" /MemPersistent: No such file or directory"), std::string::npos) << lines[0];
 }
+
+TEST(ProcessFrame, LinesAreFilteredOnlyOnceTheLevelIsBound) {
+  // AppServiceLogLevel (offset 0 of MemApp's payload, after the 4-byte size word) set to Error before start.
+  Sandbox unit(
+      "start-unit.sh -- /bin/sh -c 'printf \"\\007\\000\\000\\000\" | "
+      "dd of=/dev/shm/MemApp bs=1 seek=4 conv=notrunc status=none && exec webservice'");
+  ASSERT_TRUE(unit.waitForKmsg("Connected after")) << unit.kmsg();
+  ASSERT_TRUE(unit.waitUntilRunning());
+  unit.signalService(SIGTERM);
+  EXPECT_EQ(unit.waitForExit(3000), 0);
+
+  std::string kmsg = unit.kmsg();
+  EXPECT_NE(kmsg.find("LogLight    serverconnection.cpp:"), std::string::npos) << kmsg;  // written before binding
+  EXPECT_NE(kmsg.find("DebugMost          eventpoll.cpp:"), std::string::npos) << kmsg;
+  EXPECT_EQ(kmsg.find("SIG 15"), std::string::npos) << kmsg;  // LogLight, below Error once bound
+  EXPECT_EQ(kmsg.find("Remove  client"), std::string::npos) << kmsg;
+}
