@@ -7,6 +7,8 @@
 #   --no-broker          start no broker (the service must then give up waiting for it)
 #   --broker-trace       the broker logs every record it receives
 #   --create-option OPT  hand OPT to "unit-simulator create", e.g. --create-option --skip --create-option MemLens
+#   --factory-block S B  write a valid hardware block with serial S and board B (else /dev/mmcblk1 stays as it is)
+#   --updater            run the simulated update machinery beside the service (log: updater.log)
 # The broker's standard error goes to broker.log, its pid to broker.pid in the sandbox's state folder.
 # COMMAND defaults to webservice.
 set -euo pipefail
@@ -15,9 +17,11 @@ state=${UNIT_SANDBOX_STATE:-/tmp}
 broker=1
 broker_options=()
 create_options=()
+factory_block=()
+updater=0
 
 usage() {
-  sed -n '2,11p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,13p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 
@@ -26,6 +30,8 @@ while [[ $# -gt 0 ]]; do
     --no-broker) broker=0; shift ;;
     --broker-trace) broker_options+=(--trace); shift ;;
     --create-option) [[ $# -ge 2 ]] || usage; create_options+=("$2"); shift 2 ;;
+    --factory-block) [[ $# -ge 3 ]] || usage; factory_block=("$2" "$3"); shift 3 ;;
+    --updater) updater=1; shift ;;
     --) shift; break ;;
     *) usage ;;
   esac
@@ -49,5 +55,12 @@ unit-simulator create "${create_options[@]}"
 [[ -s /dev/fb0 ]] || unit-simulator framebuffer /dev/fb0
 # The display: a two-page test pattern, unless the state folder already holds a frame-buffer image.
 [[ -s /dev/fb0 ]] || unit-simulator framebuffer /dev/fb0
+
+# The service reads the unit's identity from the hardware block once, at start.
+((${#factory_block[@]} == 0)) || unit-simulator hwinfo "${factory_block[@]}"
+# The unit's update machinery reacts to the update variables of uploads.
+if ((updater)); then
+  unit-simulator updater 2>>"$state/updater.log" &
+fi
 
 exec "$@"
