@@ -9,6 +9,7 @@
 
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/introspection/testcatalogue.h"
+#include "tests/unit/kernel_log_capture.h"
 
 namespace {
 template <typename T>
@@ -220,7 +221,17 @@ TEST_F(Setters, BufferReadsHexPairsAndKeepsWhatWasStoredBeforeABadDigit) {
   };
   for (const auto& c : cases) {
     reset();
+    const std::size_t logged = testsupport::kernelLogText().size();
     EXPECT_EQ(set(row, c.text), c.answer) << c.text;
+    const std::string line = testsupport::kernelLogSince(logged);
+    if (c.answer.empty()) {
+      EXPECT_EQ(line, "") << c.text;
+    } else {
+      EXPECT_NE(line.find(std::string("Error       ")), std::string::npos) << line;
+      EXPECT_NE(line.find(std::string(" Not a valid hex digit: ") + (c.text[0] == '-' ? '-' : 'g') + "\n"),
+                std::string::npos)
+          << line;
+    }
     EXPECT_EQ(bytes(), c.stored) << c.text;
     EXPECT_EQ(takePostedEvents().size(), c.events) << c.text;
   }

@@ -9,6 +9,7 @@
 
 #include "apps/common/introspection/testcatalogue.h"
 #include "apps/common/introspection_enum/introspection_enum.h"
+#include "tests/unit/kernel_log_capture.h"
 
 namespace {
 using Members = Introspection::Members;
@@ -94,8 +95,12 @@ TEST_F(Structures, GetterWritesEachFieldKindWithItsOwnSpacing) {
   // A stored enumeration value outside its entries reads as invalid, not as a failure.
   const uint32_t invalid = 1000;
   std::memcpy(motor.address() + fieldOf(motor, "State").offset, &invalid, 4);
+  const std::size_t logged = testsupport::kernelLogText().size();
   EXPECT_NE(read(motor, 0).find(R"("State":  { "value": "INVALID_VALUE: 1000", "type": "MotorStatus")"),
             std::string::npos);
+  const std::string line = testsupport::kernelLogSince(logged);
+  EXPECT_NE(line.find("introspection_gen.cpp:"), std::string::npos) << line;
+  EXPECT_NE(line.find(" Value 1000 of enum MotorStatus is above number of entries ("), std::string::npos) << line;
 }
 
 TEST_F(Structures, NestedArraysAreListedInFull) {

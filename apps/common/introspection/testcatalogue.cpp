@@ -1,22 +1,77 @@
 #include "apps/common/introspection/testcatalogue.h"
 
+#include <fcntl.h>
+#include <sched.h>
+#include <semaphore.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <memory>
 #include <stdexcept>
 
+#include "apps/common/event/eventpoll.h"
 #include "apps/common/event/serverconnection.h"
 
 namespace {
-std::vector<Notify> posted;
+void check(bool ok, const char* what) {
+  if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
+
+// The client knows only the unit's fixed socket and semaphore paths, so the recorder takes them over
+// in a mount namespace of this process's own.
+class EventRecorder {
+ public:
+  EventRecorder() {
+    check(::unshare(CLONE_NEWNS) == 0, "unshare");
+    check(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0, "mount /");
+    check(::mount("none", "/dev/shm", "tmpfs", 0, nullptr) == 0, "mount /dev/shm");
+    check(::mount("none", "/var", "tmpfs", 0, nullptr) == 0, "mount /var");
+    check(::mkdir("/var/volatile", 0755) == 0, "mkdir");
+    listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, "/var/volatile/message-broker.socket", sizeof address.sun_path - 1);
+    check(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0, "bind");
+    check(::listen(listener, 1) == 0, "listen");
+    sem_t* ready = ::sem_open("/message-broker-ready", O_CREAT, 0666, 1);
+    check(ready != SEM_FAILED, "sem_open");
+    ::sem_close(ready);
+    connection = std::make_unique<ServerConnection>(poll);
+    peer = ::accept(listener, nullptr, nullptr);
+    check(peer >= 0, "accept");
+    gServerConnection = connection.get();
+  }
+
+  std::vector<Notify> take() {
+    std::vector<Notify> events;
+    Notify record;
+    while (::recv(peer, &record, sizeof record, MSG_DONTWAIT | MSG_WAITALL) == static_cast<ssize_t>(sizeof record)) {
+      events.push_back(record);
+    }
+    return events;
+  }
+
+ private:
+  EventPoll poll;
+  int listener = -1;
+  int peer = -1;
+  std::unique_ptr<ServerConnection> connection;
+};
+
+EventRecorder& recorder() {
+  // Kept for the whole test program: the namespace cannot be left again.
+  static EventRecorder* instance = new EventRecorder;
+  return *instance;
+}
 }  // namespace
 
-// Takes the place of the broker client's postEvent in test programs.
-void postEvent(Notify notify) { posted.push_back(notify); }
-
-std::vector<Notify> takePostedEvents() {
-  std::vector<Notify> events;
-  events.swap(posted);
-  return events;
-}
+std::vector<Notify> takePostedEvents() { return recorder().take(); }
 
 std::string failureMessage(const std::function<void()>& action) {
   try {

@@ -1,6 +1,6 @@
 #pragma once
 // Unit-test stand-ins for the unit around the catalogue: zeroed payloads in place of the mapped
-// segments, and a record of the events the setters post in place of the broker.
+// segments, and a broker end that records the events the setters post through the real client.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -14,7 +14,9 @@ inline bool operator==(const Notify& x, const Notify& y) { return x.event == y.e
 // The message of the error that action throws, without the "file:line " in front; "no failure" if none.
 std::string failureMessage(const std::function<void()>& action);
 
-// Every event posted since the last call, oldest first.
+// Every event posted since the last call, oldest first. The first call (or the first TestPayloads)
+// moves the process into a private mount namespace with its own /var and /dev/shm, listens on the
+// broker's fixed socket path there and connects gServerConnection to it for the rest of the process.
 std::vector<Notify> takePostedEvents();
 
 struct RowRef {
@@ -28,7 +30,8 @@ struct RowRef {
 // Finds a row by memory and variable name; fails the test (throws) when there is none.
 RowRef findRow(const std::string& memory, const std::string& name);
 
-// Maps a zeroed payload for every memory while alive; unmaps (nulls the pointers) when destroyed.
+// Maps a zeroed payload for every memory while alive, with the event recorder connected and emptied;
+// unmaps (nulls the pointers) when destroyed.
 class TestPayloads {
  public:
   TestPayloads();

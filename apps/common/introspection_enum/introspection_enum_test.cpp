@@ -6,6 +6,7 @@
 
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/introspection/testcatalogue.h"
+#include "tests/unit/kernel_log_capture.h"
 
 namespace {
 class Enumerations : public ::testing::Test {
@@ -56,8 +57,14 @@ TEST(IntrospectionEnum, PrintEnumIsFixedText) {
 TEST_F(Enumerations, GetterNamesTheEntryOrTellsTheInvalidNumber) {
   store(6);
   EXPECT_EQ(Introspection::getVarValue(level.mem, level.var, 0), "Warn");
+  const std::size_t logged = testsupport::kernelLogText().size();
   store(8);
   EXPECT_EQ(Introspection::getVarValue(level.mem, level.var, 0), "INVALID_VALUE: 8");
+  // Reported where the enumeration's getter is, in the generated catalogue.
+  const std::string line = testsupport::kernelLogSince(logged);
+  EXPECT_NE(line.find("Error       "), std::string::npos) << line;
+  EXPECT_NE(line.find("introspection_gen.cpp:"), std::string::npos) << line;
+  EXPECT_NE(line.find(" Value 8 of enum LogLevel is above number of entries (8)\n"), std::string::npos) << line;
   store(0xffffffffu);
   EXPECT_EQ(Introspection::getVarValue(level.mem, level.var, 0), "INVALID_VALUE: 4294967295");
   EXPECT_EQ(Introspection::getVarMax(level.mem, level.var), "7");
