@@ -1,0 +1,259 @@
+#include "apps/web/service/onewiredata.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "apps/common/introspection/introspection.h"
+#include "apps/web/service/requesthandler.h"
+#include "apps/web/service/test/qorapp_fixture.h"
+#include "apps/web/service/testsegments.h"
+#include "tests/unit/kernel_log_capture.h"
+
+using testing::HasSubstr;
+
+namespace {
+
+std::tm day(int year, int month, int dayOfMonth) {
+  std::tm date{};
+  date.tm_year = year - 1900;
+  date.tm_mon = month - 1;
+  date.tm_mday = dayOfMonth;
+  date.tm_hour = 12;
+  std::mktime(&date);  // fills in the weekday and the day of the year
+  return date;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A stand-in for the 1-Wire writer in a scratch folder: records its arguments and its input, says
+// something on both output streams, and ends as the folder's "how" file tells it.
+class FakeTool {
+ public:
+  FakeTool() : folder(std::filesystem::temp_directory_path() / ("onewire-test-" + std::to_string(::getpid()))) {
+    std::filesystem::create_directories(folder);
+    tool.program = (folder / "tool").string();
+    tool.logDevice = (folder / "log").string();
+    std::ofstream(tool.logDevice).close();
+    std::ofstream(tool.program) << "#!/bin/sh\n"
+                                << "cd '" << folder.string() << "'\n"
+                                << "printf '%s|' \"$@\" > args\n"
+                                << "cat > input\n"
+                                << "echo out; echo err >&2\n"
+                                << "[ -f how ] && . ./how\n"
+                                << "exit 0\n";
+    std::filesystem::permissions(tool.program, std::filesystem::perms::owner_all);
+  }
+  ~FakeTool() { std::filesystem::remove_all(folder); }
+  void endWith(const std::string& shellLine) { std::ofstream(folder / "how") << shellLine << "\n"; }
+  std::string file(const char* name) const { return readFile(folder / name); }
+
+  std::filesystem::path folder;
+  OneWireTool tool;
+};
+
+struct Variable {
+  unsigned int mem = 0;
+  unsigned int var = 0;
+};
+
+Variable variable(const char* memory, const char* name) {
+  Variable found;
+  found.mem = Introspection::getMemIndex(memory);
+  EXPECT_TRUE(RequestHandler::findVariable(found.mem, name, found.var)) << name;
+  return found;
+}
+
+const Variable kModemLabel = variable("MemServiceMode", "ServiceMode1WireModemLabel");
+const Variable kModemType = variable("MemServiceMode", "ServiceModeConnectedModemType");
+const Variable kWriting = variable("MemServiceMode", "ServiceModeWritingToRing1Wire");
+const Variable kRingLabel = variable("MemServiceMode", "ServiceMode1WireRingLabel");
+const Variable kAutoDetect = variable("MemPersistent", "PreMarkedRingAutoDet");
+
+std::string value(const Variable& v) { return Introspection::getVarValue(v.mem, v.var, 0); }
+uint32_t event(const Variable& v) { return Introspection::getVarEvent(v.mem, v.var).event; }
+void store(const Variable& v, const char* text) { ASSERT_EQ(Introspection::setVarValue(v.mem, v.var, text), ""); }
+
+// The unit's variables in memory of the test's own, every change event recorded, the kernel log read back.
+class Routes : public testing::Test {
+ protected:
+  void SetUp() override { events.take(); }
+  std::string newLog() {
+    std::string text = testsupport::kernelLogSince(logSeen);
+    logSeen += text.size();
+    return text;
+  }
+
+  TestSegments segments;
+  qortest::EventRecorder events;
+  size_t logSeen = testsupport::kernelLogText().size();
+};
+
+}  // namespace
+
+TEST(OneWireData, DateCodeCountsWeeksFromSunday) {
+  EXPECT_EQ(dateCode(day(2024, 3, 20)), 2411);
+  EXPECT_EQ(dateCode(day(2023, 1, 1)), 2301) << "a year starting on Sunday starts with week 1";
+  EXPECT_EQ(dateCode(day(2022, 1, 1)), 2200) << "days before the first Sunday are week 0";
+  EXPECT_EQ(dateCode(day(2022, 1, 2)), 2201);
+  EXPECT_EQ(dateCode(day(2024, 12, 31)), 2452);
+}
+
+TEST(OneWireData, RingTextHasDateTypeDigitAndTheMatchingValue) {
+  const std::tm now = day(2024, 3, 20);
+  const auto body = [](const char* type) {
+    return nlohmann::json{{"ringType", type}, {"focusCloseValue", "0.45m"}, {"irisValue", "2.8"}};
+  };
+  EXPECT_EQ(ringText(body("Iris"), now), "2411\n4\n2.8\n");
+  EXPECT_EQ(ringText(body("Focus Metric"), now), "2411\n1\n0.45m\n");
+  const char* types[] = {"Focus Metric",          "Focus Imperial",    "Focus Custom",        "Iris",
+                         "Iris Custom",           "Focus Metric Left", "Focus Imperial Left", "Focus Metric Reverse",
+                         "Focus Imperial Reverse"};
+  for (int digit = 1; digit <= 9; ++digit) {
+    std::string value = digit == 4 || digit == 5 ? "2.8" : "0.45m";
+    EXPECT_EQ(ringText(body(types[digit - 1]), now), "2411\n" + std::to_string(digit) + "\n" + value + "\n");
+  }
+
+  EXPECT_THAT([&] { ringText(body("focus metric"), now); },
+              testing::ThrowsMessage<std::runtime_error>(HasSubstr("Unit has an invalid value: focus metric\n")));
+  EXPECT_THAT(
+      [&] {
+        ringText({{"ringType", "Iris"}, {"focusCloseValue", "1m"}}, now);
+      },
+      testing::ThrowsMessage<std::runtime_error>(HasSubstr("Key: 'irisValue' is missing")));
+  EXPECT_THROW(ringText({{"ringType", "Iris"}, {"irisValue", 2.8}}, now), nlohmann::json::type_error);
+  EXPECT_THROW(ringText({{"ringType", 4}}, now), nlohmann::json::type_error);
+}
+
+TEST(OneWireData, ToolGetsTheTextUntouchedOnItsInputAndLogsItsOutput) {
+  FakeTool fake;
+  const std::string text = "2411\n4\nit's $(touch pwned) `touch pwned2`; \"q\" \\ & | > x\n\n";
+  EXPECT_TRUE(runOneWireTool(text, fake.tool));
+  EXPECT_EQ(fake.file("input"), text);
+  EXPECT_EQ(fake.file("args"), "-e|-m|knob|");
+  EXPECT_EQ(fake.file("log"), "out\nerr\n");
+  EXPECT_FALSE(std::filesystem::exists(fake.folder / "pwned"));
+  EXPECT_FALSE(std::filesystem::exists(fake.folder / "pwned2"));
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::current_path() / "x"));
+}
+
+TEST(OneWireData, AnythingButAnExitWithZeroIsAFailure) {
+  FakeTool fake;
+  fake.endWith("exit 1");
+  EXPECT_FALSE(runOneWireTool("x\n", fake.tool));
+  fake.endWith("kill -KILL $$");
+  EXPECT_FALSE(runOneWireTool("x\n", fake.tool));
+  fake.endWith("exit 256");  // wraps to an exit code of 0
+  EXPECT_TRUE(runOneWireTool("x\n", fake.tool));
+
+  OneWireTool missing = fake.tool;
+  missing.program = (fake.folder / "no-such-tool").string();
+  EXPECT_FALSE(runOneWireTool("x\n", missing));
+  OneWireTool noLog = fake.tool;
+  noLog.logDevice = (fake.folder / "no-folder" / "kmsg").string();
+  EXPECT_THROW(runOneWireTool("x\n", noLog), std::runtime_error);
+  EXPECT_THROW(runOneWireTool(std::string(8192, 'x'), fake.tool), std::runtime_error);
+}
+
+TEST_F(Routes, ModemLetterSelectsTheTypeOrReportsAnUnknownModem) {
+  writeModemData(R"({"devType": "A"})");
+  EXPECT_EQ(value(kModemLabel), "Modem encryption started ...");
+  EXPECT_EQ(value(kModemType), "Varn");
+  EXPECT_EQ(events.take(), (std::vector<uint32_t>{event(kModemLabel), event(kModemType)}));
+
+  writeModemData(R"({"devType": "C"})");
+  EXPECT_EQ(value(kModemLabel), "Unknown Modem type connected");
+  EXPECT_EQ(value(kModemType), "Varn");
+  EXPECT_EQ(events.take(), (std::vector<uint32_t>{event(kModemLabel)})) << "the starting label was already set";
+
+  writeModemData(R"({"devType": "B2"})");
+  EXPECT_EQ(value(kModemType), "P2400");
+  writeModemData(R"({"devType": "D"})");
+  EXPECT_EQ(value(kModemType), "P900");
+  writeModemData(R"({"devType": "D"})");
+  EXPECT_EQ(events.take(), (std::vector<uint32_t>{event(kModemLabel), event(kModemType), event(kModemType)}))
+      << "a value already held is not announced again";
+  EXPECT_EQ(newLog().find("Error"), std::string::npos);
+}
+
+TEST_F(Routes, ModemBodyWithoutAUsableTypeChangesNothing) {
+  store(kModemLabel, "before");
+  events.take();
+  for (const char* body : {R"({"type": "A"})", R"({"devType": 65})", "devType=A", "", R"(["A"])"}) {
+    writeModemData(body);
+    EXPECT_EQ(value(kModemLabel), "before") << body;
+    EXPECT_THAT(newLog(), HasSubstr("Writing to the modem's 1Wire failed")) << body;
+  }
+  EXPECT_TRUE(events.take().empty());
+}
+
+TEST_F(Routes, RingIsWrittenByTheToolThenAnnouncedByAPulse) {
+  FakeTool fake;
+  fake.tool.logDevice = "/dev/kmsg";
+  store(kAutoDetect, "true");
+  events.take();
+  const std::tm now = day(2024, 3, 20);
+
+  writePremarkedData(R"({"ringType": "Iris", "irisValue": "2.8"})", now, fake.tool);
+  EXPECT_EQ(fake.file("input"), "2411\n4\n2.8\n\n");
+  EXPECT_EQ(fake.file("args"), "-e|-m|knob|");
+  EXPECT_EQ(events.take(), (std::vector<uint32_t>{event(kWriting), event(kRingLabel), event(kAutoDetect),
+                                                  event(kAutoDetect), event(kWriting)}));
+  EXPECT_EQ(value(kWriting), "false");
+  EXPECT_EQ(value(kRingLabel), "-");
+  EXPECT_EQ(value(kAutoDetect), "true");
+  const std::string log = newLog();
+  EXPECT_THAT(log, HasSubstr("out\nerr\n")) << "the tool's output goes to the kernel log";
+  EXPECT_THAT(log, HasSubstr("Premarked-ring encryption successful"));
+
+  writePremarkedData(R"({"ringType": "Focus Imperial", "focusCloseValue": "it's $(touch pwned) \"1ft\""})", now,
+                     fake.tool);
+  EXPECT_EQ(fake.file("input"), "2411\n2\nit's $(touch pwned) \"1ft\"\n\n");
+  EXPECT_FALSE(std::filesystem::exists(fake.folder / "pwned"));
+  EXPECT_EQ(events.take(),
+            (std::vector<uint32_t>{event(kWriting), event(kAutoDetect), event(kAutoDetect), event(kWriting)}))
+      << "the label is already \"-\"";
+}
+
+TEST_F(Routes, FailedRingWriteResetsTheWritingFlagWithoutAPulse) {
+  FakeTool fake;
+  const std::tm now = day(2024, 3, 20);
+  const std::vector<uint32_t> flagOnly{event(kWriting), event(kRingLabel), event(kWriting)};
+
+  fake.endWith("exit 1");
+  writePremarkedData(R"({"ringType": "Iris", "irisValue": "2.8"})", now, fake.tool);
+  EXPECT_EQ(events.take(), flagOnly);
+  std::string log = newLog();
+  EXPECT_THAT(log, HasSubstr("Error during calling onewire-tool.py"));
+  EXPECT_THAT(log, HasSubstr("Writing to the premarked ring's 1Wire failed"));
+
+  store(kRingLabel, "");
+  events.take();
+  writePremarkedData(R"({"ringType": "focus metric", "focusCloseValue": "1m"})", now, fake.tool);
+  EXPECT_EQ(events.take(), flagOnly);
+  EXPECT_THAT(newLog(), HasSubstr("Unit has an invalid value: focus metric\n"));
+
+  for (const char* body : {"{\"ringType\": \"Iris\"", "ringType=Iris", R"({"ringType": "Iris"})"}) {
+    store(kRingLabel, "");
+    events.take();
+    writePremarkedData(body, now, fake.tool);
+    EXPECT_EQ(events.take(), flagOnly) << body;
+    EXPECT_EQ(value(kWriting), "false") << body;
+    EXPECT_THAT(newLog(), HasSubstr("Writing to the premarked ring's 1Wire failed")) << body;
+  }
+  EXPECT_EQ(value(kAutoDetect), "false");
+}
