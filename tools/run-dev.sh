@@ -3,10 +3,12 @@
 # sharing the host's network so that a browser can reach it. Ctrl-C stops it (SIGINT, an orderly stop).
 #
 #   run-dev.sh [STATE_DIR]    default STATE_DIR: build/dev-state (kmsg.log, broker.log, var/, update/, ...)
+#
+# BUILD_DIR in the environment chooses another build tree than build/.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.." && pwd)
-build=$repo/build
+build=${BUILD_DIR:-$repo/build}
 state=${1:-$build/dev-state}
 
 "$repo/tools/install-deps.sh"

@@ -33,10 +33,10 @@ const char* lastCommandError(gen::LogLevel* threshold, const char* file, int lin
                              const char* format, ...) __attribute__((format(printf, 5, 6)));
 
 // Call-site wrappers: the threshold is tested before any argument is formatted.
-#define LOG(level, ...)                                                                           \
-  do {                                                                                            \
-    if (gComponentLogLevel == nullptr || (gen::level) >= *gComponentLogLevel)                     \
-      logMessage(gComponentLogLevel, gen::level, __FILE__, __LINE__, __VA_ARGS__);                \
+#define LOG(level, ...)                                                            \
+  do {                                                                             \
+    if (gComponentLogLevel == nullptr || (gen::level) >= *gComponentLogLevel)      \
+      logMessage(gComponentLogLevel, gen::level, __FILE__, __LINE__, __VA_ARGS__); \
   } while (0)
 #define THROW_ERROR(...) throwError(__FILE__, __LINE__, __VA_ARGS__)
 #define THROW_ERROR_NUMBER(what) throwErrorNumber(__FILE__, __LINE__, what)
