@@ -95,10 +95,14 @@ class Target {
     then([this] { state.set("InProgress"); });
     constexpr int kParts = 2;
     if (!parts.empty()) {
-      then([this] { partCount.front().set(std::to_string(kParts)); });
       for (int part = 0; part < kParts; ++part) {
-        then([this, part] { parts.front().second.set(std::to_string(part)); });
-        for (int percent = 0; percent <= 100; percent += 25)
+        // One step for all, so that no status request sees a new part with the old part's progress.
+        then([this, part] {
+          parts.front().first.set("0");
+          parts.front().second.set(std::to_string(part));
+          partCount.front().set(std::to_string(kParts));
+        });
+        for (int percent = 25; percent <= 100; percent += 25)
           then([this, percent] { parts.front().first.set(std::to_string(percent)); });
       }
     }
