@@ -20,8 +20,9 @@ rm -rf "$state"
 mkdir -p "$state"
 
 # Started inside the sandbox, in this order: the HTTP front (none yet: its start goes here), then
-# start-unit.sh: message broker, the simulated segments, and the service in the foreground.
-startup='exec start-unit.sh'
+# start-unit.sh: message broker, the simulated segments, a factory hardware block, the update machinery,
+# and the service in the foreground.
+startup='exec start-unit.sh --factory-block 10042 handunit --updater'
 
 echo "Unit state folder: $state (kernel log: $state/kmsg.log)"
 echo "FastCGI responder: 127.0.0.1:9000 on this host"
