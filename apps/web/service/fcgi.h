@@ -34,6 +34,8 @@ class Fcgi : public EventPoll::Callback {
   Request* request(unsigned int id) const;
   // Walked in ascending id order by the handler's periodic passes; changed only by the listener.
   const std::map<unsigned int, Request*>& requests() const { return table; }
+  // The port the listener is bound to (tests bind port 0).
+  int port() const;
 
   RequestCallback* requestCallback = nullptr;
 
@@ -41,6 +43,13 @@ class Fcgi : public EventPoll::Callback {
   int listenFd = -1;
   unsigned int nextId = 0;
   std::map<unsigned int, Request*> table;
+  // Every request not yet deleted, also those still reading their first input.
+  std::map<unsigned int, Request*> connections;
   std::vector<unsigned int> pending;
   EventPoll& poll;
+  bool acceptPaused = false;
+
+  void listenOn(int fd);
+  void acceptFailed(int error);
+  bool evictOldestUnserved();
 };

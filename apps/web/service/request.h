@@ -1,5 +1,7 @@
 #pragma once
 // One accepted FastCGI connection and the request currently served on it.
+#include <sys/uio.h>
+
 #include <any>
 #include <cstdint>
 #include <map>
@@ -12,6 +14,11 @@ class Fcgi;
 
 class Request : public EventPoll::Callback {
  public:
+  // Largest content of one record sent: the largest multiple of 8 below 65536.
+  static constexpr unsigned int kMaxContent = 65528;
+  // output() sends what it holds once it has passed this many bytes.
+  static constexpr size_t kFlushThreshold = 8192;
+
   Request(Fcgi* fcgi, int fd, unsigned int id);
   virtual ~Request();
   Request(const Request&) = delete;
@@ -26,6 +33,7 @@ class Request : public EventPoll::Callback {
   void sendError();
   void end();
   uint16_t fcgiRequestId() const;  // of the current request, echoed in every record sent
+  bool isOpen() const { return fd >= 0; }
 
   std::map<std::string, std::string> params;
   std::string postData;
@@ -43,11 +51,38 @@ class Request : public EventPoll::Callback {
   int close();
 
  private:
+  friend class Fcgi;
+
+  // Where the connection stands in its current request: parameters and input are taken only
+  // between BEGIN_REQUEST and the end of STDIN, so a request reaches the handler once.
+  enum class Phase { Idle, Reading, Serving };
+  enum class Input { Processed, Nothing, Closed };
+
+  // Records sent together are gathered into as few writes as possible.
+  struct Gather {
+    static constexpr int kMaxRecords = 16;
+    unsigned char headers[kMaxRecords][8];
+    iovec parts[kMaxRecords * 3];
+    int records = 0;
+    int count = 0;
+  };
+
+  Input receive();
+  Input receiveRest();
+  bool processRecord(const unsigned char* record);
+  bool queueRecord(Gather& gather, unsigned char type, const char* data, size_t length);
+  bool flush(Gather& gather);
+  bool sendAll(iovec* parts, int count);
+
   Fcgi* fcgi;
   int fd;
   bool keepConn = true;
   bool headerWritten = false;
+  bool registered = false;  // with the poll; kept by the listener
+  Phase phase = Phase::Idle;
+  uint16_t requestId = 0;
+  unsigned char recordType = 0;  // type of the records writeRecord sends
+  std::string partial;           // a record received in part, kept until it is whole
   std::stringstream out;
   std::stringstream err;
-  unsigned char header[8] = {1, 0, 0, 0, 0, 0, 0, 0};
 };

@@ -1,0 +1,215 @@
+#include "apps/web/service/fcgi.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+
+#include "apps/common/log/log.h"
+#include "apps/web/service/request.h"
+
+namespace {
+constexpr int kBacklog = 10;
+
+// Closes the descriptor without losing the errno that explains why.
+void closeKeepingError(int fd) {
+  int saved = errno;
+  ::close(fd);
+  errno = saved;
+}
+}  // namespace
+
+Fcgi::Fcgi(int port, EventPoll& poll) : poll(poll) {
+  // Non-blocking: a connection that is gone before accept must not stall the loop.
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) THROW_ERROR_NUMBER("socket");
+  int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
+    closeKeepingError(fd);
+    THROW_ERROR_NUMBER("bind");
+  }
+  if (::listen(fd, kBacklog) < 0) {
+    closeKeepingError(fd);
+    THROW_ERROR_NUMBER("listen");
+  }
+  listenOn(fd);
+}
+
+Fcgi::Fcgi(EventPoll& poll) : poll(poll) {
+  int flags = ::fcntl(0, F_GETFL);
+  if (flags >= 0) ::fcntl(0, F_SETFL, flags | O_NONBLOCK);
+  listenOn(0);
+}
+
+void Fcgi::listenOn(int fd) {
+  try {
+    poll.add(fd, this, EPOLLIN);
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  listenFd = fd;
+}
+
+Fcgi::~Fcgi() {
+  if (listenFd >= 0) ::close(listenFd);
+  listenFd = -1;
+  // Answers still owed are ended so the web server is not left waiting; the destructor must not
+  // throw, whatever state a connection is in.
+  for (auto& [requestId, request] : table) {
+    if (request->phase != Request::Phase::Serving || !request->isOpen()) continue;
+    try {
+      request->end();
+    } catch (const std::exception&) {
+      // already reported by the diagnostic layer
+    }
+  }
+  for (auto& [requestId, request] : connections) {
+    if (request->registered && request->isOpen()) {
+      try {
+        poll.remove(request->fd);
+      } catch (const std::exception&) {
+        // the descriptor is closed below, which deregisters it as well
+      }
+    }
+    delete request;
+  }
+}
+
+int Fcgi::port() const {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (::getsockname(listenFd, reinterpret_cast<sockaddr*>(&address), &length) < 0) return -1;
+  return ntohs(address.sin_port);
+}
+
+void Fcgi::event(EventType type) {
+  if (type == HangUp) return;
+  int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  if (fd < 0) {
+    acceptFailed(errno);
+    return;
+  }
+  if (table.size() >= kMaxRequests) {
+    ::close(fd);
+    return;
+  }
+  // Each record leaves in one write; without this the end record would wait for a delayed ACK.
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  auto* request = new Request(this, fd, nextId++);
+  try {
+    poll.add(fd, request, EPOLLIN);
+  } catch (const std::exception&) {
+    delete request;  // reported by the diagnostic layer; the peer sees the connection closed
+    return;
+  }
+  request->registered = true;
+  connections.emplace(request->id, request);
+}
+
+// Failures that concern one connection or a passing shortage must not end the service.
+void Fcgi::acceptFailed(int error) {
+  switch (error) {
+    case EINTR:
+    case EAGAIN:
+#if EAGAIN != EWOULDBLOCK
+    case EWOULDBLOCK:
+#endif
+      return;
+    case ECONNABORTED:
+    case EPROTO:
+    case EPERM:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENONET:
+    case ENOPROTOOPT:
+    case EOPNOTSUPP:
+      LOG(Warn, "accept: %s", std::strerror(error));
+      return;
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+      LOG(Warn, "accept: %s", std::strerror(error));
+      // The listener stays readable while the connection waits; without a free descriptor the
+      // loop would spin. Free one, or stop listening until cleanup has released some.
+      if (!evictOldestUnserved()) {
+        poll.remove(listenFd);
+        acceptPaused = true;
+      }
+      return;
+    default:
+      errno = error;
+      THROW_ERROR_NUMBER("accept");
+  }
+}
+
+// Closes the oldest connection that never completed a request, the likeliest to be idle.
+bool Fcgi::evictOldestUnserved() {
+  for (auto& [requestId, request] : connections) {
+    if (table.count(requestId) != 0 || !request->registered || !request->isOpen()) continue;
+    LOG(Warn, "Closing request %u that sent no complete request, to free a descriptor.", requestId);
+    removeRequest(request);
+    request->close();
+    return true;
+  }
+  return false;
+}
+
+void Fcgi::addRequest(Request* request) {
+  table[request->id] = request;
+  connections.emplace(request->id, request);
+  if (requestCallback != nullptr) requestCallback->handleRequest(request);
+}
+
+void Fcgi::removeRequest(Request* request) {
+  if (request->registered && request->isOpen()) poll.remove(request->fd);
+  request->registered = false;
+  LOG(DebugMost, "REQUEST remove(%i)", request->id);
+  pending.push_back(request->id);
+}
+
+void Fcgi::cleanup() {
+  if (acceptPaused && listenFd >= 0) {
+    try {
+      poll.add(listenFd, this, EPOLLIN);
+      acceptPaused = false;
+    } catch (const std::exception&) {
+      // reported by the diagnostic layer; tried again at the next cleanup
+    }
+  }
+  if (pending.empty()) return;
+  std::vector<unsigned int> ids;
+  ids.swap(pending);
+  for (unsigned int requestId : ids) {
+    auto found = connections.find(requestId);
+    if (found == connections.end()) {
+      LOG(Warn, "Request %u no longer a valid request, though marked for deletion.", requestId);
+      continue;
+    }
+    Request* request = found->second;
+    connections.erase(found);
+    table.erase(requestId);
+    LOG(DebugMost, "REQUEST delete(%i)", requestId);
+    delete request;
+  }
+}
+
+Request* Fcgi::request(unsigned int requestId) const {
+  auto found = table.find(requestId);
+  return found == table.end() ? nullptr : found->second;
+}

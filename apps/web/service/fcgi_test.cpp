@@ -1,0 +1,244 @@
+#include "apps/web/service/fcgi.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "apps/web/service/fcgi_test_fixture.h"
+
+using fcgiclient::encodeRecord;
+using fcgiclient::encodeRequest;
+
+using FcgiTable = FcgiFixture;
+
+TEST_F(FcgiTable, ThirtyThirdConnectionIsClosedAtOnceWhileTheOthersKeepBeingServed) {
+  answerWith("ok");
+  std::vector<std::unique_ptr<fcgiclient::FcgiClient>> clients;
+  for (size_t i = 0; i < Fcgi::kMaxRequests; ++i) {
+    clients.push_back(connect());
+    ASSERT_TRUE(clients.back()->request({}, "", true, 1).ended);
+  }
+  EXPECT_EQ(fcgi->requests().size(), Fcgi::kMaxRequests);
+  auto refused = connect();
+  EXPECT_TRUE(refused->closedByPeer(1000));
+  EXPECT_EQ(fcgi->requests().size(), Fcgi::kMaxRequests);
+  EXPECT_EQ(clients.front()->request({}, "", true, 2).stdoutText, "ok");
+  // A closed connection frees its entry for a new one.
+  clients.back().reset();
+  for (int turn = 0; turn < 10; ++turn) pump();
+  EXPECT_EQ(fcgi->requests().size(), Fcgi::kMaxRequests - 1);
+  EXPECT_EQ(connect()->request({}, "", false, 3).stdoutText, "ok");
+}
+
+TEST_F(FcgiTable, RemovedRequestsStayFindableUntilCleanupAndIdsAreNeverReused) {
+  Request* served = nullptr;
+  handler.onRequest = [&](Request* request) { served = request; };
+  auto client = connect();
+  ASSERT_TRUE(client->sendRaw(encodeRequest({}, "", true, 1)));
+  for (int turn = 0; turn < 100 && served == nullptr; ++turn) poll.wait(0, true);
+  ASSERT_NE(served, nullptr);
+  unsigned int firstId = served->id;
+  fcgi->removeRequest(served);
+  fcgi->removeRequest(served);  // twice: the second is only reported at cleanup
+  EXPECT_EQ(fcgi->request(firstId), served);
+  fcgi->cleanup();
+  EXPECT_EQ(fcgi->request(firstId), nullptr);
+  EXPECT_TRUE(fcgi->requests().empty());
+  EXPECT_TRUE(client->closedByPeer(1000));
+  fcgi->cleanup();
+
+  answerWith("");
+  EXPECT_TRUE(connect()->request({}, "", false, 1).ended);
+  ASSERT_EQ(handler.seen.size(), 2u);
+  // The second request object may reuse the freed memory, but not the id.
+  EXPECT_NE(handler.seen[1]->id, firstId);
+}
+
+TEST_F(FcgiTable, DestructorEndsOwedAnswersAndSkipsClosedConnections) {
+  cleanupEachTurn = false;
+  std::map<int, Request*> held;
+  handler.onRequest = [&](Request* request) {
+    if (request->params.count("CLOSE")) {
+      request->end();  // ended and closed, still in the table until cleanup
+    } else {
+      held[request->fcgiRequestId()] = request;  // waits, as a long-poll does
+    }
+  };
+  auto waiting = connect();
+  auto closed = connect();
+  auto idle = connect();
+  ASSERT_TRUE(waiting->sendRaw(encodeRequest({}, "", true, 11)));
+  EXPECT_TRUE(closed->request({{"CLOSE", "1"}}, "", false, 12).ended);
+  ASSERT_TRUE(idle->sendRaw(encodeRequest({}, "", true, 13)));
+  for (int turn = 0; turn < 10; ++turn) poll.wait(0, true);
+  ASSERT_EQ(held.size(), 2u);
+  held[13]->end();  // this one has had its answer
+  ASSERT_TRUE(idle->readReply(1000).ended);
+  EXPECT_NO_THROW(fcgi.reset());
+  auto owed = waiting->readReply(1000);
+  EXPECT_TRUE(owed.ended);
+  ASSERT_FALSE(owed.records.empty());
+  EXPECT_EQ(owed.records.front().requestId, 11);
+  EXPECT_TRUE(waiting->closedByPeer(1000));
+  // No second end record for the request that was already answered.
+  EXPECT_FALSE(idle->readRecord(50).has_value());
+  EXPECT_TRUE(idle->closedByPeer(1000));
+}
+
+using FcgiHostile = FcgiFixture;
+
+TEST_F(FcgiHostile, MalformedRecordsAreSkippedAndTheStreamStaysInStep) {
+  std::string seenParams;
+  handler.onRequest = [&](Request* request) {
+    for (const auto& [name, value] : request->params) seenParams += name + "=" + value + ";";
+    request->output() << request->postData;
+    request->end();
+  };
+  std::string begin(8, '\0');
+  begin[2] = 1;
+  std::string stream =
+      encodeRecord(fcgiclient::kParams, 1, fcgiclient::encodeNameValue("EARLY", "x")) +
+      encodeRecord(fcgiclient::kStdin, 1, "") +                           // before any BEGIN_REQUEST
+      encodeRecord(fcgiclient::kBeginRequest, 1, std::string(1, '\0')) +  // body too short
+      encodeRecord(11, 1, std::string(100, 'z'), 4) + encodeRecord(200, 1, "") +
+      encodeRecord(fcgiclient::kGetValues, 1, "abc", 5) + encodeRecord(fcgiclient::kAbortRequest, 1, "") +
+      encodeRecord(fcgiclient::kBeginRequest, 1, begin) +
+      encodeRecord(fcgiclient::kParams, 1,
+                   fcgiclient::encodeLength(0x7FFFFFFF) + fcgiclient::encodeLength(0x7FFFFFFF) + "x") +
+      encodeRecord(fcgiclient::kParams, 1, fcgiclient::encodeNameValue("GOOD", "1")) +
+      encodeRecord(fcgiclient::kParams, 1, "") + encodeRecord(fcgiclient::kStdin, 1, "in") +
+      encodeRecord(fcgiclient::kStdin, 1, "") + encodeRecord(fcgiclient::kStdin, 1, "") +  // a second end of input
+      encodeRecord(fcgiclient::kParams, 1, fcgiclient::encodeNameValue("LATE", "y"));
+  auto client = connect();
+  ASSERT_TRUE(client->sendRaw(stream, 13));
+  auto reply = client->readReply(1000);
+  EXPECT_TRUE(reply.ended);
+  EXPECT_EQ(reply.stdoutText, "Content-type: application/json\r\n\r\nin");
+  EXPECT_EQ(seenParams, "GOOD=1;");
+  EXPECT_EQ(handler.seen.size(), 1u);
+  // Still in step: the next request on the connection is served normally.
+  EXPECT_EQ(client->request({}, "again", true, 2).stdoutText, "Content-type: application/json\r\n\r\nagain");
+}
+
+TEST_F(FcgiHostile, PeersThatGoAwayAreReleasedWhateverTheyLeftBehind) {
+  answerWith("ok");
+  // A truncated record, then the peer closes only its sending side: no hang-up is reported.
+  auto truncated = connect();
+  ASSERT_TRUE(truncated->sendRaw(encodeRequest({}, "", true, 1).substr(0, 20)));
+  ::shutdown(truncated->fd(), SHUT_WR);
+  // A half header, then a full close.
+  auto halfHeader = connect();
+  ASSERT_TRUE(halfHeader->sendRaw(std::string("\x01\x01\x00", 3)));
+  // Silent connections that never send anything.
+  std::vector<std::unique_ptr<fcgiclient::FcgiClient>> idle;
+  for (int i = 0; i < 50; ++i) {
+    idle.push_back(connect());
+    pump();  // the backlog is short
+  }
+  for (int turn = 0; turn < 20; ++turn) pump();
+  halfHeader.reset();
+  EXPECT_TRUE(truncated->closedByPeer(1000));
+  // Others are still served, and nothing spins on the closed peers.
+  EXPECT_EQ(connect()->request({}, "", false, 2).stdoutText, "ok");
+  int dispatched = 0;
+  for (int turn = 0; turn < 5; ++turn)
+    if (poll.wait(0, true) == EventPoll::Dispatched) ++dispatched;
+  EXPECT_EQ(dispatched, 0);
+}
+
+TEST_F(FcgiHostile, AnswerLargerThanTheSocketBuffersReachesAReaderInAnotherThread) {
+  std::string big(1 << 20, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i % 251);
+  answerWith(big);
+  int fd = fcgiclient::connectTcp("127.0.0.1", static_cast<uint16_t>(fcgi->port()));
+  ASSERT_GE(fd, 0);
+  std::atomic<bool> done{false};
+  fcgiclient::Reply reply;
+  std::thread reader([&] {
+    fcgiclient::FcgiClient client(fd);
+    reply = client.request({}, "", false, 77, 0, 10000);
+    done = true;
+  });
+  for (int turn = 0; turn < 10000 && !done; ++turn) poll.wait(1, true);
+  reader.join();
+  EXPECT_TRUE(reply.ended);
+  EXPECT_EQ(reply.stdoutText, big);
+  EXPECT_EQ(reply.records.size(), 1 + (big.size() + Request::kMaxContent - 1) / Request::kMaxContent);
+}
+
+TEST_F(FcgiHostile, AReaderThatNeverReadsIsGivenUpAndTheLoopGoesOn) {
+  answerWith(std::string(16 << 20, 's'));
+  auto stuck = connect();
+  ASSERT_TRUE(stuck->sendRaw(encodeRequest({}, "", true, 1)));
+  for (int turn = 0; turn < 5; ++turn) poll.wait(0, true);  // blocks in the write until given up
+  answerWith("ok");
+  EXPECT_EQ(connect()->request({}, "", false, 2).stdoutText, "ok");
+  EXPECT_TRUE(stuck->closedByPeer(2000));
+  EXPECT_LT(stuck->pendingBytes(), 16u << 20);
+}
+
+using FcgiDescriptors = FcgiFixture;
+
+// Leaves exactly `free` descriptors to the process; the fillers are closed with the fixture.
+class DescriptorLimit {
+ public:
+  explicit DescriptorLimit(int free) {
+    ::getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit lowered = saved;
+    lowered.rlim_cur = 256;
+    ::setrlimit(RLIMIT_NOFILE, &lowered);
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
+    for (int i = 0; i < free && !fillers.empty(); ++i) {
+      ::close(fillers.back());
+      fillers.pop_back();
+    }
+  }
+  ~DescriptorLimit() {
+    for (int fd : fillers) ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+  }
+
+ private:
+  rlimit saved{};
+  std::vector<int> fillers;
+};
+
+TEST_F(FcgiDescriptors, OutOfDescriptorsTheOldestSilentConnectionMakesRoom) {
+  answerWith("ok");
+  auto silentOld = connect();
+  auto silentNew = connect();
+  auto active = connect();
+  {
+    DescriptorLimit limit(2);
+    for (int turn = 0; turn < 10; ++turn) pump();
+    EXPECT_TRUE(silentOld->closedByPeer(100));
+    EXPECT_FALSE(silentNew->closedByPeer(50));
+    EXPECT_EQ(active->request({}, "", true, 1).stdoutText, "ok");
+  }
+}
+
+TEST_F(FcgiDescriptors, OutOfDescriptorsWithEveryConnectionServedAcceptingPausesUntilCleanup) {
+  answerWith("ok");
+  auto first = connect();
+  auto second = connect();
+  EXPECT_TRUE(first->request({}, "", true, 1).ended);
+  EXPECT_TRUE(second->request({}, "", true, 1).ended);
+  auto waiting = connect();
+  ASSERT_TRUE(waiting->sendRaw(encodeRequest({}, "", false, 3)));
+  {
+    DescriptorLimit limit(0);
+    // The listener stays readable, yet the loop does not spin on it.
+    int dispatched = 0;
+    for (int turn = 0; turn < 5; ++turn)
+      if (poll.wait(0, true) == EventPoll::Dispatched) ++dispatched;
+    EXPECT_EQ(dispatched, 1);
+    // A connection that goes away frees a descriptor; cleanup takes up accepting again.
+    first.reset();
+    EXPECT_EQ(waiting->readReply(2000).stdoutText, "ok");
+  }
+}

@@ -1,0 +1,58 @@
+#pragma once
+// A listener on a free loopback port, driven in the test's own thread, with a handler the test sets.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "apps/common/event/eventpoll.h"
+#include "apps/common/log/log.h"
+#include "apps/web/service/fcgi.h"
+#include "apps/web/service/request.h"
+#include "tools/fcgi-client/fcgiclient.h"
+
+class FcgiFixture : public ::testing::Test {
+ protected:
+  struct Handler : Fcgi::RequestCallback {
+    std::function<void(Request*)> onRequest;
+    std::vector<Request*> seen;
+    void handleRequest(Request* request) override {
+      seen.push_back(request);
+      if (onRequest) onRequest(request);
+    }
+  };
+
+  void SetUp() override {
+    gComponentLogLevel = &threshold;
+    fcgi = std::make_unique<Fcgi>(0, poll);
+    fcgi->requestCallback = &handler;
+  }
+
+  // One turn of the service's loop; cleanup may be left out to see requests that await deletion.
+  void pump() {
+    poll.wait(0, true);
+    if (fcgi && cleanupEachTurn) fcgi->cleanup();
+  }
+
+  std::unique_ptr<fcgiclient::FcgiClient> connect() {
+    int fd = fcgiclient::connectTcp("127.0.0.1", static_cast<uint16_t>(fcgi->port()));
+    EXPECT_GE(fd, 0);
+    return std::make_unique<fcgiclient::FcgiClient>(fd, [this] { pump(); });
+  }
+
+  // Answers every request with `text` and ends it.
+  void answerWith(const std::string& text) {
+    handler.onRequest = [text](Request* request) {
+      request->writeHeader("");
+      request->output() << text;
+      request->end();
+    };
+  }
+
+  bool cleanupEachTurn = true;
+  gen::LogLevel threshold = gen::Error;
+  EventPoll poll;
+  Handler handler;
+  std::unique_ptr<Fcgi> fcgi;
+};

@@ -1,0 +1,333 @@
+#include "apps/web/service/request.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "apps/common/log/log.h"
+#include "apps/web/service/fcgi.h"
+
+namespace {
+enum RecordType : unsigned char {
+  kBeginRequest = 1,
+  kEndRequest = 3,
+  kParams = 4,
+  kStdin = 5,
+  kStdout = 6,
+  kStderr = 7,
+  kLastKnownType = 10,
+};
+
+constexpr size_t kHeaderSize = 8;
+constexpr size_t kBeginBodySize = 8;
+constexpr size_t kLargestRecord = kHeaderSize + 65535 + 255;
+// A peer that takes nothing for this long while we write is given up.
+constexpr int kWriteStallMs = 5000;
+constexpr unsigned char kZeros[8] = {};
+
+// One read buffer for every connection: the loop is single-threaded and a handler never reads a
+// connection, so it is never in use twice. Large enough for a whole record after a full read.
+unsigned char readBuffer[kLargestRecord + 65536];
+
+unsigned int contentLength(const unsigned char* header) { return (header[4] << 8) | header[5]; }
+
+size_t recordSize(const unsigned char* header) { return kHeaderSize + contentLength(header) + header[6]; }
+
+bool transient(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+}  // namespace
+
+Request::Request(Fcgi* fcgi, int fd, unsigned int id) : id(id), fcgi(fcgi), fd(fd) {}
+
+Request::~Request() {
+  if (fd >= 0) close();
+}
+
+void Request::event(EventType type) {
+  // An event fetched in the same batch in which the connection was removed or closed is stale.
+  if (fd < 0 || (fcgi != nullptr && !registered)) return;
+  if (type == HangUp) {
+    if (fcgi != nullptr) fcgi->removeRequest(this);
+    return;
+  }
+  // A peer that closed its side may never be reported as hung up; it would stay readable forever.
+  if (receive() == Input::Closed && fcgi != nullptr) fcgi->removeRequest(this);
+}
+
+int Request::readRecord() { return receive() == Input::Processed ? 1 : 0; }
+
+// Reads what the socket holds and processes every record that is whole; the rest of a record is
+// kept for the next read, so the loop never waits for a peer that sends in pieces.
+Request::Input Request::receive() {
+  if (fd < 0) THROW_ERROR("Request is already closed.");
+  if (!partial.empty()) return receiveRest();
+  ssize_t got = ::read(fd, readBuffer, sizeof readBuffer);
+  if (got == 0) return Input::Closed;
+  if (got < 0) return transient(errno) ? Input::Nothing : Input::Closed;
+  size_t used = 0;
+  bool processed = false;
+  while (fd >= 0) {
+    size_t available = static_cast<size_t>(got) - used;
+    if (available < kHeaderSize || available < recordSize(readBuffer + used)) break;
+    processed |= processRecord(readBuffer + used);
+    used += recordSize(readBuffer + used);
+  }
+  if (fd >= 0 && used < static_cast<size_t>(got)) partial.assign(readBuffer + used, readBuffer + got);
+  return processed ? Input::Processed : Input::Nothing;
+}
+
+// Completes a record begun by an earlier read, reading no more than it lacks.
+Request::Input Request::receiveRest() {
+  size_t have = partial.size();
+  size_t whole = have < kHeaderSize ? kHeaderSize : recordSize(reinterpret_cast<unsigned char*>(partial.data()));
+  partial.resize(whole);
+  ssize_t got = ::read(fd, partial.data() + have, whole - have);
+  if (got <= 0) {
+    partial.resize(have);
+    return got < 0 && transient(errno) ? Input::Nothing : Input::Closed;
+  }
+  partial.resize(have + got);
+  if (partial.size() < kHeaderSize || partial.size() < recordSize(reinterpret_cast<unsigned char*>(partial.data())))
+    return Input::Nothing;
+  std::string record = std::move(partial);
+  partial.clear();
+  return processRecord(reinterpret_cast<unsigned char*>(record.data())) ? Input::Processed : Input::Nothing;
+}
+
+bool Request::processRecord(const unsigned char* record) {
+  unsigned char type = record[1];
+  unsigned int recordId = (record[2] << 8) | record[3];
+  unsigned int length = contentLength(record);
+  LOG(DebugAll, "REQUEST     rx(%i, %i, %i)", recordId, type, length);
+  if (type > kLastKnownType) return false;
+  auto* body = const_cast<unsigned char*>(record + kHeaderSize);
+  switch (type) {
+    case kBeginRequest:
+      // A shorter body has no flags byte; what follows it belongs to the next record.
+      if (length < kBeginBodySize) return false;
+      begin(static_cast<unsigned short>(recordId), (body[2] & 1) != 0);
+      break;
+    case kParams:
+      if (phase != Phase::Reading) return false;
+      if (length > 0) addParams(body, static_cast<int>(length));
+      break;
+    case kStdin:
+      if (phase != Phase::Reading) return false;
+      if (length > 0) {
+        appendPostData(body, static_cast<int>(length));
+      } else {
+        phase = Phase::Serving;
+        if (fcgi != nullptr) fcgi->addRequest(this);
+      }
+      break;
+    default:
+      break;
+  }
+  return true;
+}
+
+void Request::begin(unsigned short newRequestId, bool newKeepConn) {
+  params.clear();
+  out.str(std::string());
+  out.clear();
+  err.str(std::string());
+  err.clear();
+  postData.clear();
+  // A mark left by the previous request on this connection must not make the new one look waiting.
+  userData.reset();
+  headerWritten = false;
+  keepConn = newKeepConn;
+  requestId = newRequestId;
+  phase = Phase::Reading;
+  LOG(DebugMost, "REQUEST  begin(%i, %i, %s)", fd, requestId, keepConn ? "true" : "false");
+}
+
+void Request::addParams(unsigned char* data, int length) {
+  while (length > 0) {
+    int nameLength = getLength(data, length);
+    if (nameLength < 0) return;
+    int valueLength = getLength(data, length);
+    if (valueLength < 0) return;
+    // Compared one at a time: two 31-bit lengths may not be added without overflow.
+    if (nameLength > length || valueLength > length - nameLength) return;
+    if (nameLength == 0 && valueLength == 0) return;
+    std::string name(reinterpret_cast<char*>(data), nameLength);
+    data += nameLength;
+    std::string value(reinterpret_cast<char*>(data), valueLength);
+    data += valueLength;
+    length -= nameLength + valueLength;
+    addParam(name, value);
+  }
+}
+
+void Request::addParam(const std::string& name, const std::string& value) { params[name] = value; }
+
+int Request::getLength(unsigned char*& data, int& remaining) {
+  if (remaining < 1) return -1;
+  unsigned int first = *data++;
+  --remaining;
+  if (first < 128) return static_cast<int>(first);
+  if (remaining < 3) {
+    remaining = 0;
+    return -1;
+  }
+  unsigned int length = ((first & 0x7Fu) << 24) | (static_cast<unsigned int>(data[0]) << 16) |
+                        (static_cast<unsigned int>(data[1]) << 8) | data[2];
+  data += 3;
+  remaining -= 3;
+  return static_cast<int>(length);
+}
+
+void Request::appendPostData(unsigned char* data, int length) {
+  if (length > 0) postData.append(reinterpret_cast<char*>(data), static_cast<size_t>(length));
+}
+
+uint16_t Request::fcgiRequestId() const { return requestId; }
+
+std::stringstream& Request::output() {
+  if (!headerWritten) {
+    out << "Content-type: application/json\r\n\r\n";
+    headerWritten = true;
+  }
+  if (out.view().size() > kFlushThreshold) sendOutput();
+  return out;
+}
+
+void Request::writeHeader(const char* head) {
+  headerWritten = true;
+  if (head == nullptr) {
+    out.setstate(std::ios::badbit);
+    return;
+  }
+  out << head;
+}
+
+void Request::sendOutput() {
+  if (fcgi == nullptr) throw std::runtime_error("Request has no Fcgi.");
+  recordType = kStdout;
+  std::string_view text = out.view();
+  writeRecord(text.data(), static_cast<unsigned int>(text.size()));
+  out.str(std::string());
+}
+
+void Request::sendError() {
+  if (err.view().empty()) return;
+  if (fcgi == nullptr) throw std::runtime_error("Request has no Fcgi.");
+  recordType = kStderr;
+  std::string_view text = err.view();
+  writeRecord(text.data(), static_cast<unsigned int>(text.size()));
+  err.str(std::string());
+}
+
+void Request::end() {
+  if (fcgi == nullptr) throw std::runtime_error("Request has no Fcgi.");
+  if (fd < 0) {
+    errno = EBADF;
+    THROW_ERROR_NUMBER("Request is already closed.");
+  }
+  // The answer's last output and the end record leave in one write.
+  Gather gather;
+  std::string_view output = out.view();
+  std::string_view errors = err.view();
+  recordType = kEndRequest;
+  if (queueRecord(gather, kStdout, output.data(), output.size()) &&
+      queueRecord(gather, kStderr, errors.data(), errors.size()) &&
+      queueRecord(gather, kEndRequest, reinterpret_cast<const char*>(kZeros), sizeof kZeros))
+    flush(gather);
+  out.str(std::string());
+  err.str(std::string());
+  phase = Phase::Idle;
+  LOG(DebugMost, "REQUEST    end(%i, %i)", id, requestId);
+  if (!keepConn) {
+    fcgi->removeRequest(this);
+    close();
+  }
+}
+
+int Request::writeRecord(const char* data, unsigned int length) {
+  if (fd < 0) {
+    errno = EBADF;
+    THROW_ERROR_NUMBER("Request is already closed.");
+  }
+  Gather gather;
+  return queueRecord(gather, recordType, data, length) && flush(gather) ? 0 : -1;
+}
+
+// Appends the record in chunks of at most kMaxContent bytes, the last one padded to a multiple
+// of 8; an empty record is never sent. Writes out earlier records when the gather is full.
+bool Request::queueRecord(Gather& gather, unsigned char type, const char* data, size_t length) {
+  size_t padding = (8 - length % 8) % 8;
+  while (length > 0) {
+    if (gather.records == Gather::kMaxRecords && !flush(gather)) return false;
+    size_t chunk = std::min<size_t>(length, kMaxContent);
+    bool last = chunk == length;
+    unsigned char* header = gather.headers[gather.records++];
+    header[0] = 1;
+    header[1] = type;
+    header[2] = static_cast<unsigned char>(requestId >> 8);
+    header[3] = static_cast<unsigned char>(requestId);
+    header[4] = static_cast<unsigned char>(chunk >> 8);
+    header[5] = static_cast<unsigned char>(chunk);
+    header[6] = last ? static_cast<unsigned char>(padding) : 0;
+    header[7] = 0;
+    LOG(DebugAll, "REQUEST     tx(%i, %i, %i)", requestId, type, static_cast<int>(chunk));
+    gather.parts[gather.count++] = {header, kHeaderSize};
+    gather.parts[gather.count++] = {const_cast<char*>(data), chunk};
+    if (last && padding > 0) gather.parts[gather.count++] = {const_cast<unsigned char*>(kZeros), padding};
+    data += chunk;
+    length -= chunk;
+  }
+  return true;
+}
+
+bool Request::flush(Gather& gather) {
+  bool sent = gather.count == 0 || sendAll(gather.parts, gather.count);
+  gather.records = 0;
+  gather.count = 0;
+  return sent;
+}
+
+// Writes every byte or gives up on the connection: a record sent in part would leave the peer
+// out of step, so after a failure the socket is shut down and the peer's hang-up removes it.
+bool Request::sendAll(iovec* parts, int count) {
+  if (fd < 0) return false;
+  while (count > 0) {
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = static_cast<size_t>(count);
+    ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        pollfd writable{fd, POLLOUT, 0};
+        int ready = ::poll(&writable, 1, kWriteStallMs);
+        if (ready > 0 || (ready < 0 && errno == EINTR)) continue;
+      }
+      ::shutdown(fd, SHUT_RDWR);
+      return false;
+    }
+    auto left = static_cast<size_t>(sent);
+    while (count > 0 && left >= parts->iov_len) {
+      left -= parts->iov_len;
+      ++parts;
+      --count;
+    }
+    if (count > 0) {
+      parts->iov_base = static_cast<char*>(parts->iov_base) + left;
+      parts->iov_len -= left;
+    }
+  }
+  return true;
+}
+
+int Request::close() {
+  ::shutdown(fd, SHUT_RDWR);
+  int result = ::close(fd);
+  fd = -1;
+  partial.clear();
+  return result;
+}

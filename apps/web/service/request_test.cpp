@@ -1,0 +1,209 @@
+#include "apps/web/service/request.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "apps/web/service/fcgi_test_fixture.h"
+
+using fcgiclient::encodeLength;
+using fcgiclient::encodeNameValue;
+using fcgiclient::encodeRecord;
+using fcgiclient::encodeRequest;
+using fcgiclient::Reply;
+
+namespace {
+std::vector<unsigned char> bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+std::map<std::string, std::string> decode(const std::string& pairs) {
+  Request request(nullptr, -1, 0);
+  auto data = bytes(pairs);
+  request.addParams(data.data(), static_cast<int>(data.size()));
+  return request.params;
+}
+
+// Every stream record of a reply has content, version 1, the request's id and zero padding that
+// makes the record a multiple of 8; the last record is END_REQUEST with status 0.
+void expectWellFormed(const Reply& reply, uint16_t requestId) {
+  ASSERT_TRUE(reply.ended);
+  for (const auto& record : reply.records) {
+    EXPECT_EQ(record.version, 1);
+    EXPECT_EQ(record.requestId, requestId);
+    EXPECT_FALSE(record.content.empty()) << "empty record of type " << int(record.type);
+    EXPECT_EQ((record.content.size() + record.paddingLength) % 8, 0u);
+    EXPECT_EQ(record.padding, std::string(record.paddingLength, '\0'));
+  }
+  const auto& last = reply.records.back();
+  EXPECT_EQ(last.type, fcgiclient::kEndRequest);
+  EXPECT_EQ(last.content, std::string(8, '\0'));
+}
+}  // namespace
+
+TEST(RequestParams, DecodesShortAndLongLengthsAndKeepsTheLastOfARepeatedName) {
+  std::string longValue(300, 'v');
+  auto params = decode(encodeNameValue("A", "1") + encodeNameValue("LONG", longValue) +
+                       encodeNameValue("B", "2", true) + encodeNameValue("A", "3"));
+  EXPECT_EQ(params.size(), 3u);
+  EXPECT_EQ(params["A"], "3");
+  EXPECT_EQ(params["B"], "2");
+  EXPECT_EQ(params["LONG"], longValue);
+}
+
+TEST(RequestParams, StopsAtMalformedPairsWithoutReadingPastTheRecord) {
+  // Both lengths zero end the record.
+  EXPECT_EQ(decode(encodeNameValue("A", "1") + encodeNameValue("", "") + encodeNameValue("B", "2")).size(), 1u);
+  // A four-byte length cut short ends the record.
+  EXPECT_EQ(decode(encodeNameValue("A", "1") + std::string("\x80\x00", 2)).size(), 1u);
+  // Lengths that claim more than the record holds.
+  EXPECT_TRUE(decode(encodeLength(5) + encodeLength(1) + "AB").empty());
+  // Two 31-bit lengths whose sum wraps a 32-bit int must not pass for a small pair.
+  EXPECT_TRUE(decode(encodeLength(0x7FFFFFFF) + encodeLength(0x7FFFFFFF) + "AB").empty());
+  EXPECT_TRUE(decode(encodeLength(0x7FFFFFF8) + encodeLength(0x10) + std::string(16, 'x')).empty());
+  EXPECT_TRUE(decode(encodeLength(1) + encodeLength(0xFFFFFFFF) + "AB").empty());
+}
+
+TEST(RequestParams, GetLengthCountsWhatItTakes) {
+  auto data = bytes(encodeLength(0x01020304) + encodeLength(7));
+  unsigned char* at = data.data();
+  int remaining = static_cast<int>(data.size());
+  EXPECT_EQ(Request::getLength(at, remaining), 0x01020304);
+  EXPECT_EQ(remaining, 1);
+  EXPECT_EQ(Request::getLength(at, remaining), 7);
+  EXPECT_EQ(remaining, 0);
+  EXPECT_EQ(Request::getLength(at, remaining), -1);
+  auto cut = bytes(std::string("\x81\x02", 2));
+  at = cut.data();
+  remaining = 2;
+  EXPECT_EQ(Request::getLength(at, remaining), -1);
+  EXPECT_EQ(remaining, 0);
+}
+
+using RequestRecords = FcgiFixture;
+
+TEST_F(RequestRecords, ChunksStdoutAtTheRecordLimitAndPadsOnlyTheLastRecord) {
+  for (size_t size : {size_t{0}, size_t{1}, size_t{8}, size_t{65528}, size_t{65529}, size_t{200000}}) {
+    SCOPED_TRACE(size);
+    std::string text(size, 'x');
+    for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + i % 26);
+    answerWith(text);
+    auto client = connect();
+    auto reply = client->request({{"SCRIPT_NAME", "/x"}}, "", false, 0x1234);
+    expectWellFormed(reply, 0x1234);
+    EXPECT_EQ(reply.stdoutText, text);
+    EXPECT_FALSE(reply.timedOut);
+    size_t stdoutRecords = reply.records.size() - 1;
+    EXPECT_EQ(stdoutRecords, (size + Request::kMaxContent - 1) / Request::kMaxContent);
+    for (size_t i = 0; i < stdoutRecords; ++i) {
+      EXPECT_EQ(reply.records[i].type, fcgiclient::kStdout);
+      bool last = i + 1 == stdoutRecords;
+      EXPECT_EQ(reply.records[i].content.size(), last ? size - i * Request::kMaxContent : Request::kMaxContent);
+      if (!last) {
+        EXPECT_EQ(reply.records[i].paddingLength, 0);
+      }
+    }
+  }
+}
+
+TEST_F(RequestRecords, ExactRecordsAtTheLimit) {
+  answerWith(std::string(65529, 'y'));
+  auto client = connect();
+  auto reply = client->request({}, "", false, 7);
+  ASSERT_EQ(reply.records.size(), 3u);
+  EXPECT_EQ(reply.records[0].content.size(), 65528u);
+  EXPECT_EQ(reply.records[0].paddingLength, 0);
+  EXPECT_EQ(reply.records[1].content.size(), 1u);
+  EXPECT_EQ(reply.records[1].paddingLength, 7);
+  EXPECT_EQ(reply.records[2].type, fcgiclient::kEndRequest);
+}
+
+TEST_F(RequestRecords, JsonHeadOnceAndFlushAtTheNextOutputAfterTheThreshold) {
+  Request* served = nullptr;
+  handler.onRequest = [&](Request* request) {
+    served = request;
+    request->output() << "{";
+    request->output() << std::string(Request::kFlushThreshold, 'a');  // not yet flushed: flush comes before a write
+  };
+  auto client = connect();
+  ASSERT_TRUE(client->sendRaw(encodeRequest({}, "", true, 3)));
+  for (int turn = 0; turn < 100 && served == nullptr; ++turn) pump();
+  ASSERT_NE(served, nullptr);
+  EXPECT_FALSE(client->readRecord(20).has_value());
+  served->output() << "}";
+  auto flushed = client->readRecord(1000);
+  ASSERT_TRUE(flushed.has_value());
+  EXPECT_EQ(flushed->content, "Content-type: application/json\r\n\r\n{" + std::string(Request::kFlushThreshold, 'a'));
+  served->output();
+  served->end();
+  auto reply = client->readReply(1000);
+  EXPECT_EQ(reply.stdoutText, "}");
+  EXPECT_TRUE(reply.ended);
+}
+
+TEST_F(RequestRecords, StderrGoesOutAsItsOwnStreamBeforeTheEnd) {
+  handler.onRequest = [](Request* request) {
+    request->writeHeader("Content-type: text/plain\r\n\r\n");
+    request->output() << "body";
+    request->sendOutput();
+    request->sendError();  // nothing written to it: no record
+    request->end();
+  };
+  auto client = connect();
+  auto reply = client->request({}, "", false, 9);
+  expectWellFormed(reply, 9);
+  ASSERT_EQ(reply.records.size(), 2u);
+  EXPECT_EQ(reply.stdoutText, "Content-type: text/plain\r\n\r\nbody");
+}
+
+TEST_F(RequestRecords, KeepAliveServesFreshRequestsOnOneConnection) {
+  std::vector<std::pair<std::string, std::string>> seen;
+  handler.onRequest = [&](Request* request) {
+    seen.emplace_back(request->params.count("FIRST") ? "first" : request->params["SECOND"], request->postData);
+    request->output() << request->postData;
+    request->end();
+  };
+  auto client = connect();
+  auto first = client->request({{"FIRST", "1"}}, "one", true, 1);
+  auto second = client->request({{"SECOND", "2"}}, "two", true, 2);
+  expectWellFormed(first, 1);
+  expectWellFormed(second, 2);
+  EXPECT_EQ(first.stdoutText, "Content-type: application/json\r\n\r\none");
+  EXPECT_EQ(second.stdoutText, "Content-type: application/json\r\n\r\ntwo");
+  ASSERT_EQ(handler.seen.size(), 2u);
+  EXPECT_EQ(handler.seen[0], handler.seen[1]);
+  EXPECT_EQ(seen[1], (std::pair<std::string, std::string>{"2", "two"}));
+  EXPECT_FALSE(client->closedByPeer(50));
+  EXPECT_EQ(fcgi->requests().size(), 1u);
+  // The last request without keep-alive closes the connection after its end record.
+  auto third = client->request({}, "", false, 3);
+  EXPECT_TRUE(third.ended);
+  EXPECT_FALSE(third.timedOut);
+  EXPECT_TRUE(client->closedByPeer(100));
+}
+
+TEST_F(RequestRecords, ARequestInPiecesIsAnsweredLikeOneSentWhole) {
+  handler.onRequest = [](Request* request) {
+    for (const auto& [name, value] : request->params) request->output() << name << '=' << value << ';';
+    request->output() << request->postData.size() << ':' << request->postData.substr(0, 16);
+    request->end();
+  };
+  fcgiclient::Params params{{"SCRIPT_NAME", "/api/v1/set.cgi"}, {"QUERY_STRING", std::string(200, 'q')}};
+  std::string body(3000, 'b');
+  auto whole = connect()->request(params, body, false, 5);
+  auto byteWise = connect()->request(params, body, false, 5, 1);
+  auto oddPieces = connect()->request(params, body, false, 5, 7);
+  expectWellFormed(whole, 5);
+  EXPECT_EQ(byteWise.stdoutText, whole.stdoutText);
+  EXPECT_EQ(oddPieces.stdoutText, whole.stdoutText);
+  EXPECT_EQ(byteWise.records.size(), whole.records.size());
+  // A large body crosses many reads with records split anywhere.
+  std::string upload(300000, '\0');
+  for (size_t i = 0; i < upload.size(); ++i) upload[i] = static_cast<char>(i * 7);
+  std::string received;
+  handler.onRequest = [&](Request* request) {
+    received = request->postData;
+    request->end();
+  };
+  EXPECT_TRUE(connect()->request({}, upload, false, 6, 4099).ended);
+  EXPECT_EQ(received, upload);
+}
