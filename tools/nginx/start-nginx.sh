@@ -16,7 +16,8 @@ folder=$(cd "$folder" && pwd)
 # The port is the one setting that differs between runs; the rest is the unit's configuration.
 sed "s/listen 8080;/listen $port;/" "$here/webservice.conf" >"$folder/webservice.conf"
 cp "$here/webservice_params" "$folder/webservice_params"
-nginx -e stderr -p "$folder" -c "$folder/webservice.conf"
+# The daemon keeps no descriptor of the caller, so a caller that reads our output sees its end.
+nginx -e stderr -p "$folder" -c "$folder/webservice.conf" </dev/null >>"$folder/nginx.out" 2>&1
 
 for _ in $(seq 100); do
   if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then exit 0; fi

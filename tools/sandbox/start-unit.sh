@@ -51,8 +51,6 @@ if ((broker)); then
 fi
 
 unit-simulator create "${create_options[@]}"
-# The service maps the display's frame buffer at start and does not start without one.
-[[ -s /dev/fb0 ]] || unit-simulator framebuffer /dev/fb0
 # The display: a two-page test pattern, unless the state folder already holds a frame-buffer image.
 [[ -s /dev/fb0 ]] || unit-simulator framebuffer /dev/fb0
 

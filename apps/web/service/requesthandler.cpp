@@ -48,8 +48,14 @@ void RequestHandler::handleRequest(Request* request) {
     request->userData = kWaitsForUpdate;
   } else if (script == "/api/v1/set.cgi") {
     serveSet(request);
+  } else if (script == "/api/v1/log.cgi") {
+    serveLog(request);
   } else if (script == "/api/v1/screen.cgi") {
     serveScreen(request, screenCapture);
+  } else if (script == "/qorapp/v1") {
+    qorApp.handleRequest(request, 1);
+  } else if (script == "/qorapp/v2") {
+    qorApp.handleRequest(request, 2);
   } else if (script == "/api/v1/modemdata.cgi") {
     handleModemData(request);
   } else if (script == "/api/v1/premarkeddata.cgi") {
@@ -80,6 +86,13 @@ void RequestHandler::serveSet(Request* request) {
   request->end();
 }
 
+void RequestHandler::serveLog(Request* request) {
+  request->writeHeader("Content-type: text/html\r\n\r\n");
+  request->output() << logging.getHtml().size() << "\r\n";
+  request->userData = kWaitsForLog;
+  appendLogOutput(request);
+}
+
 void RequestHandler::serveUnknown(Request* request, const std::string& script) {
   LOG(Warn, "Unknown script: '%s'", script.c_str());
   const std::string text = "Unknown script: '" + script + "'";
@@ -94,5 +107,6 @@ void RequestHandler::periodic(std::chrono::steady_clock::time_point now) {
   lastTick = now;
   fcgi.cleanup();
   sendUpdate();
+  sendLogging();
   fcgi.cleanup();
 }

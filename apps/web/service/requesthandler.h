@@ -12,6 +12,7 @@
 #include "apps/web/service/changedevents.h"
 #include "apps/web/service/fcgi.h"
 #include "apps/web/service/logging.h"
+#include "apps/web/service/qorapp.h"
 #include "apps/web/service/screencapture.h"
 
 class Request;
@@ -58,12 +59,14 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
  private:
   void serveAll(Request* request);
   void serveSet(Request* request);
+  void serveLog(Request* request);
   void serveUnknown(Request* request, const std::string& script);
   bool variableLoggingOn() const;
 
   Fcgi& fcgi;
   std::chrono::steady_clock::time_point lastTick;
   ChangedEvents changedEvents;
+  QorApp qorApp;
   Logging logging;
   ScreenCapture screenCapture;
 };
