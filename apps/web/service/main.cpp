@@ -1,17 +1,22 @@
 #include "apps/common/event/eventpoll.h"
+#include "apps/common/event/serverconnection.h"
 #include "apps/common/gen/gen.h"
+#include "apps/web/service/fcgi.h"
+#include "apps/web/service/requesthandler.h"
 
 int main() {
   gen::init();
   EventPoll* poll = gen::getEventPoll();
+  {
+    Fcgi fcgi(Fcgi::kPort, *poll);
+    RequestHandler handler(*poll, fcgi);
+    // Nothing is dispatched before the first wait, so no request or event can miss the handler.
+    fcgi.requestCallback = &handler;
+    gen::getServerConnection()->eventHandler = &handler;
 
-  // The FastCGI listener on Fcgi::kPort and the RequestHandler are constructed here, the handler registered as the
-  // listener's requestCallback and as the broker connection's eventHandler, and handler.periodic() called after
-  // every wait below. Nothing can be dispatched before the first wait.
+    while (poll->wait(100, false) != EventPoll::Terminate) handler.periodic();
 
-  while (poll->wait(100, false) != EventPoll::Terminate) {
+    gen::closeServerConnection();
   }
-
-  gen::closeServerConnection();
   return 0;
 }
