@@ -4,12 +4,14 @@
 #
 #   run-dev.sh [STATE_DIR]    default STATE_DIR: build/dev-state (kmsg.log, broker.log, var/, update/, ...)
 #
-# BUILD_DIR in the environment chooses another build tree than build/.
+# BUILD_DIR in the environment chooses another build tree than build/; HTTP_PORT the port of the HTTP
+# front (default 8080).
 set -euo pipefail
 
 repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.." && pwd)
 build=${BUILD_DIR:-$repo/build}
 state=${1:-$build/dev-state}
+port=${HTTP_PORT:-8080}
 
 "$repo/tools/install-deps.sh"
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug
@@ -19,11 +21,12 @@ ninja -C "$build" -j2 webservice message-broker unit-simulator
 rm -rf "$state"
 mkdir -p "$state"
 
-# Started inside the sandbox, in this order: the HTTP front (none yet: its start goes here), then
-# start-unit.sh: message broker, the simulated segments, a factory hardware block, the update machinery,
-# and the service in the foreground.
-startup='exec start-unit.sh --factory-block 10042 handunit --updater'
+# Started inside the sandbox, in this order: the HTTP front (nginx, its files under tmp/nginx of the state
+# folder), then start-unit.sh: message broker, the simulated segments, a factory hardware block, the update
+# machinery, and the service in the foreground.
+startup="$repo/tools/nginx/start-nginx.sh /tmp/nginx $port && exec start-unit.sh --factory-block 10042 handunit --updater"
 
 echo "Unit state folder: $state (kernel log: $state/kmsg.log)"
 echo "FastCGI responder: 127.0.0.1:9000 on this host"
+echo "Open http://127.0.0.1:$port/api/v1/all.cgi (HTTP front: nginx, log in $state/tmp/nginx/error.log)"
 exec "$repo/tools/sandbox/unit-sandbox" --host-net --build "$build" "$state" -- /bin/sh -c "$startup"
