@@ -85,6 +85,12 @@ TEST(SegmentsAndBroker, ConnectsSubscribesAndOutlivesTheBroker) {
     if (line.find(" sent ") != std::string::npos) firstRecord = line;
   EXPECT_EQ(firstRecord, "message-broker: client 1 sent 3 0 0") << brokerLog;
 
+  // Other processes of the unit post through the same broker, by event name or number.
+  EXPECT_EQ(unit.run("unit-simulator post CalibAllMotor && unit-simulator post 4000 1 7"), 0);
+  brokerLog = fileText(unit.stateDir() + "/broker.log");
+  EXPECT_NE(brokerLog.find("client 2 sent 5 0 0\n"), std::string::npos) << brokerLog;
+  EXPECT_NE(brokerLog.find("client 3 sent 4000 1 7\n"), std::string::npos) << brokerLog;
+
   EXPECT_EQ(unit.run("kill $(cat \"$UNIT_SANDBOX_STATE/broker.pid\")"), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(::kill(unit.servicePid(), 0), 0) << "the service must keep running without its broker";

@@ -99,6 +99,7 @@ class ScriptedBroker {
     ::close(peer);
     peer = -1;
   }
+  void stopSending() { ::shutdown(peer, SHUT_WR); }
 
  private:
   int listener = -1;
@@ -183,6 +184,22 @@ TEST_F(ServerConnectionTest, AHungUpBrokerLeavesAClosedConnectionThatRefusesToPo
     EXPECT_THAT(error.what(), EndsWith("Could not send message to server"));
   }
   connection.close();
+}
+
+TEST_F(ServerConnectionTest, ABrokerThatOnlyStopsSendingIsTreatedAsGoneNotPolledForever) {
+  ScriptedBroker broker;
+  ServerConnection connection(poll);
+  broker.accept();
+  Collector collector;
+  connection.eventHandler = &collector;
+  const Notify last{6, 0, 0};
+  broker.write(&last, sizeof last);
+  broker.stopSending();
+  poll.wait(100, false);
+  poll.wait(100, false);
+  EXPECT_EQ(collector.events, (std::vector<Notify>{last}));
+  EXPECT_EQ(poll.wait(50, false), EventPoll::Timeout) << "end of stream must not stay readable in the poll";
+  EXPECT_THROW(connection.postEvent(last), std::runtime_error);
 }
 
 TEST_F(ServerConnectionTest, EventsOfOneClientReachAnotherThroughTheBrokerStandIn) {
