@@ -203,6 +203,9 @@ TEST_F(ServerConnectionTest, ABrokerThatOnlyStopsSendingIsTreatedAsGoneNotPolled
 }
 
 TEST_F(ServerConnectionTest, EventsOfOneClientReachAnotherThroughTheBrokerStandIn) {
+  // What a broker that died would leave: a semaphore nobody posts and a socket nobody listens on.
+  ::sem_close(::sem_open(kSemaphore, O_CREAT, 0666, 0));
+  ::close(::open(kSocketPath, O_CREAT | O_WRONLY, 0644));
   pid_t broker = -1;
   const char* arguments[] = {MESSAGE_BROKER_PATH, nullptr};
   ASSERT_EQ(::posix_spawn(&broker, MESSAGE_BROKER_PATH, nullptr, nullptr, const_cast<char**>(arguments), environ), 0);
@@ -224,6 +227,8 @@ TEST_F(ServerConnectionTest, EventsOfOneClientReachAnotherThroughTheBrokerStandI
   int status = 0;
   ::waitpid(broker, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(semaphoreValue(), -1) << "a stopped broker must not leave a semaphore that lets clients pass";
+  EXPECT_NE(::access(kSocketPath, F_OK), 0);
 }
 
 TEST(EventName, NamesKnownNumbersAndNeverReadsPastTheTable) {
