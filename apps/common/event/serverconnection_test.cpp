@@ -4,57 +4,30 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <semaphore.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/mount.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "gen/code/introspection_gen.h"
 #include "tests/unit/kernel_log_capture.h"
+#include "tools/message-broker/broker_test_support.h"
 
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
-
-extern char** environ;
 
 bool operator==(const Notify& left, const Notify& right) {
   return left.event == right.event && left.a == right.a && left.b == right.b;
 }
 
 namespace {
-constexpr const char* kSemaphore = "/message-broker-ready";
-constexpr const char* kSocketPath = "/var/volatile/message-broker.socket";
-
-// The client only knows the unit's fixed paths, so the tests get a private /dev/shm and /var/volatile
-// (the test main has already given the process a mount namespace of its own).
-void enterPrivateUnitPaths() {
-  static bool entered = false;
-  if (entered) return;
-  ASSERT_EQ(::mount("none", "/dev/shm", "tmpfs", 0, nullptr), 0) << std::strerror(errno);
-  ASSERT_EQ(::mount("none", "/var", "tmpfs", 0, nullptr), 0) << std::strerror(errno);
-  ASSERT_EQ(::mkdir("/var/volatile", 0755), 0) << std::strerror(errno);
-  entered = true;
-}
-
-int semaphoreValue() {
-  sem_t* ready = ::sem_open(kSemaphore, 0);
-  if (ready == SEM_FAILED) return -1;
-  int value = -1;
-  ::sem_getvalue(ready, &value);
-  ::sem_close(ready);
-  return value;
-}
+using brokertest::kSemaphore;
+using brokertest::kSocketPath;
+using brokertest::semaphoreValue;
 
 std::string errorOfConnecting(EventPoll& poll) {
   try {
@@ -113,7 +86,7 @@ struct Collector : ServerConnection::EventHandler {
 
 class ServerConnectionTest : public ::testing::Test {
  protected:
-  void SetUp() override { enterPrivateUnitPaths(); }
+  void SetUp() override { brokertest::enterPrivateUnitPaths(); }
   EventPoll poll;
 };
 
@@ -206,10 +179,7 @@ TEST_F(ServerConnectionTest, EventsOfOneClientReachAnotherThroughTheBrokerStandI
   // What a broker that died would leave: a semaphore nobody posts and a socket nobody listens on.
   ::sem_close(::sem_open(kSemaphore, O_CREAT, 0666, 0));
   ::close(::open(kSocketPath, O_CREAT | O_WRONLY, 0644));
-  pid_t broker = -1;
-  const char* arguments[] = {MESSAGE_BROKER_PATH, nullptr};
-  ASSERT_EQ(::posix_spawn(&broker, MESSAGE_BROKER_PATH, nullptr, nullptr, const_cast<char**>(arguments), environ), 0);
-  for (int i = 0; i < 500 && semaphoreValue() != 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  brokertest::BrokerProcess broker;
   {
     ServerConnection listener(poll);
     ServerConnection poster(poll);
@@ -223,10 +193,7 @@ TEST_F(ServerConnectionTest, EventsOfOneClientReachAnotherThroughTheBrokerStandI
     for (int i = 0; i < 20 && collector.events.size() < 2; ++i) poll.wait(100, false);
     EXPECT_EQ(collector.events, (std::vector<Notify>{{320, 0, 0}, {321, 1, 4}}));
   }
-  ::kill(broker, SIGTERM);
-  int status = 0;
-  ::waitpid(broker, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(broker.stop(), 0);
   EXPECT_EQ(semaphoreValue(), -1) << "a stopped broker must not leave a semaphore that lets clients pass";
   EXPECT_NE(::access(kSocketPath, F_OK), 0);
 }

@@ -1,0 +1,108 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+
+#include <cstring>
+#include <map>
+#include <stdexcept>
+#include <string>
+
+#include "apps/common/event/serverconnection.h"
+#include "apps/common/gen/gen.h"
+#include "apps/common/log/log.h"
+#include "apps/common/sharedmemory/sharedmemory.h"
+#include "gen/code/introspection_gen.h"
+#include "tests/unit/child_process.h"
+#include "tests/unit/kernel_log_capture.h"
+#include "tools/message-broker/broker_test_support.h"
+
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using testsupport::passesInChild;
+
+namespace {
+// Plays the unit's other processes: the segments exist before the service starts, one maybe missing or
+// of another size.
+void createSegments(unsigned int skipped = MEMORY_ARRAY_SIZE, std::map<unsigned int, uint32_t> sizes = {}) {
+  for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem) {
+    if (mem == skipped) continue;
+    auto size = sizes.find(mem);
+    SharedMemory segment(MEMORY_ARRAY[mem].name, size != sizes.end() ? size->second : MEMORY_ARRAY[mem].payloadSize);
+    segment.create();
+    segment.disown();
+    segment.address();
+  }
+}
+
+void removeSegments() {
+  for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem)
+    ::shm_unlink((std::string("/") + MEMORY_ARRAY[mem].name).c_str());
+}
+
+std::string initError() {
+  try {
+    gen::init();
+  } catch (const std::runtime_error& error) {
+    return error.what();
+  }
+  return "";
+}
+
+class GenInit : public ::testing::Test {
+ protected:
+  void SetUp() override { brokertest::enterPrivateUnitPaths(); }
+  void TearDown() override { removeSegments(); }
+};
+
+TEST_F(GenInit, StopsAtTheFirstBadSegmentWithTheLaterOnesUnmapped) {
+  const unsigned int lens = 5;
+  ASSERT_STREQ(MEMORY_ARRAY[lens].name, "MemLens");
+  createSegments(lens);
+  EXPECT_TRUE(passesInChild([] {
+    EXPECT_THAT(initError(), EndsWith(std::string("/MemLens: ") + std::strerror(ENOENT)));
+    for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem)
+      EXPECT_EQ(*MEMORY_POINTER_ARRAY[mem] != nullptr, mem < lens) << MEMORY_ARRAY[mem].name;
+    EXPECT_EQ(gServerConnection, nullptr);
+  }));
+  removeSegments();
+
+  createSegments(MEMORY_ARRAY_SIZE, {{1, 431}});
+  EXPECT_TRUE(passesInChild([] {
+    EXPECT_THAT(initError(), EndsWith("Memory size missmatch for /MemDynamic, requested 432, is 431."));
+    EXPECT_NE(gMemPersistent, nullptr);
+    EXPECT_EQ(gMemDynamic, nullptr);
+  }));
+}
+
+TEST_F(GenInit, ConnectsSubscribesFirstAndTakesTheLogLevelFromMemApp) {
+  createSegments();
+  brokertest::BrokerProcess broker;
+  EXPECT_TRUE(passesInChild([] {
+    gen::init();
+    ASSERT_NE(gServerConnection, nullptr);
+    EXPECT_EQ(gen::getServerConnection(), gServerConnection);
+    for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem)
+      EXPECT_EQ(*MEMORY_POINTER_ARRAY[mem], SEGMENT_ARRAY[mem]->address()) << MEMORY_ARRAY[mem].name;
+    ASSERT_EQ(reinterpret_cast<char*>(gComponentLogLevel), gMemApp);
+
+    // Another process changes AppServiceLogLevel; the very next lines follow it.
+    ASSERT_STREQ(MEMORY_ARRAY[MEMORY_ARRAY_SIZE - 1].name, "MemApp");
+    SharedMemory app("MemApp", MEMORY_ARRAY[MEMORY_ARRAY_SIZE - 1].payloadSize);
+    app.open();
+    gen::LogLevel level = gen::Error;
+    std::memcpy(app.address(), &level, sizeof level);
+    size_t start = testsupport::kernelLogText().size();
+    LOG(LogLight, "hidden at Error");
+    LOG(Error, "shown at Error");
+    std::string lines = testsupport::kernelLogSince(start);
+    EXPECT_THAT(lines, ::testing::Not(HasSubstr("hidden at Error")));
+    EXPECT_THAT(lines, HasSubstr("shown at Error"));
+    gen::closeServerConnection();
+  }));
+  EXPECT_EQ(broker.stop(), 0);
+  std::string log = broker.log();
+  size_t first = log.find(" sent ");
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_EQ(log.substr(first, log.find('\n', first) - first), " sent 3 0 0") << log;
+}
+}  // namespace
