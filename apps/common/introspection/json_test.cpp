@@ -91,14 +91,3 @@ TEST(Json, AnUnfinishedPairOfACutTextDoesNotLeakIntoTheNextParse) {
   EXPECT_TRUE(json.parse("{'b':1}"));
   EXPECT_EQ(pairs(json), (std::vector<Pair>{{"b", "1", false}}));
 }
-
-TEST(Json, CharacterTests) {
-  for (char c : {' ', '\t', '\n', '\r'}) EXPECT_TRUE(Json::isWhitespace(c));
-  for (char c : {'\f', '\v', 'a', '\0'}) EXPECT_FALSE(Json::isWhitespace(c));
-  EXPECT_TRUE(Json::isString('"'));
-  EXPECT_TRUE(Json::isString('\''));
-  EXPECT_FALSE(Json::isString('`'));
-  EXPECT_EQ(Json::isObjectStart('['), ']');
-  EXPECT_EQ(Json::isObjectStart('{'), '}');
-  EXPECT_EQ(Json::isObjectStart('('), 0);
-}

@@ -31,7 +31,8 @@ std::string storeElement(char* payload, unsigned int mem, unsigned int var, cons
 template <typename T>
 T readElement(const void* address, int index) {
   T value;
-  std::memcpy(&value, static_cast<const char*>(address) + static_cast<std::ptrdiff_t>(index) * sizeof(T), sizeof(T));
+  const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(index) * static_cast<std::ptrdiff_t>(sizeof(T));
+  std::memcpy(&value, static_cast<const char*>(address) + offset, sizeof(T));
   return value;
 }
 
