@@ -44,11 +44,16 @@ QorApp::Paths QorApp::unitPaths() {
 }
 
 QorApp::QorApp() : paths(unitPaths()) {
-  HwInfo hwInfo;
-  hwInfo.initialize();
   std::string board;
-  hwInfo.read(Constants::HWINFO_SERIAL, serialNumber);
-  hwInfo.read(Constants::HWINFO_BOARD, board);
+  // Without its hardware record the unit still serves everything else; its identity is then empty.
+  // The failure has been written to the kernel log where it was raised.
+  try {
+    HwInfo hwInfo;
+    hwInfo.initialize();
+    hwInfo.read(Constants::HWINFO_SERIAL, serialNumber);
+    hwInfo.read(Constants::HWINFO_BOARD, board);
+  } catch (const std::exception&) {
+  }
   deviceId = board + "-" + serialNumber;
 }
 

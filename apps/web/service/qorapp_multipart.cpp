@@ -68,6 +68,9 @@ bool QorApp::parseFormData(Request* request, std::map<std::string, std::string>&
   Sink sink{file, value, false};
   bool inHeaders = false;
   bool pendingCrLf = false;
+  // Text before the first delimiter is never stored, so it is not collected either (a body with a
+  // wrong boundary would otherwise be copied whole).
+  bool started = false;
 
   std::string_view body = request->postData;
   bool more = true;
@@ -86,6 +89,7 @@ bool QorApp::parseFormData(Request* request, std::map<std::string, std::string>&
       sink.toFile = false;
       pendingCrLf = false;
       inHeaders = true;
+      started = true;
     } else if (inHeaders) {
       line = trimEnd(trimStart(line));
       if (!line.empty()) {
@@ -100,7 +104,7 @@ bool QorApp::parseFormData(Request* request, std::map<std::string, std::string>&
         }
         inHeaders = false;
       }
-    } else {
+    } else if (started) {
       if (pendingCrLf) sink.write("\r\n");
       pendingCrLf = !line.empty() && line.back() == '\r';
       if (pendingCrLf) {
