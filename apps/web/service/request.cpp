@@ -38,6 +38,16 @@ unsigned int contentLength(const unsigned char* header) { return (header[4] << 8
 
 size_t recordSize(const unsigned char* header) { return kHeaderSize + contentLength(header) + header[6]; }
 
+// Empties a stream but keeps a modest buffer, so the next answer on the connection does not grow
+// it from nothing; a large one is released.
+void empty(std::stringstream& stream) {
+  constexpr size_t kKeptCapacity = 64 * 1024;
+  std::string buffer = std::move(stream).str();
+  buffer.clear();
+  if (buffer.capacity() > kKeptCapacity) buffer.shrink_to_fit();
+  stream.str(std::move(buffer));
+}
+
 bool transient(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 }  // namespace
 
@@ -132,9 +142,9 @@ bool Request::processRecord(const unsigned char* record) {
 
 void Request::begin(unsigned short newRequestId, bool newKeepConn) {
   params.clear();
-  out.str(std::string());
+  empty(out);
   out.clear();
-  err.str(std::string());
+  empty(err);
   err.clear();
   postData.clear();
   // A mark left by the previous request on this connection must not make the new one look waiting.
@@ -211,7 +221,7 @@ void Request::sendOutput() {
   recordType = kStdout;
   std::string_view text = out.view();
   writeRecord(text.data(), static_cast<unsigned int>(text.size()));
-  out.str(std::string());
+  empty(out);
 }
 
 void Request::sendError() {
@@ -220,7 +230,7 @@ void Request::sendError() {
   recordType = kStderr;
   std::string_view text = err.view();
   writeRecord(text.data(), static_cast<unsigned int>(text.size()));
-  err.str(std::string());
+  empty(err);
 }
 
 void Request::end() {
@@ -238,8 +248,8 @@ void Request::end() {
       queueRecord(gather, kStderr, errors.data(), errors.size()) &&
       queueRecord(gather, kEndRequest, reinterpret_cast<const char*>(kZeros), sizeof kZeros))
     flush(gather);
-  out.str(std::string());
-  err.str(std::string());
+  empty(out);
+  empty(err);
   phase = Phase::Idle;
   LOG(DebugMost, "REQUEST    end(%i, %i)", id, requestId);
   if (!keepConn) {
