@@ -272,7 +272,7 @@ int Request::writeRecord(const char* data, unsigned int length) {
 bool Request::queueRecord(Gather& gather, unsigned char type, const char* data, size_t length) {
   size_t padding = (8 - length % 8) % 8;
   while (length > 0) {
-    if (gather.records == Gather::kMaxRecords && !flush(gather)) return false;
+    if (gather.records == Gather::kMaxRecords && !flush(gather, true)) return false;
     size_t chunk = std::min<size_t>(length, kMaxContent);
     bool last = chunk == length;
     unsigned char* header = gather.headers[gather.records++];
@@ -294,8 +294,8 @@ bool Request::queueRecord(Gather& gather, unsigned char type, const char* data, 
   return true;
 }
 
-bool Request::flush(Gather& gather) {
-  bool sent = gather.count == 0 || sendAll(gather.parts, gather.count);
+bool Request::flush(Gather& gather, bool more) {
+  bool sent = gather.count == 0 || sendAll(gather.parts, gather.count, more);
   gather.records = 0;
   gather.count = 0;
   return sent;
@@ -303,13 +303,13 @@ bool Request::flush(Gather& gather) {
 
 // Writes every byte or gives up on the connection: a record sent in part would leave the peer
 // out of step, so after a failure the socket is shut down and the peer's hang-up removes it.
-bool Request::sendAll(iovec* parts, int count) {
+bool Request::sendAll(iovec* parts, int count, bool more) {
   if (fd < 0) return false;
   while (count > 0) {
     msghdr message{};
     message.msg_iov = parts;
     message.msg_iovlen = static_cast<size_t>(count);
-    ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+    ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL | (more ? MSG_MORE : 0));
     if (sent < 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) {

@@ -71,8 +71,9 @@ class Request : public EventPoll::Callback {
   Input receiveRest();
   bool processRecord(const unsigned char* record);
   bool queueRecord(Gather& gather, unsigned char type, const char* data, size_t length);
-  bool flush(Gather& gather);
-  bool sendAll(iovec* parts, int count);
+  // `more`: the same call sends more at once, so the kernel need not push a partial segment.
+  bool flush(Gather& gather, bool more = false);
+  bool sendAll(iovec* parts, int count, bool more);
 
   Fcgi* fcgi;
   int fd;
