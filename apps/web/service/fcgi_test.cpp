@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -244,4 +245,33 @@ TEST_F(FcgiDescriptors, OutOfDescriptorsWithEveryConnectionServedAcceptingPauses
     first.reset();
     EXPECT_EQ(waiting->readReply(2000).stdoutText, "ok");
   }
+}
+
+TEST(FcgiInherited, ServesTheListeningSocketHandedOverOnStandardInput) {
+  gen::LogLevel threshold = gen::Error;
+  gComponentLogLevel = &threshold;
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 10), 0);
+  int savedInput = ::dup(0);
+  ASSERT_EQ(::dup2(listener, 0), 0);
+  ::close(listener);
+  {
+    EventPoll poll;
+    Fcgi fcgi(poll);
+    FcgiFixture::Handler handler;
+    handler.onRequest = [](Request* request) {
+      request->output() << "inherited";
+      request->end();
+    };
+    fcgi.requestCallback = &handler;
+    fcgiclient::FcgiClient client(fcgiclient::connectTcp("127.0.0.1", static_cast<uint16_t>(fcgi.port())),
+                                  [&] { poll.wait(0, true); });
+    EXPECT_EQ(client.request({}, "", false, 4).stdoutText, "Content-type: application/json\r\n\r\ninherited");
+  }
+  ::dup2(savedInput, 0);
+  ::close(savedInput);
 }

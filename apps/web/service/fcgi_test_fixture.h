@@ -13,7 +13,7 @@
 #include "tools/fcgi-client/fcgiclient.h"
 
 class FcgiFixture : public ::testing::Test {
- protected:
+ public:
   struct Handler : Fcgi::RequestCallback {
     std::function<void(Request*)> onRequest;
     std::vector<Request*> seen;
@@ -23,6 +23,7 @@ class FcgiFixture : public ::testing::Test {
     }
   };
 
+ protected:
   void SetUp() override {
     gComponentLogLevel = &threshold;
     fcgi = std::make_unique<Fcgi>(0, poll);
