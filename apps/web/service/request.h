@@ -41,6 +41,8 @@ class Request : public EventPoll::Callback {
   const unsigned int id;
 
   // Protocol side (public for the listener and for tests).
+  // Reads what the socket holds without waiting and processes every record that is whole; a record
+  // received in part is kept until the rest arrives. 1 when at least one record was processed.
   int readRecord();
   void begin(unsigned short requestId, bool keepConn);
   void addParams(unsigned char* data, int length);
