@@ -31,6 +31,13 @@ sem_t* openReadySemaphore(int& failed) {
     ::sched_yield();
   }
 }
+
+[[noreturn]] void closeAndThrow(sem_t* ready, const char* what) {
+  int reason = errno;
+  ::sem_close(ready);
+  errno = reason;
+  THROW_ERROR_NUMBER(what);
+}
 }  // namespace
 
 ServerConnection::ServerConnection(EventPoll& poll) : poll(poll) {
@@ -38,10 +45,7 @@ ServerConnection::ServerConnection(EventPoll& poll) : poll(poll) {
   int failed = 0;
   sem_t* ready = openReadySemaphore(failed);
   while (::sem_wait(ready) != 0) {
-    if (errno != EINTR || EventPoll::shouldTerminate()) {
-      ::sem_close(ready);
-      THROW_ERROR_NUMBER("sem_wait");
-    }
+    if (errno != EINTR || EventPoll::shouldTerminate()) closeAndThrow(ready, "sem_wait");
   }
   try {
     connect();
@@ -52,10 +56,7 @@ ServerConnection::ServerConnection(EventPoll& poll) : poll(poll) {
     throw;
   }
   LOG(LogLight, "Connected after %i attempts", failed);
-  if (::sem_post(ready) != 0) {
-    ::sem_close(ready);
-    THROW_ERROR_NUMBER("sem_post");
-  }
+  if (::sem_post(ready) != 0) closeAndThrow(ready, "sem_post");
   ::sem_close(ready);
 }
 
@@ -64,7 +65,13 @@ ServerConnection::~ServerConnection() { close(); }
 void ServerConnection::connect() {
   fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) THROW_ERROR_NUMBER("socket");
-  poll.add(fd, this, EPOLLIN);
+  try {
+    poll.add(fd, this, EPOLLIN);
+  } catch (...) {
+    ::close(fd);
+    fd = -1;
+    throw;
+  }
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, kSocketPath, sizeof address.sun_path - 1);
