@@ -59,14 +59,15 @@ Broker::~Broker() {
   ::close(epollFd);
 }
 
+// A client that cannot be watched is turned away; the broker goes on serving the others.
 void Broker::adopt(int fd) {
-  static unsigned nextNumber = 1;
   epoll_event interest{};
   interest.events = EPOLLIN | EPOLLRDHUP;
   interest.data.fd = fd;
   if (::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &interest) != 0) {
+    std::fprintf(stderr, "message-broker: turning a client away: %s\n", std::strerror(errno));
     ::close(fd);
-    fail("epoll_ctl");
+    return;
   }
   auto client = std::make_unique<Client>();
   client->fd = fd;
@@ -134,8 +135,8 @@ void Broker::receive(Client& client) {
     handleRecord(client, client.partial);
   }
   for (; left >= kRecordBytes; next += kRecordBytes, left -= kRecordBytes) handleRecord(client, next);
-  std::memcpy(client.partial, next, left % kRecordBytes);
-  client.partialLength = left % kRecordBytes;
+  std::memcpy(client.partial, next, left);
+  client.partialLength = left;
 }
 
 void Broker::handleRecord(Client& client, const unsigned char* record) {

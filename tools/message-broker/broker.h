@@ -38,6 +38,7 @@ class Broker {
   int listenFd;
   size_t maxPending;
   bool trace;
+  unsigned nextNumber = 1;
   std::map<int, std::unique_ptr<Client>> clients;
   std::set<int> touched;
   std::set<int> dropped;
