@@ -62,6 +62,7 @@ std::string getBoolIntrospection(void* address, int index) {
   return readElement<uint8_t>(address, index) != 0 ? "true" : "false";
 }
 
+// Reads up to the terminator: Introspection::getVarValue hands over a terminated copy of the field.
 std::string getStringIntrospection(void* address, int) { return static_cast<const char*>(address); }
 
 std::string getBufferIntrospection(void* address, unsigned int count) {
