@@ -14,8 +14,8 @@ mkdir -p "$folder/html"
 folder=$(cd "$folder" && pwd)
 
 # The port is the one setting that differs between runs; the rest is the unit's configuration.
-sed "s/listen 8080;/listen $port;/" "$here/webservice.conf" >"$folder/webservice.conf"
-cp "$here/webservice_params" "$folder/webservice_params"
+cp "$here/webservice.conf" "$here/webservice_params" "$folder/"
+sed "s/listen 8080;/listen $port;/" "$here/webservice-site.conf" >"$folder/webservice-site.conf"
 # The daemon keeps no descriptor of the caller, so a caller that reads our output sees its end.
 nginx -e stderr -p "$folder" -c "$folder/webservice.conf" </dev/null >>"$folder/nginx.out" 2>&1
 
