@@ -214,15 +214,18 @@ class DescriptorLimit {
 
 TEST_F(FcgiDescriptors, OutOfDescriptorsTheOldestSilentConnectionMakesRoom) {
   answerWith("ok");
+  auto served = connect();
+  EXPECT_TRUE(served->request({}, "", true, 1).ended);
   auto silentOld = connect();
   auto silentNew = connect();
-  auto active = connect();
+  auto late = connect();
   {
     DescriptorLimit limit(2);
     for (int turn = 0; turn < 10; ++turn) pump();
     EXPECT_TRUE(silentOld->closedByPeer(100));
     EXPECT_FALSE(silentNew->closedByPeer(50));
-    EXPECT_EQ(active->request({}, "", true, 1).stdoutText, "ok");
+    EXPECT_EQ(late->request({}, "", true, 2).stdoutText, "ok");
+    EXPECT_EQ(served->request({}, "", true, 3).stdoutText, "ok");
   }
 }
 
