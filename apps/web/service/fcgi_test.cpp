@@ -135,6 +135,10 @@ TEST_F(FcgiHostile, PeersThatGoAwayAreReleasedWhateverTheyLeftBehind) {
   auto truncated = connect();
   ASSERT_TRUE(truncated->sendRaw(encodeRequest({}, "", true, 1).substr(0, 20)));
   ::shutdown(truncated->fd(), SHUT_WR);
+  // Whole records only, then the sending side closed.
+  auto wholeRecords = connect();
+  ASSERT_TRUE(wholeRecords->sendRaw(encodeRequest({}, "", true, 1).substr(0, 16)));
+  ::shutdown(wholeRecords->fd(), SHUT_WR);
   // A half header, then a full close.
   auto halfHeader = connect();
   ASSERT_TRUE(halfHeader->sendRaw(std::string("\x01\x01\x00", 3)));
@@ -147,6 +151,7 @@ TEST_F(FcgiHostile, PeersThatGoAwayAreReleasedWhateverTheyLeftBehind) {
   for (int turn = 0; turn < 20; ++turn) pump();
   halfHeader.reset();
   EXPECT_TRUE(truncated->closedByPeer(1000));
+  EXPECT_TRUE(wholeRecords->closedByPeer(1000));
   // Others are still served, and nothing spins on the closed peers.
   EXPECT_EQ(connect()->request({}, "", false, 2).stdoutText, "ok");
   int dispatched = 0;
