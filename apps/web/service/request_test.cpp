@@ -157,7 +157,11 @@ TEST_F(RequestRecords, StderrGoesOutAsItsOwnStreamBeforeTheEnd) {
 
 TEST_F(RequestRecords, KeepAliveServesFreshRequestsOnOneConnection) {
   std::vector<std::pair<std::string, std::string>> seen;
+  std::vector<bool> markedOnArrival;
   handler.onRequest = [&](Request* request) {
+    // A mark left by a handler belongs to its request only.
+    markedOnArrival.push_back(request->userData.has_value());
+    request->userData = 0;
     seen.emplace_back(request->params.count("FIRST") ? "first" : request->params["SECOND"], request->postData);
     request->output() << request->postData;
     request->end();
@@ -172,6 +176,7 @@ TEST_F(RequestRecords, KeepAliveServesFreshRequestsOnOneConnection) {
   ASSERT_EQ(handler.seen.size(), 2u);
   EXPECT_EQ(handler.seen[0], handler.seen[1]);
   EXPECT_EQ(seen[1], (std::pair<std::string, std::string>{"2", "two"}));
+  EXPECT_EQ(markedOnArrival, (std::vector<bool>{false, false}));
   EXPECT_FALSE(client->closedByPeer(50));
   EXPECT_EQ(fcgi->requests().size(), 1u);
   // The last request without keep-alive closes the connection after its end record.
