@@ -188,10 +188,6 @@ TEST(OneWire, RoutesEndAtOnceAndTheRingTextReachesTheToolUnchanged) {
   const auto modem = client->request({{"SCRIPT_NAME", "/api/v1/modemdata.cgi"}}, R"({"devType": "A"})", true);
   ASSERT_TRUE(modem.ended);
   EXPECT_EQ(modem.stdoutText, kJsonHead);
-  const auto document = wholeState(*client);
-  EXPECT_EQ(document["variables"]["MemServiceMode"]["ServiceModeConnectedModemType"]["value"], "Varn");
-  EXPECT_EQ(document["variables"]["MemServiceMode"]["ServiceMode1WireModemLabel"]["value"],
-            "Modem encryption started ...");
 
   const std::string value = "it's \"$(touch /tmp/pwned)\" `id` ; | >x";
   const auto ring = client->request({{"SCRIPT_NAME", "/api/v1/premarkeddata.cgi"}},

@@ -1,57 +1,18 @@
 #include "apps/gui/common/fb-linux.h"
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "apps/gui/common/fb-image.h"
+#include "apps/gui/common/testimagefile.h"
 
 using testing::HasSubstr;
 
 namespace {
-
-// A frame-buffer image in a temporary file; page p is filled with the byte value p + 1.
-class ImageFile {
- public:
-  ImageFile(uint32_t xres, uint32_t yres, uint32_t pages, uint32_t shownPage, uint32_t memoryPages) {
-    char name[] = "/tmp/fb-linux-test-XXXXXX";
-    fd = ::mkstemp(name);
-    path = name;
-    header.xres = header.xresVirtual = xres;
-    header.yres = yres;
-    header.yresVirtual = yres * pages;
-    header.yoffset = yres * shownPage;
-    header.bitsPerPixel = 32;
-    header.lineLength = xres * 4;
-    header.smemLen = xres * yres * 4 * pages;
-    EXPECT_EQ(fbimage::writeHeader(fd, header), 0);
-    for (uint32_t page = 0; page < memoryPages; ++page) {
-      std::vector<unsigned char> pixels(xres * yres * 4, static_cast<unsigned char>(page + 1));
-      EXPECT_EQ(::pwrite(fd, pixels.data(), pixels.size(), fbimage::kPixelOffset + page * pixels.size()),
-                static_cast<ssize_t>(pixels.size()));
-    }
-  }
-  ~ImageFile() {
-    ::close(fd);
-    ::unlink(path.c_str());
-  }
-  void rewrite() { ASSERT_EQ(fbimage::writeHeader(fd, header), 0); }
-  fbimage::Header read() const {
-    fbimage::Header current;
-    EXPECT_EQ(fbimage::readHeader(fd, current), 0);
-    return current;
-  }
-
-  std::string path;
-  fbimage::Header header;
-  int fd;
-};
 
 std::string failureOf(FbLinux& fb) {
   try {
@@ -65,7 +26,7 @@ std::string failureOf(FbLinux& fb) {
 }  // namespace
 
 TEST(FbLinux, ReadOnlyFollowsThePageOnDisplayAtEveryCall) {
-  ImageFile image(16, 8, 2, 1, 2);
+  TestImageFile image(16, 8, 2, 1, 2);
   FbLinux fb(image.path);
   fb.init();
   EXPECT_EQ(fb.pageCount(), 2);
@@ -88,7 +49,7 @@ TEST(FbLinux, ReadOnlyFollowsThePageOnDisplayAtEveryCall) {
 }
 
 TEST(FbLinux, ZeroLinesGiveNoPagesAndTheFirstAddress) {
-  ImageFile image(16, 0, 1, 0, 0);
+  TestImageFile image(16, 0, 1, 0, 0);
   image.header.smemLen = 4096;
   image.rewrite();
   ASSERT_EQ(::ftruncate(image.fd, fbimage::kPixelOffset + 4096), 0);
@@ -99,7 +60,7 @@ TEST(FbLinux, ZeroLinesGiveNoPagesAndTheFirstAddress) {
 }
 
 TEST(FbLinux, WritableFormClearsAndFlipsPages) {
-  ImageFile image(4, 2, 2, 1, 2);
+  TestImageFile image(4, 2, 2, 1, 2);
   FbLinux fb(image.path, 2);
   fb.init();
   EXPECT_EQ(image.read().yoffset, 0u);
@@ -127,22 +88,22 @@ TEST(FbLinux, BrokenDevicesFailAtInitWithTheirStep) {
   FbLinux missing("/nonexistent/fb0");
   EXPECT_THAT(failureOf(missing), HasSubstr("frambuffer open"));
 
-  ImageFile notAnImage(4, 2, 1, 0, 1);
+  TestImageFile notAnImage(4, 2, 1, 0, 1);
   ASSERT_EQ(::pwrite(notAnImage.fd, "XBIM", 4, 0), 4);
   FbLinux wrongMagic(notAnImage.path);
   EXPECT_THAT(failureOf(wrongMagic), HasSubstr("screen info"));
 
-  ImageFile shortFile(4, 2, 2, 0, 1);
+  TestImageFile shortFile(4, 2, 2, 0, 1);
   FbLinux truncated(shortFile.path);
   EXPECT_THAT(failureOf(truncated), HasSubstr("map framebuffer"));
 
-  ImageFile twoPages(4, 2, 2, 0, 2);
+  TestImageFile twoPages(4, 2, 2, 0, 2);
   FbLinux tooManyPages(twoPages.path, 3);
   EXPECT_THAT(failureOf(tooManyPages), HasSubstr("screen info"));
 }
 
 TEST(FbLinux, PageOutsideTheMemoryIsRefusedNotRead) {
-  ImageFile image(4, 2, 2, 0, 2);
+  TestImageFile image(4, 2, 2, 0, 2);
   FbLinux fb(image.path);
   fb.init();
   image.header.yoffset = 4;  // a third page that the memory does not hold

@@ -139,18 +139,6 @@ TEST(OneWireData, RingTextHasDateTypeDigitAndTheMatchingValue) {
   EXPECT_THROW(ringText({{"ringType", 4}}, now), nlohmann::json::type_error);
 }
 
-TEST(OneWireData, ToolGetsTheTextUntouchedOnItsInputAndLogsItsOutput) {
-  FakeTool fake;
-  const std::string text = "2411\n4\nit's $(touch pwned) `touch pwned2`; \"q\" \\ & | > x\n\n";
-  EXPECT_TRUE(runOneWireTool(text, fake.tool));
-  EXPECT_EQ(fake.file("input"), text);
-  EXPECT_EQ(fake.file("args"), "-e|-m|knob|");
-  EXPECT_EQ(fake.file("log"), "out\nerr\n");
-  EXPECT_FALSE(std::filesystem::exists(fake.folder / "pwned"));
-  EXPECT_FALSE(std::filesystem::exists(fake.folder / "pwned2"));
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::current_path() / "x"));
-}
-
 TEST(OneWireData, AnythingButAnExitWithZeroIsAFailure) {
   FakeTool fake;
   fake.endWith("exit 1");
@@ -220,10 +208,8 @@ TEST_F(Routes, RingIsWrittenByTheToolThenAnnouncedByAPulse) {
   EXPECT_THAT(log, HasSubstr("out\nerr\n")) << "the tool's output goes to the kernel log";
   EXPECT_THAT(log, HasSubstr("Premarked-ring encryption successful"));
 
-  writePremarkedData(R"({"ringType": "Focus Imperial", "focusCloseValue": "it's $(touch pwned) \"1ft\""})", now,
-                     fake.tool);
-  EXPECT_EQ(fake.file("input"), "2411\n2\nit's $(touch pwned) \"1ft\"\n\n");
-  EXPECT_FALSE(std::filesystem::exists(fake.folder / "pwned"));
+  writePremarkedData(R"({"ringType": "Focus Imperial", "focusCloseValue": "1ft"})", now, fake.tool);
+  EXPECT_EQ(fake.file("input"), "2411\n2\n1ft\n\n");
   EXPECT_EQ(events.take(),
             (std::vector<uint32_t>{event(kWriting), event(kAutoDetect), event(kAutoDetect), event(kWriting)}))
       << "the label is already \"-\"";
