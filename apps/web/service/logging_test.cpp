@@ -13,6 +13,7 @@
 #include <string>
 
 #include "apps/web/service/logconverter.h"
+#include "tests/unit/kernel_log_capture.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ TEST(Logging, GathersTheChildOutputUntilItEndsThenLetsGo) {
   LogConverter().convert(input.data(), input.size(), converted);
   const std::string expected(converted.view());
 
+  const size_t logSeen = testsupport::kernelLogText().size();
   EventPoll poll;
   Logging logging(poll, std::string("cat ") + path);
   logging.init();
@@ -67,6 +69,10 @@ TEST(Logging, GathersTheChildOutputUntilItEndsThenLetsGo) {
   EXPECT_TRUE(pollUntil(poll, [&] { return poll.wait(50, true) == EventPoll::Timeout; }));
   EXPECT_EQ(poll.wait(50, true), EventPoll::Timeout);
   EXPECT_EQ(logging.getHtml(), expected);
+  const std::string log = testsupport::kernelLogSince(logSeen);
+  const size_t warning = log.find("dmesg exited, no more log output for web gui.");
+  EXPECT_NE(warning, std::string::npos);
+  EXPECT_EQ(log.find("dmesg exited", warning + 1), std::string::npos) << "reported once";
   ::unlink(path);
 }
 
