@@ -48,21 +48,29 @@ constexpr const char* kRingLabel = "ServiceMode1WireRingLabel";
 constexpr const char* kPersistent = "MemPersistent";
 constexpr const char* kRingAutoDetect = "PreMarkedRingAutoDet";
 
-// Stores the value and announces it only when it differs from what the variable holds.
-void setVariable(const char* memory, const char* name, const std::string& value) {
-  unsigned int mem = Introspection::getMemIndex(memory);
+struct Location {
+  unsigned int mem = 0;
   unsigned int var = 0;
-  if (!RequestHandler::findVariable(mem, name, var)) THROW_ERROR("No variable %s in %s", name, memory);
-  if (Introspection::getVarValue(mem, var, 0) == value) return;
-  std::string answer = Introspection::setVarValue(mem, var, value.c_str());
-  if (!answer.empty()) THROW_ERROR("%s: %s", name, answer.c_str());
+};
+
+Location locate(const char* memory, const char* name) {
+  Location at;
+  at.mem = Introspection::getMemIndex(memory);
+  if (!RequestHandler::findVariable(at.mem, name, at.var)) THROW_ERROR("No variable %s in %s", name, memory);
+  return at;
 }
 
-bool variableIsTrue(const char* memory, const char* name) {
-  unsigned int mem = Introspection::getMemIndex(memory);
-  unsigned int var = 0;
-  if (!RequestHandler::findVariable(mem, name, var)) THROW_ERROR("No variable %s in %s", name, memory);
-  return Introspection::getVarValue(mem, var, 0) == "true";
+std::string valueOf(const char* memory, const char* name) {
+  Location at = locate(memory, name);
+  return Introspection::getVarValue(at.mem, at.var, 0);
+}
+
+// Stores the value and announces it only when it differs from what the variable holds.
+void storeIfChanged(const char* memory, const char* name, const std::string& value) {
+  Location at = locate(memory, name);
+  if (Introspection::getVarValue(at.mem, at.var, 0) == value) return;
+  std::string answer = Introspection::setVarValue(at.mem, at.var, value.c_str());
+  if (!answer.empty()) THROW_ERROR("%s: %s", name, answer.c_str());
 }
 
 nlohmann::json parseBody(const std::string& body) { return nlohmann::json::parse(body, nullptr, true, false); }
@@ -79,6 +87,14 @@ class Descriptor {
   }
   int fd;
 };
+
+// In a child before exec: the descriptor as number to, kept open across the exec.
+void keepAs(int fd, int to) {
+  if (fd == to)
+    ::fcntl(to, F_SETFD, 0);
+  else
+    ::dup2(fd, to);
+}
 
 }  // namespace
 
@@ -114,9 +130,9 @@ bool runOneWireTool(const std::string& text, const OneWireTool& tool) {
   pid_t child = ::fork();
   if (child < 0) THROW_ERROR_NUMBER("fork");
   if (child == 0) {
-    ::dup2(input.fd, STDIN_FILENO);
-    ::dup2(log.fd, STDOUT_FILENO);
-    ::dup2(log.fd, STDERR_FILENO);
+    keepAs(input.fd, STDIN_FILENO);
+    keepAs(log.fd, STDOUT_FILENO);
+    keepAs(log.fd, STDERR_FILENO);
     ::execvp(argv[0], argv);
     ::_exit(127);
   }
@@ -132,13 +148,13 @@ void writeModemData(const std::string& body) {
     nlohmann::json request = parseBody(body);
     std::string type;
     RequestHandler::appendJsonKey(request, "devType", type);
-    setVariable(kServiceMode, kModemLabel, "Modem encryption started ...");
+    storeIfChanged(kServiceMode, kModemLabel, "Modem encryption started ...");
     for (const ModemLetter& modem : kModemLetters) {
       if (type[0] != modem.letter) continue;
-      setVariable(kServiceMode, kModemType, modem.type);
+      storeIfChanged(kServiceMode, kModemType, modem.type);
       return;
     }
-    setVariable(kServiceMode, kModemLabel, "Unknown Modem type connected");
+    storeIfChanged(kServiceMode, kModemLabel, "Unknown Modem type connected");
   } catch (...) {
     LOG(Error, "Writing to the modem's 1Wire failed");
   }
@@ -146,20 +162,20 @@ void writeModemData(const std::string& body) {
 
 void writePremarkedData(const std::string& body, const std::tm& now, const OneWireTool& tool) {
   try {
-    setVariable(kServiceMode, kWritingToRing, "true");
-    setVariable(kServiceMode, kRingLabel, "-");
+    storeIfChanged(kServiceMode, kWritingToRing, "true");
+    storeIfChanged(kServiceMode, kRingLabel, "-");
     std::string text = ringText(parseBody(body), now);
     // The tool reads its input as a line, ended like the text the shell's echo would hand it.
     if (!runOneWireTool(text + "\n", tool)) THROW_ERROR("Error during calling onewire-tool.py");
     LOG(LogLight, "Premarked-ring encryption successful");
     // A pulse, so that the change is announced even when the ring was detected before.
-    if (variableIsTrue(kPersistent, kRingAutoDetect)) setVariable(kPersistent, kRingAutoDetect, "false");
-    setVariable(kPersistent, kRingAutoDetect, "true");
+    if (valueOf(kPersistent, kRingAutoDetect) == "true") storeIfChanged(kPersistent, kRingAutoDetect, "false");
+    storeIfChanged(kPersistent, kRingAutoDetect, "true");
   } catch (...) {
     LOG(Error, "Writing to the premarked ring's 1Wire failed");
   }
   try {
-    setVariable(kServiceMode, kWritingToRing, "false");
+    storeIfChanged(kServiceMode, kWritingToRing, "false");
   } catch (...) {
     // The failure has written its own Error line.
   }
