@@ -21,6 +21,7 @@ state=$work/state
 
 cleanup() {
   [[ -n ${pid:-} ]] && kill -TERM "$pid" 2>/dev/null || true
+  [[ -n ${init:-} ]] && kill -TERM "$init" 2>/dev/null || true
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -30,16 +31,20 @@ trap cleanup EXIT
   "$repo/tools/nginx/start-nginx.sh /tmp/nginx 8080 && exec start-unit.sh" 3>"$work/status.json" \
   >"$work/console.log" 2>&1 &
 
+# bubblewrap's status names its init; the service is the init's child that start-unit.sh became.
 for _ in $(seq 100); do
-  pid=$(python3 -c 'import json, sys; print(json.loads(open(sys.argv[1]).readline())["child-pid"])' \
+  init=$(python3 -c 'import json, sys; print(json.loads(open(sys.argv[1]).readline())["child-pid"])' \
     "$work/status.json" 2>/dev/null) && break
   sleep 0.1
 done
-inside() { nsenter -t "$pid" -n -- "$@"; }
-for _ in $(seq 100); do
+inside() { nsenter -t "$init" -n -- "$@"; }
+for _ in $(seq 200); do
   inside bash -c 'exec 3<>/dev/tcp/127.0.0.1/9000' 2>/dev/null && break
   sleep 0.1
 done
+pid=
+for child in $(pgrep -P "$init"); do [[ $(cat "/proc/$child/comm") == webservice ]] && pid=$child; done
+[[ -n $pid ]] || { echo "handler-bench.sh: no service in the sandbox" >&2; exit 1; }
 inside curl -s -o /dev/null --data "{'MemApp':{'AppServiceLogLevel':'Warn'}}" http://127.0.0.1:8080/api/v1/set.cgi
 
 rss() { awk '/^VmRSS/ {print $2 " kB"}' "/proc/$pid/status"; }

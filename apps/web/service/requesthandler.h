@@ -2,6 +2,7 @@
 // Answers every FastCGI request of the service and receives every broker event: routing,
 // the variable documents, writes, long-poll updates.
 #include <chrono>
+#include <functional>
 #include <nlohmann/json_fwd.hpp>
 #include <ostream>
 #include <sstream>
@@ -38,7 +39,9 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   void periodic(std::chrono::steady_clock::time_point now);
 
   // Variable documents.
-  static void createJsonTree(std::ostream& out);
+  // flush, when given, runs before each variable, so that a request can send what out holds
+  // instead of buffering the whole document.
+  static void createJsonTree(std::ostream& out, const std::function<void()>& flush = {});
   static void printVariable(unsigned int mem, unsigned int var, std::ostream& out);
   static void printValue(unsigned int mem, unsigned int var, std::ostream& out, int index);
   static std::string encodeString(const std::string& text);

@@ -8,10 +8,11 @@
 #include "apps/common/log/log.h"
 #include "apps/web/service/requesthandler.h"
 
-void RequestHandler::createJsonTree(std::ostream& out) {
+void RequestHandler::createJsonTree(std::ostream& out, const std::function<void()>& flush) {
   for (unsigned int mem = 0; mem < Introspection::getMemCount(); ++mem) {
     out << '"' << Introspection::getMemName(mem) << "\" : {";
     for (unsigned int var = 0; var < Introspection::getVarCount(mem); ++var) {
+      if (flush) flush();
       out << '"' << Introspection::getVarName(mem, var) << "\" : ";
       printVariable(mem, var, out);
       if (var + 1 < Introspection::getVarCount(mem)) out << ',';

@@ -107,6 +107,18 @@ TEST(Rendering, TreeHoldsEveryMemoryAndRowInOrder) {
     ++mem;
   }
   EXPECT_EQ(tree.str().rfind("\"MemPersistent\" : {\"", 0), 0u);
+
+  // Sending what the stream holds between variables leaves the document unchanged.
+  std::ostringstream sent;
+  std::ostringstream pending;
+  unsigned int flushes = 0;
+  RequestHandler::createJsonTree(pending, [&] {
+    ++flushes;
+    sent << pending.str();
+    pending.str("");
+  });
+  EXPECT_EQ(flushes, 933u);
+  EXPECT_EQ(sent.str() + pending.str(), tree.str());
 }
 
 TEST(SetVars, RefusedInputAnswersFalseWithItsText) {
