@@ -203,7 +203,9 @@ std::stringstream& Request::output() {
     out << "Content-type: application/json\r\n\r\n";
     headerWritten = true;
   }
-  if (out.view().size() > kFlushThreshold) sendOutput();
+  // The caller goes on writing and ends the answer soon, so the kernel may hold a partial segment
+  // until then instead of pushing each piece on its own.
+  if (out.view().size() > kFlushThreshold) sendStream(out, kStdout, true);
   return out;
 }
 
@@ -216,21 +218,18 @@ void Request::writeHeader(const char* head) {
   out << head;
 }
 
-void Request::sendOutput() {
-  if (fcgi == nullptr) throw std::runtime_error("Request has no Fcgi.");
-  recordType = kStdout;
-  std::string_view text = out.view();
-  writeRecord(text.data(), static_cast<unsigned int>(text.size()));
-  empty(out);
-}
+void Request::sendOutput() { sendStream(out, kStdout, false); }
 
 void Request::sendError() {
-  if (err.view().empty()) return;
+  if (!err.view().empty()) sendStream(err, kStderr, false);
+}
+
+void Request::sendStream(std::stringstream& stream, unsigned char type, bool more) {
   if (fcgi == nullptr) throw std::runtime_error("Request has no Fcgi.");
-  recordType = kStderr;
-  std::string_view text = err.view();
-  writeRecord(text.data(), static_cast<unsigned int>(text.size()));
-  empty(err);
+  recordType = type;
+  std::string_view text = stream.view();
+  sendRecord(text.data(), text.size(), more);
+  empty(stream);
 }
 
 void Request::end() {
@@ -258,13 +257,15 @@ void Request::end() {
   }
 }
 
-int Request::writeRecord(const char* data, unsigned int length) {
+int Request::writeRecord(const char* data, unsigned int length) { return sendRecord(data, length, false); }
+
+int Request::sendRecord(const char* data, size_t length, bool more) {
   if (fd < 0) {
     errno = EBADF;
     THROW_ERROR_NUMBER("Request is already closed.");
   }
   Gather gather;
-  return queueRecord(gather, recordType, data, length) && flush(gather) ? 0 : -1;
+  return queueRecord(gather, recordType, data, length) && flush(gather, more) ? 0 : -1;
 }
 
 // Appends the record in chunks of at most kMaxContent bytes, the last one padded to a multiple

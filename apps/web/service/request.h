@@ -72,8 +72,10 @@ class Request : public EventPoll::Callback {
   Input receive();
   Input receiveRest();
   bool processRecord(const unsigned char* record);
+  void sendStream(std::stringstream& stream, unsigned char type, bool more);
+  int sendRecord(const char* data, size_t length, bool more);
   bool queueRecord(Gather& gather, unsigned char type, const char* data, size_t length);
-  // `more`: the same call sends more at once, so the kernel need not push a partial segment.
+  // `more`: more of the answer follows soon, so the kernel need not push a partial segment.
   bool flush(Gather& gather, bool more = false);
   bool sendAll(iovec* parts, int count, bool more);
 
