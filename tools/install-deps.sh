@@ -11,6 +11,7 @@ packages=(
   bubblewrap nginx-light python3 clang-format
   apache2-utils libfcgi-dev wrk curl
   iproute2 util-linux procps
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()
