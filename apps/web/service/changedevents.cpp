@@ -5,6 +5,9 @@
 
 #include "apps/common/introspection/introspection.h"
 #include "apps/web/service/requesthandler.h"
+#include "gen/code/introspection_gen.h"
+
+static_assert(ChangedEvents::kEventCount == EVENT_NAME_SIZE, "one bit per event name");
 
 bool ChangedEvents::mark(uint32_t event) {
   if (event >= kEventCount) return false;

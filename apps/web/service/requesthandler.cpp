@@ -105,9 +105,8 @@ void RequestHandler::serveUnknown(Request* request, const std::string& script) {
   request->end();
 }
 
-void RequestHandler::periodic() { periodic(std::chrono::steady_clock::now()); }
-
-void RequestHandler::periodic(std::chrono::steady_clock::time_point now) {
+void RequestHandler::periodic() {
+  const auto now = std::chrono::steady_clock::now();
   if (now - lastTick <= std::chrono::nanoseconds(99'999'999)) return;
   lastTick = now;
   fcgi.cleanup();

@@ -35,8 +35,6 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   void handleRequest(Request* request) override;
   void handleEvent(Notify const& event) override;
   void periodic();
-  // The pass as of the given clock reading; periodic() passes the steady clock's now.
-  void periodic(std::chrono::steady_clock::time_point now);
 
   // Variable documents.
   // flush, when given, runs before each variable, so that a request can send what out holds
@@ -64,7 +62,6 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   void serveSet(Request* request);
   void serveLog(Request* request);
   void serveUnknown(Request* request, const std::string& script);
-  bool variableLoggingOn() const;
 
   Fcgi& fcgi;
   std::chrono::steady_clock::time_point lastTick;

@@ -1,21 +1,27 @@
 // Change tracking and the long-poll answers of the request handler.
 #include <exception>
+#include <utility>
 
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/request.h"
 #include "apps/web/service/requesthandler.h"
 
-bool RequestHandler::variableLoggingOn() const {
+namespace {
+
+bool variableLoggingOn() {
   // Looked up once: the catalogue is constant, only the value changes.
   static const auto location = [] {
     const unsigned int mem = Introspection::getMemIndex("MemStatic");
     unsigned int var = 0;
-    if (!findVariable(mem, "VariableLogging", var)) THROW_ERROR("No variable VariableLogging in MemStatic");
+    if (!RequestHandler::findVariable(mem, "VariableLogging", var))
+      THROW_ERROR("No variable VariableLogging in MemStatic");
     return std::pair{mem, var};
   }();
   return Introspection::getVarValue(location.first, location.second, 0) == "true";
 }
+
+}  // namespace
 
 void RequestHandler::handleEvent(Notify const& event) {
   // A number beyond the event table names no variable and has no bit to set.
