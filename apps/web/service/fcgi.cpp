@@ -71,7 +71,7 @@ Fcgi::~Fcgi() {
     if (request->phase != Request::Phase::Serving || !request->isOpen()) continue;
     try {
       request->end();
-    } catch (const std::exception&) {
+    } catch (...) {
       // already reported by the diagnostic layer
     }
   }
@@ -79,7 +79,7 @@ Fcgi::~Fcgi() {
     if (request->registered && request->isOpen()) {
       try {
         poll.remove(request->fd);
-      } catch (const std::exception&) {
+      } catch (...) {
         // the descriptor is closed below, which deregisters it as well
       }
     }
