@@ -212,4 +212,16 @@ TEST_F(RequestRecords, ARequestInPiecesIsAnsweredLikeOneSentWhole) {
   };
   EXPECT_TRUE(connect()->request({}, upload, false, 6, 4099).ended);
   EXPECT_EQ(received, upload);
+  // The largest record there is: 65535 bytes of content and 255 of padding, whole and in pieces.
+  std::string begin(8, '\0');
+  std::string largest = encodeRecord(fcgiclient::kBeginRequest, 8, begin) + encodeRecord(fcgiclient::kParams, 8, "") +
+                        encodeRecord(fcgiclient::kStdin, 8, upload.substr(0, 65535), 255) +
+                        encodeRecord(fcgiclient::kStdin, 8, "");
+  for (size_t split : {size_t{0}, size_t{65536}, size_t{1000}}) {
+    received.clear();
+    auto client = connect();
+    ASSERT_TRUE(client->sendRaw(largest, split));
+    EXPECT_TRUE(client->readReply(2000).ended);
+    EXPECT_EQ(received, upload.substr(0, 65535));
+  }
 }
