@@ -76,8 +76,11 @@ $(front $front_peer_keep peer on)
 }
 EOF
 
-for port in $ours_port $ours_keep_port; do "$ours_bin" "$port" & pids+=($!); done
-for port in $peer_port $peer_keep_port; do "$peer_bin" "$port" & pids+=($!); done
+declare -A responder  # front port -> pid of the responder behind it
+"$ours_bin" "$ours_port" & pids+=($!); responder[$front_ours]=$!
+"$ours_bin" "$ours_keep_port" & pids+=($!); responder[$front_ours_keep]=$!
+"$peer_bin" "$peer_port" & pids+=($!); responder[$front_peer]=$!
+"$peer_bin" "$peer_keep_port" & pids+=($!); responder[$front_peer_keep]=$!
 nginx -p "$work" -c "$work/nginx.conf" -g 'daemon off;' & pids+=($!)
 
 for port in $front_ours $front_ours_keep $front_peer $front_peer_keep; do
@@ -87,20 +90,29 @@ for port in $front_ours $front_ours_keep $front_peer $front_peer_keep; do
   done
 done
 
-# One cell: prints requests/s, median latency and the failures wrk saw.
+# CPU time of a process in clock ticks, user and system.
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+ticks_per_second=$(getconf CLK_TCK)
+
+# One cell: prints requests/s, median latency, the failures wrk saw and the responder's CPU time
+# per request, which a machine busy with other work disturbs least.
 cell() {  # port connections path
-  local out
+  local out before
+  before=$(cpu_ticks "${responder[$1]}")
   out=$(timeout $((seconds + 20)) wrk -t1 -c"$2" -d"${seconds}s" --timeout 2s --latency "http://127.0.0.1:$1$3" 2>&1 || true)
-  local rps median errors
+  local rps median errors requests cpu
+  requests=$(awk '/requests in/ {print $1}' <<<"$out")
+  cpu=$(awk -v t="$(($(cpu_ticks "${responder[$1]}") - before))" -v n="${requests:-0}" -v hz="$ticks_per_second" \
+    'BEGIN { if (n > 0) printf "%.0fus", t * 1e6 / hz / n; else print "-" }')
   rps=$(awk '/^Requests\/sec:/ {print $2}' <<<"$out")
   median=$(awk '$1 == "50%" {print $2}' <<<"$out")
   errors=$(awk '/Socket errors:/ {gsub(",", ""); print $4 + $6 + $8 + $10} /Non-2xx/ {print $NF}' <<<"$out" |
     paste -sd+ | bc 2>/dev/null || true)
-  printf '%12s %10s %8s' "${rps:--}" "${median:--}" "${errors:-0}"
+  printf '%12s %10s %6s %9s' "${rps:--}" "${median:--}" "${errors:-0}" "$cpu"
 }
 
-printf '%-26s %5s | %12s %10s %8s | %12s %10s %8s\n' "case" "conc" "ours req/s" "median" "errors" \
-  "libfcgi req/s" "median" "errors"
+printf '%-20s %4s | %12s %10s %6s %9s | %12s %10s %6s %9s\n' "case" "conc" "ours req/s" "median" "errors" \
+  "cpu/req" "libfcgi req/s" "median" "errors" "cpu/req"
 for row in "small, no keep-conn:1:$front_ours:$front_peer:/small" \
   "small, no keep-conn:16:$front_ours:$front_peer:/small" \
   "small, keep-conn:1:$front_ours_keep:$front_peer_keep:/small" \
@@ -108,5 +120,5 @@ for row in "small, no keep-conn:1:$front_ours:$front_peer:/small" \
   "1 MiB, no keep-conn:1:$front_ours:$front_peer:/big" \
   "1 MiB, keep-conn:1:$front_ours_keep:$front_peer_keep:/big"; do
   IFS=: read -r name conc ours peer path <<<"$row"
-  printf '%-26s %5s | %s | %s\n' "$name" "$conc" "$(cell "$ours" "$conc" "$path")" "$(cell "$peer" "$conc" "$path")"
+  printf '%-20s %4s | %s | %s\n' "$name" "$conc" "$(cell "$ours" "$conc" "$path")" "$(cell "$peer" "$conc" "$path")"
 done
