@@ -18,6 +18,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -68,15 +69,25 @@ pid_t readInitPid(int statusFd) {
   return key == std::string::npos ? -1 : static_cast<pid_t>(std::atol(text.c_str() + key + 12));
 }
 
-// Exec'ed in a forked child: argv from strings, never returns.
-[[noreturn]] void execute(const std::vector<std::string>& command) {
-  std::vector<char*> argv;
-  for (const auto& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  ::execvp(argv[0], argv.data());
-  std::perror(argv[0]);
-  ::_exit(127);
-}
+// A command line prepared before fork: between fork and exec the child may not allocate, since another
+// thread of the test could hold the allocator's lock.
+class CommandLine {
+ public:
+  explicit CommandLine(std::vector<std::string> args) : strings(std::move(args)) {
+    for (auto& arg : strings) pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+  }
+  [[noreturn]] void exec() const {
+    ::execvp(pointers[0], pointers.data());
+    const char failed[] = "cannot execute the command\n";
+    [[maybe_unused]] ssize_t ignored = ::write(2, failed, sizeof failed - 1);
+    ::_exit(127);
+  }
+
+ private:
+  std::vector<std::string> strings;
+  std::vector<char*> pointers;
+};
 
 pid_t onlyChildOf(pid_t parent) {
   pid_t child = -1;
@@ -107,18 +118,20 @@ Sandbox::Sandbox(const std::string& startup) : state(makeStateDir()) {
     ADD_FAILURE() << "pipe failed";
     return;
   }
+  CommandLine command({UNIT_SANDBOX_SCRIPT, "--build", SANDBOX_BUILD_DIR, "--status-fd", "3", state, "--", "/bin/sh",
+                       "-c", "exec " + startup});
+  std::string consolePath = state + "/console.log";
   std::fflush(nullptr);
   sandboxPid = ::fork();
   if (sandboxPid == 0) {
     ::setpgid(0, 0);
-    int console = ::open((state + "/console.log").c_str(), O_CREAT | O_WRONLY | O_APPEND, 0644);
+    int console = ::open(consolePath.c_str(), O_CREAT | O_WRONLY | O_APPEND, 0644);
     ::dup2(console, 1);
     ::dup2(console, 2);
     ::dup2(status[1], 3);  // dup2 clears close-on-exec
     int devNull = ::open("/dev/null", O_RDONLY);
     ::dup2(devNull, 0);
-    execute({UNIT_SANDBOX_SCRIPT, "--build", SANDBOX_BUILD_DIR, "--status-fd", "3", state, "--", "/bin/sh", "-c",
-             "exec " + startup});
+    command.exec();
   }
   ::close(status[1]);
   // Kept open until the sandbox has ended: bubblewrap writes the exit code there too.
@@ -201,6 +214,7 @@ int Sandbox::run(const std::string& command, std::string* output) const {
     start = end + 1;
   }
   argv.insert(argv.end(), {"/bin/sh", "-c", command});
+  CommandLine line(std::move(argv));
 
   int out[2];
   if (::pipe2(out, O_CLOEXEC) < 0) return -1;
@@ -209,7 +223,7 @@ int Sandbox::run(const std::string& command, std::string* output) const {
   if (child == 0) {
     ::dup2(out[1], 1);
     ::dup2(out[1], 2);
-    execute(argv);
+    line.exec();
   }
   ::close(out[1]);
   std::string text;
