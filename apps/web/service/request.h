@@ -72,6 +72,9 @@ class Request : public EventPoll::Callback {
   Input receive();
   Input receiveRest();
   bool processRecord(const unsigned char* record);
+  // Sizes postData once from the announced length, so a large upload is not held twice while it grows.
+  void reserveForBody();
+  static constexpr unsigned long long kMaxBodyReserve = 256ull << 20;
   void sendStream(std::stringstream& stream, unsigned char type, bool more);
   int sendRecord(const char* data, size_t length, bool more);
   bool queueRecord(Gather& gather, unsigned char type, const char* data, size_t length);
