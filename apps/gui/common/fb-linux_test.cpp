@@ -115,4 +115,10 @@ TEST(FbLinux, PageOutsideTheMemoryIsRefusedNotRead) {
   image.rewrite();
   EXPECT_THAT([&] { fb.currentAddress(); },
               testing::ThrowsMessage<std::runtime_error>(HasSubstr("outside the frame-buffer memory")));
+  // A page of exactly 4 GiB, which 32-bit arithmetic would take for an empty one.
+  image.header.xres = 1 << 15;
+  image.header.yres = 1 << 15;
+  image.rewrite();
+  EXPECT_THAT([&] { fb.currentAddress(); },
+              testing::ThrowsMessage<std::runtime_error>(HasSubstr("outside the frame-buffer memory")));
 }
