@@ -18,9 +18,8 @@ class DeviceApp : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(unit.waitUntilRunning());
-    ASSERT_GE(unit.connectTcpWhenListening(9000), 0);
     std::string output;
-    ASSERT_EQ(unit.run(std::string(NGINX_START_SCRIPT) + " /tmp/nginx 8080", &output), 0) << output;
+    ASSERT_EQ(unit.startHttpFront(&output), 0) << output;
   }
 
   std::string curl(const std::string& arguments) const {

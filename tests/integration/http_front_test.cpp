@@ -14,9 +14,8 @@ class HttpFront : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(unit.waitUntilRunning());
-    ASSERT_GE(unit.connectTcpWhenListening(9000), 0);
     std::string output;
-    ASSERT_EQ(unit.run(std::string(NGINX_START_SCRIPT) + " /tmp/nginx 8080", &output), 0) << output;
+    ASSERT_EQ(unit.startHttpFront(&output), 0) << output;
   }
 
   // Body of the answer (curl -s), with the HTTP status appended after a line feed.

@@ -271,3 +271,10 @@ int Sandbox::connectTcpWhenListening(uint16_t port, int timeoutMs) const {
   waitFor([&] { return (fd = connectTcp(port)) >= 0; }, timeoutMs);
   return fd;
 }
+
+int Sandbox::startHttpFront(std::string* output) const {
+  int probe = connectTcpWhenListening(9000);
+  if (probe < 0) return -1;
+  ::close(probe);
+  return run(std::string(NGINX_START_SCRIPT) + " /tmp/nginx " + std::to_string(kHttpPort), output);
+}

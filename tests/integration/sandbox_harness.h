@@ -56,6 +56,11 @@ class Sandbox {
   // Retries connectTcp until the service listens.
   int connectTcpWhenListening(uint16_t port, int timeoutMs = 10000) const;
 
+  // Waits for the service to listen, then starts the HTTP front (tools/nginx) inside on kHttpPort;
+  // answers the start script's exit status and, if asked, its output.
+  static constexpr uint16_t kHttpPort = 8080;
+  int startHttpFront(std::string* output = nullptr) const;
+
  private:
   std::string state;
   pid_t sandboxPid = -1;  // the unit-sandbox script, our child
