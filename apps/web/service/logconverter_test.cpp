@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -65,7 +67,7 @@ TEST(LogConverter, PiecesConvertAsTheWhole) {
 }
 
 TEST(LogText, GrowsKeepingEveryByte) {
-  LogText text;
+  LogText text(SIZE_MAX);
   std::string expected;
   for (int i = 0; i < 20000; ++i) {
     std::string part = std::to_string(i) + (i % 7 == 0 ? std::string(3000, 'x') : ",");
@@ -76,4 +78,28 @@ TEST(LogText, GrowsKeepingEveryByte) {
   EXPECT_EQ(text.size(), expected.size());
   EXPECT_EQ(text.view(), expected);
   EXPECT_TRUE(LogText().view().empty());
+}
+
+TEST(LogText, KeepsTheNewestPartAndCountsPositionsFromTheStreamStart) {
+  LogText text(8);
+  std::string stream;
+  for (const char* piece : {"abc", "defgh", "ij", "k", "lmnopq", "", "r"}) {
+    text.append(piece, std::strlen(piece));
+    stream += piece;
+    EXPECT_EQ(text.total(), stream.size());
+    EXPECT_EQ(text.dropped() + text.size(), stream.size());
+    EXPECT_EQ(text.view(), std::string_view(stream).substr(text.dropped())) << "after " << piece;
+    // Never much more than the kept size, and never less of it than the stream has.
+    EXPECT_LE(text.size(), 10u);
+    EXPECT_GE(text.size(), std::min<size_t>(stream.size(), 8));
+  }
+  EXPECT_GT(text.dropped(), 0u);
+
+  LogText big(1024);
+  const std::string block(5000, 'x');
+  big.append(block);
+  big.append("tail");
+  EXPECT_EQ(big.total(), 5004u);
+  EXPECT_EQ(big.dropped(), 5000u - 1024u);
+  EXPECT_EQ(big.view(), std::string(1024, 'x') + "tail");
 }

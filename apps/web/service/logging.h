@@ -28,8 +28,9 @@ class Logging : public EventPoll::Callback {
   void event(EventType type) override;
   void parseData();
 
-  // The converted log since start; it only ever grows.
+  // The newest part of the converted log, and where it stands in the whole stream since start.
   std::string_view getHtml() const { return html.view(); }
+  const LogText& getText() const { return html; }
 
   // Where the answer to a log request with this query starts in a text of that length: after the
   // bytes the browser has ("offset=N"), or at 0 for the whole text when the offset is absent, 0, not

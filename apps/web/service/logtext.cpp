@@ -15,3 +15,10 @@ void LogText::grow(size_t more) {
   text = static_cast<char*>(moved);
   capacity = next;
 }
+
+void LogText::dropOldest() {
+  const size_t drop = length_ - kept;
+  std::memmove(text, text + drop, kept);
+  length_ = kept;
+  dropped_ += drop;
+}

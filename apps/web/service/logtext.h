@@ -8,7 +8,11 @@
 
 class LogText {
  public:
-  LogText() = default;
+  // A unit runs for days: only the newest part of the text is kept, and positions are counted from the
+  // start of the whole stream. Dropping waits for a quarter more, so it moves bytes only now and then.
+  static constexpr size_t kDefaultKept = 4 * 1024 * 1024;
+
+  explicit LogText(size_t kept = kDefaultKept) : kept(kept) {}
   ~LogText();
   LogText(const LogText&) = delete;
   LogText& operator=(const LogText&) = delete;
@@ -18,16 +22,23 @@ class LogText {
     if (length > capacity - length_) grow(length);
     std::memcpy(text + length_, data, length);
     length_ += length;
+    if (length_ > kept && length_ - kept > kept / 4) dropOldest();
   }
   void append(std::string_view part) { append(part.data(), part.size()); }
 
+  // The kept part; it starts at stream position dropped() and the stream is total() bytes long.
   size_t size() const { return length_; }
   std::string_view view() const { return {text, length_}; }
+  size_t dropped() const { return dropped_; }
+  size_t total() const { return dropped_ + length_; }
 
  private:
   void grow(size_t more);
+  void dropOldest();
 
   char* text = nullptr;
   size_t length_ = 0;
   size_t capacity = 0;
+  size_t dropped_ = 0;
+  const size_t kept;
 };

@@ -93,7 +93,7 @@ void RequestHandler::serveSet(Request* request) {
 
 void RequestHandler::serveLog(Request* request) {
   request->writeHeader("Content-type: text/html\r\n\r\n");
-  request->output() << logging.getHtml().size() << "\r\n";
+  request->output() << logging.getText().total() << "\r\n";
   request->userData = kWaitsForLog;
   appendLogOutput(request);
 }
