@@ -35,7 +35,7 @@ for target in "${targets[@]}"; do
   runs=$(grep -oP '^stat::number_of_executed_units:\s*\K\d+' "$log" || echo '?')
   size=$(find "$corpus" -type f | wc -l)
   if [[ $status -eq 0 ]]; then
-    printf '%-22s cpu %7s s  runs %10s  corpus +%s  ok\n' "$target" "$cpu" "$runs" "$size"
+    printf '%-22s cpu %7s s  runs %10s  work corpus %s files  ok\n' "$target" "$cpu" "$runs" "$size"
   else
     printf '%-22s cpu %7s s  runs %10s  FAILED (exit %s), see %s\n' "$target" "$cpu" \
       "$runs" "$status" "$log"
