@@ -103,6 +103,9 @@ TEST(VariableApi, OneBrokerRecordPerRealChangeAndVariableLogging) {
   ASSERT_EQ(call(*client, kSet, "{'MemStatic':{'VariableLogging':true}}"), "{\"result\": 1 }");
   ASSERT_TRUE(unit.waitForKmsg("MemStatic.VariableLogging: "));
   ASSERT_EQ(call(*client, kSet, "{'MemPersistent':{'AUXTorque':2}}"), "{\"result\": 1 }");
+  // The line renders the value when the record comes back, so the next change waits for it.
+  ASSERT_TRUE(
+      unit.waitForKmsg("MemPersistent.AUXTorque: {\"max\":\"4\",\"min\":\"1\",\"type\":\"int\",\"value\":\"2\"}"));
   ASSERT_EQ(call(*client, kSet, "{'MemPersistent':{'AUXTorque':2}}"), "{\"result\": 1 }");
   ASSERT_EQ(call(*client, kSet, "{'MemPersistent':{'AUXTorque':4}}"), "{\"result\": 1 }");
   const std::string last = "MemPersistent.AUXTorque: {\"max\":\"4\",\"min\":\"1\",\"type\":\"int\",\"value\":\"4\"}";
