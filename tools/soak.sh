@@ -11,31 +11,14 @@ minutes=${1:?usage: soak.sh MINUTES [BUILD_DIR]}
 build=$(cd "${2:-$repo/build}" && pwd)
 work=$(mktemp -d)
 
+source "$repo/tools/sandbox/background-unit.sh"
 cleanup() {
-  [[ -n ${service:-} ]] && kill -TERM "$service" 2>/dev/null || true
-  wait 2>/dev/null || true
+  stop_background_unit
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-"$repo/tools/sandbox/unit-sandbox" --build "$build" --status-fd 3 "$work/state" -- /bin/sh -c \
-  "$repo/tools/nginx/start-nginx.sh /tmp/nginx 8080 && exec start-unit.sh" 3>"$work/status.json" \
-  >"$work/console.log" 2>&1 &
-for _ in $(seq 100); do
-  pid=$(python3 -c 'import json, sys; print(json.loads(open(sys.argv[1]).readline())["child-pid"])' \
-    "$work/status.json" 2>/dev/null) && break
-  sleep 0.1
-done
-inside() { nsenter -t "$pid" -n -- "$@"; }
-for _ in $(seq 100); do
-  inside bash -c 'exec 3<>/dev/tcp/127.0.0.1/8080' 2>/dev/null && break
-  sleep 0.1
-done
-service=$(pgrep -P "$pid" -x webservice)
-inside curl -sf -o /dev/null --data "{'MemApp':{'AppServiceLogLevel':'Warn'}}" http://127.0.0.1:8080/api/v1/set.cgi
-
-rss() { awk '/^VmRSS/ {print $2}' "/proc/$service/status"; }
-fds() { ls "/proc/$service/fd" | wc -l; }
+start_background_unit "$build" "$work" --http-front
 head -c 200000 /dev/urandom >"$work/accessory.cmf"
 head -c 20000 /dev/urandom >"$work/lens.tab"
 

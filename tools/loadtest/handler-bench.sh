@@ -17,38 +17,16 @@ build=$(cd "${1:-$repo/build}" && pwd)
 seconds=${2:-10}
 bench=$build/bin/handler-bench
 work=$(mktemp -d)
-state=$work/state
 
+source "$repo/tools/sandbox/background-unit.sh"
 cleanup() {
-  [[ -n ${pid:-} ]] && kill -TERM "$pid" 2>/dev/null || true
-  [[ -n ${init:-} ]] && kill -TERM "$init" 2>/dev/null || true
-  wait 2>/dev/null || true
+  stop_background_unit
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-"$repo/tools/sandbox/unit-sandbox" --build "$build" --status-fd 3 "$state" -- /bin/sh -c \
-  "$repo/tools/nginx/start-nginx.sh /tmp/nginx 8080 && exec start-unit.sh" 3>"$work/status.json" \
-  >"$work/console.log" 2>&1 &
-
-# bubblewrap's status names its init; the service is the init's child that start-unit.sh became.
-for _ in $(seq 100); do
-  init=$(python3 -c 'import json, sys; print(json.loads(open(sys.argv[1]).readline())["child-pid"])' \
-    "$work/status.json" 2>/dev/null) && break
-  sleep 0.1
-done
-inside() { nsenter -t "$init" -n -- "$@"; }
-for _ in $(seq 200); do
-  inside bash -c 'exec 3<>/dev/tcp/127.0.0.1/9000' 2>/dev/null && break
-  sleep 0.1
-done
-pid=
-for child in $(pgrep -P "$init"); do [[ $(cat "/proc/$child/comm") == webservice ]] && pid=$child; done
-[[ -n $pid ]] || { echo "handler-bench.sh: no service in the sandbox" >&2; exit 1; }
-inside curl -s -o /dev/null --data "{'MemApp':{'AppServiceLogLevel':'Warn'}}" http://127.0.0.1:8080/api/v1/set.cgi
-
-rss() { awk '/^VmRSS/ {print $2 " kB"}' "/proc/$pid/status"; }
-echo "service pid $pid (host view), resident memory idle: $(rss)"
+start_background_unit "$build" "$work" --http-front
+echo "service pid $service (host view), resident memory idle: $(rss) kB"
 
 echo "== whole state over keep-alive FastCGI"
 inside "$bench" whole 9000 1 "$seconds"
@@ -57,12 +35,12 @@ inside "$bench" whole 9000 8 "$seconds" &
 load=$!
 peak=0
 while kill -0 "$load" 2>/dev/null; do
-  now=$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status")
+  now=$(rss)
   ((now > peak)) && peak=$now
   sleep 0.05
 done
 wait "$load"
-echo "resident memory with 8 whole-state clients: peak $peak kB; after: $(rss)"
+echo "resident memory with 8 whole-state clients: peak $peak kB; after: $(rss) kB"
 
 echo "== whole state through nginx (wrk)"
 for clients in 1 8; do

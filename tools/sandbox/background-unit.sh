@@ -1,0 +1,38 @@
+# Sourced by the load and soak tools: a simulated unit in a sandbox of its own, in the background.
+#
+#   start_background_unit BUILD_DIR WORK_DIR [--http-front]
+#
+# Starts broker, simulator and service (and nginx on 8080 with --http-front) in a private network, waits
+# until the service listens, and sets its diagnostics to Warn, as on a unit in use. Sets `service` (the
+# service's host pid); `inside CMD...` runs a command in the unit's network; `rss` (kB) and `fds` read the
+# service's figures; `stop_background_unit` ends it all (the sandbox ends with its main process).
+
+start_background_unit() {
+  local build=$1 work=$2 repo command="exec start-unit.sh"
+  repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../.." && pwd)
+  [[ ${3:-} == --http-front ]] && command="$repo/tools/nginx/start-nginx.sh /tmp/nginx 8080 && $command"
+  "$repo/tools/sandbox/unit-sandbox" --build "$build" --status-fd 3 "$work/state" -- /bin/sh -c "$command" \
+    3>"$work/status.json" >"$work/console.log" 2>&1 &
+  # bubblewrap's status names its init; the service is the init's child that start-unit.sh became.
+  for _ in $(seq 100); do
+    unit_init=$(python3 -c 'import json, sys; print(json.loads(open(sys.argv[1]).readline())["child-pid"])' \
+      "$work/status.json" 2>/dev/null) && break
+    sleep 0.1
+  done
+  for _ in $(seq 200); do
+    inside bash -c 'exec 3<>/dev/tcp/127.0.0.1/9000' 2>/dev/null && break
+    sleep 0.1
+  done
+  service=$(pgrep -P "$unit_init" -x webservice) || { echo "no service in the sandbox" >&2; return 1; }
+  echo "{'MemApp':{'AppServiceLogLevel':'Warn'}}" |
+    inside "$build/bin/fcgi-request" -b - SCRIPT_NAME=/api/v1/set.cgi REQUEST_METHOD=POST >/dev/null
+}
+
+stop_background_unit() {
+  [[ -n ${service:-} ]] && kill -TERM "$service" 2>/dev/null || true
+  wait 2>/dev/null || true
+}
+
+inside() { nsenter -t "$unit_init" -n -- "$@"; }
+rss() { awk '/^VmRSS/ {print $2}' "/proc/$service/status"; }
+fds() { ls "/proc/$service/fd" | wc -l; }
