@@ -22,13 +22,8 @@ class DeviceApp : public ::testing::Test {
     ASSERT_EQ(unit.startHttpFront(&output), 0) << output;
   }
 
-  std::string curl(const std::string& arguments) const {
-    std::string output;
-    unit.run("curl -s -m 20 " + arguments, &output);
-    return output;
-  }
   std::string app(const std::string& path, const std::string& options = "") const {
-    return curl(options + " http://127.0.0.1:8080/qorapp/v1" + path);
+    return unit.curl(options + " http://127.0.0.1:8080/qorapp/v1" + path);
   }
 
   // Status answers, each distinct one once, until the state is final or time runs out.
@@ -96,7 +91,7 @@ TEST_F(DeviceApp, FilesAreStoredListedAndKeptInsideTheirFolder) {
   EXPECT_EQ(app("/lenstables/file/a.tab", "-X PUT --data-binary 'lens table'"), "{\"result\": \"Success\" }");
   EXPECT_EQ(app("/lenstables/file/a.tab"), "lens table");
   EXPECT_EQ(app("/lenstables/list"), "[\r\n\"a.tab\"\r\n]");
-  EXPECT_EQ(curl("http://127.0.0.1:8080/qorapp/v2/lenstables/list"),
+  EXPECT_EQ(unit.curl("http://127.0.0.1:8080/qorapp/v2/lenstables/list"),
             "{\r\n\t\"name\": \"\",\r\n\t\"content\": [\r\n\t\t{ \"name\": \"a.tab\" }\r\n\t]\r\n}");
   EXPECT_EQ(app("/lenstables/file/a.tab", "-X DELETE"), "{\"result\": \"Success\" }");
   EXPECT_EQ(app("/lenstables/file/a.tab", "-X DELETE"), "{\"result\": \"No such file\" }");

@@ -19,11 +19,7 @@ class HttpFront : public ::testing::Test {
   }
 
   // Body of the answer (curl -s), with the HTTP status appended after a line feed.
-  std::string curl(const std::string& arguments) const {
-    std::string output;
-    unit.run("curl -s -m 20 -w '\\n%{http_code}' " + arguments, &output);
-    return output;
-  }
+  std::string curl(const std::string& arguments) const { return unit.curl("-w '\\n%{http_code}' " + arguments); }
 
   Sandbox unit;
 };

@@ -278,3 +278,9 @@ int Sandbox::startHttpFront(std::string* output) const {
   ::close(probe);
   return run(std::string(NGINX_START_SCRIPT) + " /tmp/nginx " + std::to_string(kHttpPort), output);
 }
+
+std::string Sandbox::curl(const std::string& arguments) const {
+  std::string output;
+  run("curl -s -m 20 " + arguments, &output);
+  return output;
+}

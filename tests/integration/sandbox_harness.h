@@ -60,6 +60,8 @@ class Sandbox {
   // answers the start script's exit status and, if asked, its output.
   static constexpr uint16_t kHttpPort = 8080;
   int startHttpFront(std::string* output = nullptr) const;
+  // What `curl -s` with these arguments prints inside the sandbox (20 s at most).
+  std::string curl(const std::string& arguments) const;
 
  private:
   std::string state;
