@@ -42,11 +42,13 @@ void installHandler(int signal) {
 
 int takeTimerResult(int otherwise) { return timerFired.exchange(false) ? EventPoll::Timer : otherwise; }
 
-// Hang-up wins over urgent data, urgent data over plain data; error or writability bits alone call nothing.
+// Hang-up wins over urgent data, urgent data over plain data, data over writability; an error bit
+// alone calls nothing.
 std::optional<EventPoll::Callback::EventType> eventTypeOf(uint32_t events) {
   if (events & EPOLLHUP) return EventPoll::Callback::HangUp;
   if (events & EPOLLPRI) return EventPoll::Callback::Priority;
   if (events & EPOLLIN) return EventPoll::Callback::Readable;
+  if (events & EPOLLOUT) return EventPoll::Callback::Writable;
   return std::nullopt;
 }
 }  // namespace
@@ -73,6 +75,14 @@ void EventPoll::add(int fd, Callback* callback, unsigned int events) {
   event.data.ptr = callback;
   if (::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &event) < 0) THROW_ERROR_NUMBER("epoll_ctl");
   LOG(DebugMost, "Add new client %i/%p", fd, static_cast<void*>(callback));
+}
+
+void EventPoll::modify(int fd, Callback* callback, unsigned int events) {
+  if (epollFd < 0) THROW_ERROR("modify called on an already closed handle");
+  epoll_event event = {};
+  event.events = events;
+  event.data.ptr = callback;
+  if (::epoll_ctl(epollFd, EPOLL_CTL_MOD, fd, &event) < 0) THROW_ERROR_NUMBER("epoll_ctl");
 }
 
 void EventPoll::remove(int fd) {

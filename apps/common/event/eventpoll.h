@@ -6,7 +6,9 @@ class EventPoll {
  public:
   class Callback {
    public:
-    enum EventType { Priority = 0, Readable = 1, HangUp = 2 };
+    // Writable is reported only to descriptors registered for EPOLLOUT: a connection with output
+    // the socket could not take yet.
+    enum EventType { Priority = 0, Readable = 1, HangUp = 2, Writable = 3 };
     virtual void event(EventType type) = 0;
 
    protected:
@@ -25,6 +27,8 @@ class EventPoll {
   EventPoll& operator=(const EventPoll&) = delete;
 
   void add(int fd, Callback* callback, unsigned int events);
+  // Replaces the event mask of a registered descriptor.
+  void modify(int fd, Callback* callback, unsigned int events);
   void remove(int fd);
   void setTimer(int ms);
   int wait(int timeoutMs, bool ignoreTerminate);

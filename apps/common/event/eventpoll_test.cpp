@@ -151,6 +151,29 @@ TEST(EventPoll, HangUpWinsOverReadableAndPriorityOverReadable) {
   ::close(listener);
 }
 
+TEST(EventPoll, WritabilityIsReportedOnlyWhenAskedForAndLast) {
+  EventPoll poll;
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  Recorder recorder;
+  using Calls = std::vector<EventPoll::Callback::EventType>;
+  poll.add(pair[0], &recorder, EPOLLIN);
+  EXPECT_EQ(poll.wait(0, true), EventPoll::Timeout);  // writable, but not asked for
+  poll.modify(pair[0], &recorder, EPOLLOUT);
+  EXPECT_EQ(poll.wait(0, true), EventPoll::Dispatched);
+  EXPECT_EQ(recorder.calls, Calls{EventPoll::Callback::Writable});
+  poll.modify(pair[0], &recorder, EPOLLIN | EPOLLOUT);
+  ASSERT_EQ(::write(pair[1], "x", 1), 1);
+  EXPECT_EQ(poll.wait(0, true), EventPoll::Dispatched);
+  EXPECT_EQ(recorder.calls.back(), EventPoll::Callback::Readable);
+  ::close(pair[1]);
+  EXPECT_EQ(poll.wait(0, true), EventPoll::Dispatched);
+  EXPECT_EQ(recorder.calls.back(), EventPoll::Callback::HangUp);
+  poll.close();
+  EXPECT_THROW(poll.modify(pair[0], &recorder, EPOLLIN), std::runtime_error);
+  ::close(pair[0]);
+}
+
 TEST(EventPoll, DispatchesAtMostEightPerWaitAndTheRestNextTime) {
   EventPoll poll;
   std::vector<Pipe> pipes(10);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <exception>
 
@@ -109,14 +110,26 @@ void Fcgi::event(EventType type) {
   int on = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   auto* request = new Request(this, fd, nextId++);
+  connections.emplace(request->id, request);
+  serveFirst(request);
+}
+
+// The web server writes its request as soon as it has connected, so it is usually waiting already:
+// reading it at once spares a turn of the loop, and a connection answered and closed right away
+// never enters the poll.
+void Fcgi::serveFirst(Request* request) {
+  if (request->receive() == Request::Input::Closed) {
+    removeRequest(request);
+    return;
+  }
+  if (!request->isOpen()) return;
   try {
-    poll.add(fd, request, EPOLLIN);
+    poll.add(request->fd, request, request->unsentBytes() > 0 ? EPOLLOUT : EPOLLIN);
   } catch (const std::exception&) {
-    delete request;  // reported by the diagnostic layer; the peer sees the connection closed
+    removeRequest(request);  // reported by the diagnostic layer; the peer sees the connection closed
     return;
   }
   request->registered = true;
-  connections.emplace(request->id, request);
 }
 
 // Failures that concern one connection or a passing shortage must not end the service.
@@ -183,7 +196,22 @@ void Fcgi::removeRequest(Request* request) {
   pending.push_back(request->id);
 }
 
+void Fcgi::watchOutput(Request* request, bool waiting) {
+  if (request->registered) poll.modify(request->fd, request, waiting ? EPOLLOUT : EPOLLIN);
+}
+
+void Fcgi::abandonStalledOutput() {
+  const auto now = std::chrono::steady_clock::now();
+  for (auto& [requestId, request] : connections) {
+    if (!request->registered || !request->outputStalled(now)) continue;
+    LOG(Warn, "Request %u took none of its answer for too long; the answer is abandoned.", requestId);
+    request->abandonOutput();
+    removeRequest(request);
+  }
+}
+
 void Fcgi::cleanup() {
+  abandonStalledOutput();
   if (acceptPaused && listenFd >= 0) {
     try {
       poll.add(listenFd, this, EPOLLIN);

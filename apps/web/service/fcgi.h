@@ -30,7 +30,11 @@ class Fcgi : public EventPoll::Callback {
   void event(EventType type) override;
   void addRequest(Request* request);
   void removeRequest(Request* request);
+  // Deletes removed requests and gives up connections whose peer has stopped taking its answer.
   void cleanup();
+  // While its answer waits for the peer, a connection is watched for writability and not read, so
+  // a peer that sends requests but never reads cannot pile answers up.
+  void watchOutput(Request* request, bool waiting);
   Request* request(unsigned int id) const;
   // Walked in ascending id order by the handler's periodic passes; changed only by the listener.
   const std::map<unsigned int, Request*>& requests() const { return table; }
@@ -50,6 +54,8 @@ class Fcgi : public EventPoll::Callback {
   bool acceptPaused = false;
 
   void listenOn(int fd);
+  void serveFirst(Request* request);
   void acceptFailed(int error);
+  void abandonStalledOutput();
   bool evictOldestUnserved();
 };

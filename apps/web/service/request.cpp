@@ -1,6 +1,5 @@
 #include "apps/web/service/request.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,8 +26,8 @@ enum RecordType : unsigned char {
 constexpr size_t kHeaderSize = 8;
 constexpr size_t kBeginBodySize = 8;
 constexpr size_t kLargestRecord = kHeaderSize + 65535 + 255;
-// A peer that takes nothing for this long while we write is given up.
-constexpr int kWriteStallMs = 5000;
+// A peer that takes none of its answer for this long is given up.
+constexpr std::chrono::milliseconds kOutputStall{5000};
 constexpr unsigned char kZeros[8] = {};
 
 // One read buffer for every connection: the loop is single-threaded and a handler never reads a
@@ -39,13 +38,17 @@ unsigned int contentLength(const unsigned char* header) { return (header[4] << 8
 
 size_t recordSize(const unsigned char* header) { return kHeaderSize + contentLength(header) + header[6]; }
 
-// Empties a stream but keeps a modest buffer, so the next answer on the connection does not grow
+// Empties a buffer but keeps a modest capacity, so the next answer on the connection does not grow
 // it from nothing; a large one is released.
-void empty(std::stringstream& stream) {
+void empty(std::string& buffer) {
   constexpr size_t kKeptCapacity = 64 * 1024;
-  std::string buffer = std::move(stream).str();
   buffer.clear();
   if (buffer.capacity() > kKeptCapacity) buffer.shrink_to_fit();
+}
+
+void empty(std::stringstream& stream) {
+  std::string buffer = std::move(stream).str();
+  empty(buffer);
   stream.str(std::move(buffer));
 }
 
@@ -65,6 +68,11 @@ void Request::event(EventType type) {
     if (fcgi != nullptr) fcgi->removeRequest(this);
     return;
   }
+  if (type == Writable) return sendUnsent();
+  readInput();
+}
+
+void Request::readInput() {
   // A peer that closed its side may never be reported as hung up; it would stay readable forever.
   if (receive() == Input::Closed && fcgi != nullptr) fcgi->removeRequest(this);
 }
@@ -79,34 +87,44 @@ Request::Input Request::receive() {
   ssize_t got = ::read(fd, readBuffer, sizeof readBuffer);
   if (got == 0) return Input::Closed;
   if (got < 0) return transient(errno) ? Input::Nothing : Input::Closed;
+  return processRecords(readBuffer, static_cast<size_t>(got));
+}
+
+// Processes the whole records at the start of `data` and keeps the rest. Records behind an answer
+// that waits for the peer are kept as well, and taken up once it has left.
+Request::Input Request::processRecords(const unsigned char* data, size_t size) {
   size_t used = 0;
   bool processed = false;
-  while (fd >= 0) {
-    size_t available = static_cast<size_t>(got) - used;
-    if (available < kHeaderSize || available < recordSize(readBuffer + used)) break;
-    processed |= processRecord(readBuffer + used);
-    used += recordSize(readBuffer + used);
+  while (fd >= 0 && unsentBytes() == 0) {
+    size_t available = size - used;
+    if (available < kHeaderSize || available < recordSize(data + used)) break;
+    processed |= processRecord(data + used);
+    used += recordSize(data + used);
   }
-  if (fd >= 0 && used < static_cast<size_t>(got)) partial.assign(readBuffer + used, readBuffer + got);
+  if (fd >= 0 && used < size) partial.assign(data + used, data + size);
   return processed ? Input::Processed : Input::Nothing;
 }
 
-// Completes a record begun by an earlier read, reading no more than it lacks.
+// Completes a record begun by an earlier read, reading no more than it lacks; input already held
+// whole is processed without reading.
 Request::Input Request::receiveRest() {
   size_t have = partial.size();
   size_t whole = have < kHeaderSize ? kHeaderSize : recordSize(reinterpret_cast<unsigned char*>(partial.data()));
-  partial.resize(whole);
-  ssize_t got = ::read(fd, partial.data() + have, whole - have);
-  if (got <= 0) {
-    partial.resize(have);
-    return got < 0 && transient(errno) ? Input::Nothing : Input::Closed;
+  if (have < whole) {
+    partial.resize(whole);
+    ssize_t got = ::read(fd, partial.data() + have, whole - have);
+    if (got <= 0) {
+      partial.resize(have);
+      return got < 0 && transient(errno) ? Input::Nothing : Input::Closed;
+    }
+    partial.resize(have + got);
+    if (partial.size() < kHeaderSize ||
+        partial.size() < recordSize(reinterpret_cast<unsigned char*>(partial.data())))
+      return Input::Nothing;
   }
-  partial.resize(have + got);
-  if (partial.size() < kHeaderSize || partial.size() < recordSize(reinterpret_cast<unsigned char*>(partial.data())))
-    return Input::Nothing;
-  std::string record = std::move(partial);
+  std::string held = std::move(partial);
   partial.clear();
-  return processRecord(reinterpret_cast<unsigned char*>(record.data())) ? Input::Processed : Input::Nothing;
+  return processRecords(reinterpret_cast<unsigned char*>(held.data()), held.size());
 }
 
 bool Request::processRecord(const unsigned char* record) {
@@ -269,6 +287,11 @@ void Request::end() {
   phase = Phase::Idle;
   LOG(DebugMost, "REQUEST    end(%i, %i)", id, requestId);
   if (!keepConn) {
+    // Closing now would lose the answer's tail; it closes once the peer has taken it.
+    if (unsentBytes() > 0) {
+      closeWhenSent = true;
+      return;
+    }
     fcgi->removeRequest(this);
     close();
   }
@@ -319,23 +342,19 @@ bool Request::flush(Gather& gather, bool more) {
   return sent;
 }
 
-// Writes every byte or gives up on the connection: a record sent in part would leave the peer
-// out of step, so after a failure the socket is shut down and the peer's hang-up removes it.
+// Writes what the socket takes now and keeps the rest, behind any output already waiting, to send
+// as the peer reads. Whole records are committed, so the peer never sees one cut short.
 bool Request::sendAll(iovec* parts, int count, bool more) {
   if (fd < 0) return false;
-  while (count > 0) {
+  while (count > 0 && unsentBytes() == 0) {
     msghdr message{};
     message.msg_iov = parts;
     message.msg_iovlen = static_cast<size_t>(count);
     ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL | (more ? MSG_MORE : 0));
     if (sent < 0) {
       if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        pollfd writable{fd, POLLOUT, 0};
-        int ready = ::poll(&writable, 1, kWriteStallMs);
-        if (ready > 0 || (ready < 0 && errno == EINTR)) continue;
-      }
-      ::shutdown(fd, SHUT_RDWR);
+      if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+      abandonOutput();
       return false;
     }
     auto left = static_cast<size_t>(sent);
@@ -349,7 +368,61 @@ bool Request::sendAll(iovec* parts, int count, bool more) {
       parts->iov_len -= left;
     }
   }
+  return count == 0 || keepUnsent(parts, count);
+}
+
+bool Request::keepUnsent(const iovec* parts, int count) {
+  if (unsentBytes() == 0) {
+    lastProgress = std::chrono::steady_clock::now();
+    try {
+      if (fcgi != nullptr) fcgi->watchOutput(this, true);
+    } catch (const std::exception&) {
+      abandonOutput();  // reported by the diagnostic layer; without writability events it would never leave
+      return false;
+    }
+  }
+  for (int i = 0; i < count; ++i) unsent.append(static_cast<const char*>(parts[i].iov_base), parts[i].iov_len);
   return true;
+}
+
+void Request::sendUnsent() {
+  while (unsentBytes() > 0) {
+    ssize_t sent = ::send(fd, unsent.data() + unsentFrom, unsentBytes(), MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) abandonOutput();
+      return;
+    }
+    unsentFrom += static_cast<size_t>(sent);
+    lastProgress = std::chrono::steady_clock::now();
+  }
+  empty(unsent);
+  unsentFrom = 0;
+  if (closeWhenSent) {
+    fcgi->removeRequest(this);
+    close();
+    return;
+  }
+  try {
+    fcgi->watchOutput(this, false);
+  } catch (const std::exception&) {
+    abandonOutput();  // reported by the diagnostic layer; the connection could not be read again
+    return;
+  }
+  // Input that came behind the answer is not announced again by the poll.
+  if (!partial.empty()) readInput();
+}
+
+void Request::abandonOutput() {
+  ::shutdown(fd, SHUT_RDWR);
+  unsent.clear();
+  unsent.shrink_to_fit();
+  unsentFrom = 0;
+  closeWhenSent = false;
+}
+
+bool Request::outputStalled(std::chrono::steady_clock::time_point now) const {
+  return unsentBytes() > 0 && now - lastProgress > kOutputStall;
 }
 
 int Request::close() {
@@ -357,5 +430,7 @@ int Request::close() {
   int result = ::close(fd);
   fd = -1;
   partial.clear();
+  unsent.clear();
+  unsentFrom = 0;
   return result;
 }

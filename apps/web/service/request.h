@@ -3,6 +3,7 @@
 #include <sys/uio.h>
 
 #include <any>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <sstream>
@@ -34,6 +35,8 @@ class Request : public EventPoll::Callback {
   void end();
   uint16_t fcgiRequestId() const;  // of the current request, echoed in every record sent
   bool isOpen() const { return fd >= 0; }
+  // Output the socket has not taken yet; it leaves as the peer reads, while the loop serves others.
+  size_t unsentBytes() const { return unsent.size() - unsentFrom; }
 
   std::map<std::string, std::string> params;
   std::string postData;
@@ -71,6 +74,8 @@ class Request : public EventPoll::Callback {
 
   Input receive();
   Input receiveRest();
+  Input processRecords(const unsigned char* data, size_t size);
+  void readInput();
   bool processRecord(const unsigned char* record);
   // Sizes postData once from the announced length, so a large upload is not held twice while it grows.
   void reserveForBody();
@@ -81,6 +86,12 @@ class Request : public EventPoll::Callback {
   // `more`: more of the answer follows soon, so the kernel need not push a partial segment.
   bool flush(Gather& gather, bool more = false);
   bool sendAll(iovec* parts, int count, bool more);
+  bool keepUnsent(const iovec* parts, int count);
+  void sendUnsent();
+  // A write that failed or made no progress for too long: the answer is abandoned and the
+  // connection shut down, so the peer's hang-up removes it.
+  void abandonOutput();
+  bool outputStalled(std::chrono::steady_clock::time_point now) const;
 
   Fcgi* fcgi;
   int fd;
@@ -91,6 +102,10 @@ class Request : public EventPoll::Callback {
   uint16_t requestId = 0;
   unsigned char recordType = 0;  // type of the records writeRecord sends
   std::string partial;           // a record received in part, kept until it is whole
+  std::string unsent;            // whole records written, of which the socket took unsentFrom bytes
+  size_t unsentFrom = 0;
+  std::chrono::steady_clock::time_point lastProgress;
+  bool closeWhenSent = false;  // the answer ended without FCGI_KEEP_CONN while output was unsent
   std::stringstream out;
   std::stringstream err;
 };
