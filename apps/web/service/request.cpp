@@ -118,8 +118,7 @@ Request::Input Request::receiveRest() {
       return got < 0 && transient(errno) ? Input::Nothing : Input::Closed;
     }
     partial.resize(have + got);
-    if (partial.size() < kHeaderSize ||
-        partial.size() < recordSize(reinterpret_cast<unsigned char*>(partial.data())))
+    if (partial.size() < kHeaderSize || partial.size() < recordSize(reinterpret_cast<unsigned char*>(partial.data())))
       return Input::Nothing;
   }
   std::string held = std::move(partial);
