@@ -3,10 +3,13 @@
 # responder doing the same work: a small fixed answer at concurrency 1 and 16, with and without
 # FastCGI keep-alive connections, and a 1 MiB answer. Loopback only; every run is bounded in time.
 #   tools/loadtest/fcgi-bench.sh [build-folder]     (BENCH_SECONDS per cell, default 5)
+# BENCH_ROUNDS (default 3): each cell runs that many times, ours and the peer taking turns, and the
+# round with the median rate is shown; on a small shared machine single runs swing by half.
 set -euo pipefail
 
 build=$(realpath "${1:-build}")
 seconds=${BENCH_SECONDS:-5}
+rounds=${BENCH_ROUNDS:-3}
 ours_bin=$build/bin/fcgi-bench-responder
 peer_bin=$build/bin/fcgi-peer-responder
 for tool in "$ours_bin" "$peer_bin"; do
@@ -111,6 +114,11 @@ cell() {  # port connections path
   printf '%12s %10s %6s %9s' "${rps:--}" "${median:--}" "${errors:-0}" "$cpu"
 }
 
+# Of several runs of one cell, the one whose rate is the median.
+median_run() {
+  printf '%s\n' "$@" | sort -b -n -k1,1 | sed -n "$((($# + 1) / 2))p"
+}
+
 printf '%-20s %4s | %12s %10s %6s %9s | %12s %10s %6s %9s\n' "case" "conc" "ours req/s" "median" "errors" \
   "cpu/req" "libfcgi req/s" "median" "errors" "cpu/req"
 for row in "small, no keep-conn:1:$front_ours:$front_peer:/small" \
@@ -120,5 +128,10 @@ for row in "small, no keep-conn:1:$front_ours:$front_peer:/small" \
   "1 MiB, no keep-conn:1:$front_ours:$front_peer:/big" \
   "1 MiB, keep-conn:1:$front_ours_keep:$front_peer_keep:/big"; do
   IFS=: read -r name conc ours peer path <<<"$row"
-  printf '%-20s %4s | %s | %s\n' "$name" "$conc" "$(cell "$ours" "$conc" "$path")" "$(cell "$peer" "$conc" "$path")"
+  ours_runs=() peer_runs=()
+  for _ in $(seq "$rounds"); do
+    ours_runs+=("$(cell "$ours" "$conc" "$path")")
+    peer_runs+=("$(cell "$peer" "$conc" "$path")")
+  done
+  printf '%-20s %4s | %s | %s\n' "$name" "$conc" "$(median_run "${ours_runs[@]}")" "$(median_run "${peer_runs[@]}")"
 done

@@ -80,12 +80,11 @@ class Request : public EventPoll::Callback {
   // Sizes postData once from the announced length, so a large upload is not held twice while it grows.
   void reserveForBody();
   static constexpr unsigned long long kMaxBodyReserve = 256ull << 20;
-  void sendStream(std::stringstream& stream, unsigned char type, bool more);
-  int sendRecord(const char* data, size_t length, bool more);
+  void sendStream(std::stringstream& stream, unsigned char type);
+  int sendRecord(const char* data, size_t length);
   bool queueRecord(Gather& gather, unsigned char type, const char* data, size_t length);
-  // `more`: more of the answer follows soon, so the kernel need not push a partial segment.
-  bool flush(Gather& gather, bool more = false);
-  bool sendAll(iovec* parts, int count, bool more);
+  bool flush(Gather& gather);
+  bool sendAll(iovec* parts, int count);
   bool keepUnsent(const iovec* parts, int count);
   void sendUnsent();
   // A write that failed or made no progress for too long: the answer is abandoned and the
