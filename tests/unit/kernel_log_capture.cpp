@@ -68,7 +68,8 @@ std::string withoutMarkers(const std::string& text) {
 
 void isolateKernelLog() {
   if (::unshare(CLONE_NEWNS) < 0) refuse("unshare");
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) < 0) refuse("mount private");
+  // The kernel ignores the type of these two mounts; a name instead of null keeps memory checkers quiet.
+  if (::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) < 0) refuse("mount private");
   char dir[] = "/tmp/unit-test-kmsg-XXXXXX";
   if (::mkdtemp(dir) == nullptr) refuse("mkdtemp");
   std::string fifoPath = std::string(dir) + "/fifo";
@@ -79,7 +80,7 @@ void isolateKernelLog() {
   int copy = ::open(copyPath.c_str(), O_CREAT | O_WRONLY | O_APPEND | O_CLOEXEC, 0600);
   captureFd = ::open(copyPath.c_str(), O_RDONLY | O_CLOEXEC);
   if (fifo < 0 || copy < 0 || captureFd < 0) refuse("open");
-  if (::mount(fifoPath.c_str(), "/dev/kmsg", nullptr, MS_BIND, nullptr) < 0) refuse("bind /dev/kmsg");
+  if (::mount(fifoPath.c_str(), "/dev/kmsg", "none", MS_BIND, nullptr) < 0) refuse("bind /dev/kmsg");
   // The descriptors and the bind keep both alive; nothing is left behind when the process ends.
   ::unlink(fifoPath.c_str());
   ::unlink(copyPath.c_str());

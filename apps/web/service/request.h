@@ -100,8 +100,9 @@ class Request : public EventPoll::Callback {
   Phase phase = Phase::Idle;
   uint16_t requestId = 0;
   unsigned char recordType = 0;  // type of the records writeRecord sends
-  std::string partial;           // a record received in part, kept until it is whole
-  std::string unsent;            // whole records written, of which the socket took unsentFrom bytes
+  // Input received but not processed: a record in part, or records behind an answer that waits.
+  std::string partial;
+  std::string unsent;  // whole records written, of which the socket took unsentFrom bytes
   size_t unsentFrom = 0;
   std::chrono::steady_clock::time_point lastProgress;
   bool closeWhenSent = false;  // the answer ended without FCGI_KEEP_CONN while output was unsent
