@@ -23,7 +23,7 @@ TEST(HostileLoad, WellBehavedClientIsServedThroughoutAndServiceLivesOn) {
   options.malformed = 400;
   options.slowSenders = 4;
   options.slowByteMs = 5;
-  options.nonReaders = 1;
+  options.nonReaders = 4;
   options.flood = 40;
   options.floodHoldMs = 1500;
   options.seconds = 12;
@@ -31,8 +31,8 @@ TEST(HostileLoad, WellBehavedClientIsServedThroughoutAndServiceLivesOn) {
 
   EXPECT_EQ(report.goodFailures, 0u);
   EXPECT_GT(report.goodRequests, 10u);
-  // One peer that never reads may hold the service no longer than the write stall bound.
-  EXPECT_LT(report.goodWorstMs, 8000);
+  // Peers that never read hold nobody up: a single write blocking for its 5 s bound would show here.
+  EXPECT_LT(report.goodWorstMs, 4000);
   EXPECT_GT(report.malformedSent, 50u);
   EXPECT_EQ(report.slowServed, options.slowSenders);
   // Waiting requests are answered by the good client's writes, never more at once than the table holds.
