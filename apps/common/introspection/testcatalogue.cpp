@@ -29,7 +29,7 @@ class EventRecorder {
  public:
   EventRecorder() {
     check(::unshare(CLONE_NEWNS) == 0, "unshare");
-    check(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0, "mount /");
+    check(::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) == 0, "mount /");
     check(::mount("none", "/dev/shm", "tmpfs", 0, nullptr) == 0, "mount /dev/shm");
     check(::mount("none", "/var", "tmpfs", 0, nullptr) == 0, "mount /var");
     check(::mkdir("/var/volatile", 0755) == 0, "mkdir");

@@ -19,7 +19,7 @@ bool passesOnRootOfSize(const std::string& size, const std::function<void()>& bo
   qortest::TempDir mountPoint;
   return testsupport::passesInChild([&] {
     ASSERT_EQ(::unshare(CLONE_NEWNS), 0);
-    ASSERT_EQ(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+    ASSERT_EQ(::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr), 0);
     ASSERT_EQ(::mount("space", mountPoint.path().c_str(), "tmpfs", 0, ("size=" + size).c_str()), 0);
     ASSERT_EQ(::chroot(mountPoint.path().c_str()), 0);
     ASSERT_EQ(::chdir("/"), 0);

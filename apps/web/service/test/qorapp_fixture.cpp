@@ -25,7 +25,7 @@ void enterPrivateUnitPaths() {
   static bool entered = false;
   if (entered) return;
   ASSERT_EQ(::unshare(CLONE_NEWNS), 0) << std::strerror(errno);
-  ASSERT_EQ(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0) << std::strerror(errno);
+  ASSERT_EQ(::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr), 0) << std::strerror(errno);
   ASSERT_EQ(::mount("none", "/dev/shm", "tmpfs", 0, nullptr), 0) << std::strerror(errno);
   ASSERT_EQ(::mount("none", "/var", "tmpfs", 0, nullptr), 0) << std::strerror(errno);
   ASSERT_EQ(::mkdir("/var/volatile", 0755), 0) << std::strerror(errno);
