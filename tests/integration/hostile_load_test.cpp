@@ -33,7 +33,7 @@ TEST(HostileLoad, WellBehavedClientIsServedThroughoutAndServiceLivesOn) {
   EXPECT_GT(report.goodRequests, 10u);
   // Peers that never read hold nobody up: a single write blocking for its 5 s bound would show here.
   EXPECT_LT(report.goodWorstMs, 4000);
-  EXPECT_GT(report.malformedSent, 50u);
+  EXPECT_GT(report.malformedSent, 20u);  // the phase ran; how many fit in its 6 s depends on the machine
   EXPECT_EQ(report.slowServed, options.slowSenders);
   // Waiting requests are answered by the good client's writes, never more at once than the table holds.
   EXPECT_GT(report.floodAccepted, 0);

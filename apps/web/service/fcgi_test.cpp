@@ -213,6 +213,9 @@ TEST_F(FcgiHostile, AReaderThatNeverReadsHoldsNobodyUpAndIsGivenUpOnceItStalls) 
 using FcgiDescriptors = FcgiFixture;
 
 // Leaves exactly `free` descriptors to the process; the fillers are closed with the fixture.
+// A connection's first request is read at accept, not through the poll; each test sends one more
+// before the limit, since the sanitizer's type check needs a spare descriptor the first time a
+// class is called through the poll.
 class DescriptorLimit {
  public:
   explicit DescriptorLimit(int free) {
@@ -240,6 +243,7 @@ TEST_F(FcgiDescriptors, OutOfDescriptorsTheOldestSilentConnectionMakesRoom) {
   answerWith("ok");
   auto served = connect();
   EXPECT_TRUE(served->request({}, "", true, 1).ended);
+  EXPECT_TRUE(served->request({}, "", true, 1).ended);  // through the poll: see DescriptorLimit
   auto silentOld = connect();
   auto silentNew = connect();
   auto late = connect();
@@ -259,6 +263,7 @@ TEST_F(FcgiDescriptors, OutOfDescriptorsWithEveryConnectionServedAcceptingPauses
   auto second = connect();
   EXPECT_TRUE(first->request({}, "", true, 1).ended);
   EXPECT_TRUE(second->request({}, "", true, 1).ended);
+  EXPECT_TRUE(first->request({}, "", true, 1).ended);  // through the poll: see DescriptorLimit
   // Not pumped while it connects and sends, so the listener holds it when descriptors run out.
   bool pumping = false;
   auto waiting = std::make_unique<fcgiclient::FcgiClient>(
