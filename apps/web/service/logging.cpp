@@ -111,17 +111,17 @@ void Logging::parseData() {
   }
 }
 
-std::optional<size_t> Logging::answerStart(const std::string& query, size_t length) {
+std::optional<LogText::Position> Logging::answerStart(const std::string& query, LogText::Position length) {
   static constexpr std::string_view kOffset = "offset=";
   if (query.compare(0, kOffset.size(), kOffset) != 0) return 0;
-  // Read as std::stoi reads it, whatever follows the digits ignored.
+  // Read as std::stoi reads it, whatever follows the digits ignored, but not limited to an int: the
+  // stream of a unit that runs for weeks passes 2 GiB.
   const char* p = query.c_str() + kOffset.size();
   const char* end = query.c_str() + query.size();
   while (p < end && std::isspace(static_cast<unsigned char>(*p))) ++p;
   if (p < end && *p == '+') ++p;
-  int offset = 0;
-  if (std::from_chars(p, end, offset).ec != std::errc() || offset <= 0) return 0;
-  size_t known = static_cast<size_t>(offset);
+  LogText::Position known = 0;
+  if (std::from_chars(p, end, known).ec != std::errc() || known == 0) return 0;
   if (known == length) return std::nullopt;
   return known < length ? known : 0;
 }

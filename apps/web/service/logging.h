@@ -9,6 +9,7 @@
 
 #include "apps/common/event/eventpoll.h"
 #include "apps/web/service/logconverter.h"
+#include "apps/web/service/logtext.h"
 
 class Logging : public EventPoll::Callback {
  public:
@@ -35,7 +36,7 @@ class Logging : public EventPoll::Callback {
   // Where the answer to a log request with this query starts in a text of that length: after the
   // bytes the browser has ("offset=N"), or at 0 for the whole text when the offset is absent, 0, not
   // a number, negative or beyond the text. Nothing while the browser has it all and must wait.
-  static std::optional<size_t> answerStart(const std::string& query, size_t length);
+  static std::optional<LogText::Position> answerStart(const std::string& query, LogText::Position length);
 
  private:
   void stopChild();

@@ -112,8 +112,12 @@ TEST(Logging, AnswerStartFollowsTheOffsetTheBrowserHas) {
   EXPECT_EQ(Logging::answerStart("offset= +4", 10), 4u);
   EXPECT_EQ(Logging::answerStart("offset=10", 10), std::nullopt) << "nothing new: wait";
   EXPECT_EQ(Logging::answerStart("offset=0", 0), 0u) << "an empty log is answered at once";
+  // Past what an int or a 32-bit size holds, as on a unit that has logged for weeks.
+  EXPECT_EQ(Logging::answerStart("offset=4294967300", 5000000000), 4294967300u);
+  EXPECT_EQ(Logging::answerStart("offset=5000000000", 5000000000), std::nullopt);
 
-  for (const char* whole : {"", "t=1&offset=4", "offset=0", "offset=11", "offset=", "offset=abc", "offset=-3",
-                            "offset=-0", "offset=99999999999", "offset=4294967300", "Offset=4"})
+  for (const char* whole :
+       {"", "t=1&offset=4", "offset=0", "offset=11", "offset=", "offset=abc", "offset=-3", "offset=-0",
+        "offset=99999999999", "offset=4294967300", "offset=99999999999999999999", "Offset=4"})
     EXPECT_EQ(Logging::answerStart(whole, 10), 0u) << whole;
 }

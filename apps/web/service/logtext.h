@@ -3,11 +3,15 @@
 // library move large blocks by remapping their pages instead of copying them, so the text's growth
 // costs little more than the bytes appended.
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
 class LogText {
  public:
+  // A position in the whole stream: 64 bits, since on the unit a size_t would wrap after 4 GiB of log.
+  using Position = uint64_t;
+
   // A unit runs for days: only the newest part of the text is kept, and positions are counted from the
   // start of the whole stream. Dropping waits for a quarter more, so it moves bytes only now and then.
   static constexpr size_t kDefaultKept = 4 * 1024 * 1024;
@@ -29,8 +33,8 @@ class LogText {
   // The kept part; it starts at stream position dropped() and the stream is total() bytes long.
   size_t size() const { return length_; }
   std::string_view view() const { return {text, length_}; }
-  size_t dropped() const { return dropped_; }
-  size_t total() const { return dropped_ + length_; }
+  Position dropped() const { return dropped_; }
+  Position total() const { return dropped_ + length_; }
 
  private:
   void grow(size_t more);
@@ -39,6 +43,6 @@ class LogText {
   char* text = nullptr;
   size_t length_ = 0;
   size_t capacity = 0;
-  size_t dropped_ = 0;
+  Position dropped_ = 0;
   const size_t kept;
 };

@@ -13,15 +13,16 @@ void RequestHandler::appendLogOutput(Request* request) {
   const std::string_view html = text.view();
   auto query = request->params.find("QUERY_STRING");
   // Offsets count from the start of the stream; one in the dropped part gets the oldest byte kept.
-  std::optional<size_t> start =
+  std::optional<LogText::Position> start =
       Logging::answerStart(query == request->params.end() ? std::string() : query->second, text.total());
   if (!start) return;
-  const size_t from = *start > text.dropped() ? *start - text.dropped() : 0;
+  // Below html.size(): the start lies before the stream's end, and the kept part ends there too.
+  const auto from = static_cast<size_t>(*start > text.dropped() ? *start - text.dropped() : 0);
   if (*start == 0)
     LOG(DebugLight, "Sending all log data to request %i", request->id);
   else
-    LOG(DebugLight, "Sending log data with offset %i/%u to request %i", static_cast<int>(*start),
-        static_cast<unsigned>(text.total()), request->id);
+    LOG(DebugLight, "Sending log data with offset %llu/%llu to request %i", static_cast<unsigned long long>(*start),
+        static_cast<unsigned long long>(text.total()), request->id);
   request->output().write(html.data() + from, static_cast<std::streamsize>(html.size() - from));
   // Answered: a later request on the same connection is not a log waiter.
   request->userData.reset();
