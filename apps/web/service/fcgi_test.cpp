@@ -9,9 +9,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <thread>
 
 #include "apps/web/service/fcgi_test_fixture.h"
+#include "tests/unit/child_process.h"
 
 using fcgiclient::encodeRecord;
 using fcgiclient::encodeRequest;
@@ -208,6 +211,33 @@ TEST_F(FcgiHostile, AReaderThatNeverReadsHoldsNobodyUpAndIsGivenUpOnceItStalls) 
   EXPECT_TRUE(stuck->closedByPeer(2000));
   EXPECT_LT(stuck->pendingBytes(), 16u << 20);
   EXPECT_EQ(handler.seen.size(), 2u);
+}
+
+TEST_F(FcgiHostile, InputLargerThanMemoryCostsOnlyItsConnection) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than any limit the test could set";
+#endif
+  EXPECT_TRUE(testsupport::passesInChild([this] {
+    size_t mappedPages = 0;
+    std::ifstream("/proc/self/statm") >> mappedPages;
+    constexpr size_t kRoom = 160u << 20;
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = mappedPages * static_cast<size_t>(::sysconf(_SC_PAGESIZE)) + kRoom;
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &limit), 0);
+    // An emulator may not enforce the limit for the program it runs; then there is nothing to see.
+    if (void* probe = std::malloc(kRoom)) {
+      std::free(probe);
+      return;
+    }
+    answerWith("ok");
+    auto greedy = connect();
+    ASSERT_TRUE(greedy->sendRaw(encodeRecord(1, 1, std::string("\0\1\0\0\0\0\0\0", 8)) + encodeRecord(4, 1, "")));
+    const std::string piece = encodeRecord(5, 1, std::string(Request::kMaxContent, 'b'));
+    bool refused = false;
+    for (size_t sent = 0; sent < (512u << 20) && !refused; sent += piece.size()) refused = !greedy->sendRaw(piece);
+    EXPECT_TRUE(refused || greedy->closedByPeer(2000));
+    EXPECT_EQ(connect()->request({}, "", false, 2).stdoutText, "ok");
+  }));
 }
 
 using FcgiDescriptors = FcgiFixture;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
 #include "apps/common/log/log.h"
@@ -127,6 +128,25 @@ Request::Input Request::receiveRest() {
 }
 
 bool Request::processRecord(const unsigned char* record) {
+  try {
+    return dispatchRecord(record);
+  } catch (const std::bad_alloc&) {
+    // Input larger than memory (an endless body or stream of parameters) costs its own connection,
+    // not the service.
+    LOG(Error, "Request %u: no memory for its input; the connection is dropped.", id);
+    dropInput();
+    return false;
+  }
+}
+
+void Request::dropInput() {
+  params.clear();
+  std::string().swap(postData);
+  phase = Phase::Idle;
+  ::shutdown(fd, SHUT_RDWR);
+}
+
+bool Request::dispatchRecord(const unsigned char* record) {
   unsigned char type = record[1];
   unsigned int recordId = (record[2] << 8) | record[3];
   unsigned int length = contentLength(record);

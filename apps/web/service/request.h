@@ -77,6 +77,8 @@ class Request : public EventPoll::Callback {
   Input processRecords(const unsigned char* data, size_t size);
   void readInput();
   bool processRecord(const unsigned char* record);
+  bool dispatchRecord(const unsigned char* record);
+  void dropInput();
   // Sizes postData once from the announced length, so a large upload is not held twice while it grows.
   void reserveForBody();
   static constexpr unsigned long long kMaxBodyReserve = 256ull << 20;
