@@ -48,6 +48,8 @@ void empty(std::string& buffer) {
 }
 
 void empty(std::stringstream& stream) {
+  // Already empty, and its capacity already bounded when it was emptied.
+  if (stream.view().empty()) return;
   std::string buffer = std::move(stream).str();
   empty(buffer);
   stream.str(std::move(buffer));
@@ -209,7 +211,7 @@ void Request::addParams(unsigned char* data, int length) {
     std::string value(reinterpret_cast<char*>(data), valueLength);
     data += valueLength;
     length -= nameLength + valueLength;
-    addParam(name, value);
+    params.insert_or_assign(std::move(name), std::move(value));
   }
 }
 
