@@ -70,19 +70,20 @@ EventPoll::~EventPoll() {
 
 void EventPoll::add(int fd, Callback* callback, unsigned int events) {
   if (epollFd < 0) THROW_ERROR("add called on an already closed handle");
-  epoll_event event = {};
-  event.events = events;
-  event.data.ptr = callback;
-  if (::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &event) < 0) THROW_ERROR_NUMBER("epoll_ctl");
+  control(EPOLL_CTL_ADD, fd, callback, events);
   LOG(DebugMost, "Add new client %i/%p", fd, static_cast<void*>(callback));
 }
 
 void EventPoll::modify(int fd, Callback* callback, unsigned int events) {
   if (epollFd < 0) THROW_ERROR("modify called on an already closed handle");
+  control(EPOLL_CTL_MOD, fd, callback, events);
+}
+
+void EventPoll::control(int operation, int fd, Callback* callback, unsigned int events) {
   epoll_event event = {};
   event.events = events;
   event.data.ptr = callback;
-  if (::epoll_ctl(epollFd, EPOLL_CTL_MOD, fd, &event) < 0) THROW_ERROR_NUMBER("epoll_ctl");
+  if (::epoll_ctl(epollFd, operation, fd, &event) < 0) THROW_ERROR_NUMBER("epoll_ctl");
 }
 
 void EventPoll::remove(int fd) {

@@ -36,6 +36,8 @@ class EventPoll {
   int close();
 
  private:
+  void control(int operation, int fd, Callback* callback, unsigned int events);
+
   int epollFd = -1;
   timer_t timer = nullptr;
   // The kernel numbers a process's first timer 0, so a null timer_t is a valid timer.
