@@ -9,16 +9,8 @@ set -euo pipefail
 repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.." && pwd)
 minutes=${1:?usage: soak.sh MINUTES [BUILD_DIR]}
 build=$(cd "${2:-$repo/build}" && pwd)
-work=$(mktemp -d)
-
 source "$repo/tools/sandbox/background-unit.sh"
-cleanup() {
-  stop_background_unit
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-start_background_unit "$build" "$work" --http-front
+start_background_unit "$build" --http-front
 head -c 200000 /dev/urandom >"$work/accessory.cmf"
 head -c 20000 /dev/urandom >"$work/lens.tab"
 

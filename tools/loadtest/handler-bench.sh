@@ -16,16 +16,8 @@ repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../.." && pwd)
 build=$(cd "${1:-$repo/build}" && pwd)
 seconds=${2:-10}
 bench=$build/bin/handler-bench
-work=$(mktemp -d)
-
 source "$repo/tools/sandbox/background-unit.sh"
-cleanup() {
-  stop_background_unit
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-start_background_unit "$build" "$work" --http-front
+start_background_unit "$build" --http-front
 echo "service pid $service (host view), resident memory idle: $(rss) kB"
 
 echo "== whole state over keep-alive FastCGI"

@@ -9,16 +9,8 @@ repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../.." && pwd)
 build=$(cd "${1:-$repo/build}" && pwd)
 seconds=${2:-60}
 malformed=${3:-20000}
-work=$(mktemp -d)
-
 source "$repo/tools/sandbox/background-unit.sh"
-cleanup() {
-  stop_background_unit
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-start_background_unit "$build" "$work"
+start_background_unit "$build"
 echo "service pid $service: resident $(rss) kB, $(fds) descriptors"
 status=0
 inside "$build/bin/hostile-load" 9000 "$seconds" "$malformed" || status=$?

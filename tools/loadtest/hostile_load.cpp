@@ -142,14 +142,17 @@ Report run(const Options& options) {
   GoodClient good(options);
   std::thread goodThread([&good] { good.run(); });
   std::mt19937 random(options.seed);
+  // A hostile connection the service did not take is counted, not retried.
+  auto connectCounted = [&] {
+    int fd = options.connect();
+    if (fd < 0) ++report.refused;
+    return fd;
+  };
 
   std::vector<SlowSender> slow;
   for (int i = 0; i < options.slowSenders; ++i) {
-    int fd = options.connect();
-    if (fd < 0) {
-      ++report.refused;
-      continue;
-    }
+    int fd = connectCounted();
+    if (fd < 0) continue;
     slow.push_back({fd, encodeRequest(kWholeState, "", false, 1)});
   }
 
@@ -163,11 +166,8 @@ Report run(const Options& options) {
   };
   for (int i = 0; i < options.malformed && Clock::now() < malformedEnd; ++i) {
     feedSlowSenders();
-    int fd = options.connect();
-    if (fd < 0) {
-      ++report.refused;
-      continue;
-    }
+    int fd = connectCounted();
+    if (fd < 0) continue;
     ++report.malformedSent;
     sendQuietly(fd, malformedInput(random));
     if (random() % 2 == 0) {
@@ -192,11 +192,8 @@ Report run(const Options& options) {
   // Non-readers: a small receive buffer fills with the first answers, then the service's writes stall.
   std::vector<int> nonReaders;
   for (int i = 0; i < options.nonReaders; ++i) {
-    int fd = options.connect();
-    if (fd < 0) {
-      ++report.refused;
-      continue;
-    }
+    int fd = connectCounted();
+    if (fd < 0) continue;
     int small = 4096;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     std::string pipelined;
@@ -208,11 +205,8 @@ Report run(const Options& options) {
   // The flood: more waiting requests than the table holds, answered by the good client's writes.
   std::vector<int> flood;
   for (int i = 0; i < options.flood && Clock::now() < deadline; ++i) {
-    int fd = options.connect();
-    if (fd < 0) {
-      ++report.refused;
-      continue;
-    }
+    int fd = connectCounted();
+    if (fd < 0) continue;
     sendQuietly(fd, encodeRequest(kUpdate, "", true, 1));
     flood.push_back(fd);
   }

@@ -1,16 +1,20 @@
 # Sourced by the load and soak tools: a simulated unit in a sandbox of its own, in the background.
 #
-#   start_background_unit BUILD_DIR WORK_DIR [--http-front]
+#   start_background_unit BUILD_DIR [--http-front]
 #
 # Starts broker, simulator and service (and nginx on 8080 with --http-front) in a private network, waits
 # until the service listens, and sets its diagnostics to Warn, as on a unit in use. Sets `service` (the
-# service's host pid); `inside CMD...` runs a command in the unit's network; `rss` (kB) and `fds` read the
-# service's figures; `stop_background_unit` ends it all (the sandbox ends with its main process).
+# service's host pid) and `work` (a scratch folder of the caller's, holding the sandbox's state too);
+# `inside CMD...` runs a command in the unit's network; `rss` (kB) and `fds` read the service's figures.
+# When the caller's shell exits, the unit is stopped (the sandbox ends with its main process) and `work`
+# is removed.
 
 start_background_unit() {
-  local build=$1 work=$2 repo command="exec start-unit.sh"
+  local build=$1 repo command="exec start-unit.sh"
   repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../.." && pwd)
-  [[ ${3:-} == --http-front ]] && command="$repo/tools/nginx/start-nginx.sh /tmp/nginx 8080 && $command"
+  work=$(mktemp -d)
+  trap stop_background_unit EXIT
+  [[ ${2:-} == --http-front ]] && command="$repo/tools/nginx/start-nginx.sh /tmp/nginx 8080 && $command"
   "$repo/tools/sandbox/unit-sandbox" --build "$build" --status-fd 3 "$work/state" -- /bin/sh -c "$command" \
     3>"$work/status.json" >"$work/console.log" 2>&1 &
   # bubblewrap's status names its init; the service is the init's child that start-unit.sh became.
@@ -31,6 +35,7 @@ start_background_unit() {
 stop_background_unit() {
   [[ -n ${service:-} ]] && kill -TERM "$service" 2>/dev/null || true
   wait 2>/dev/null || true
+  rm -rf "$work"
 }
 
 inside() { nsenter -t "$unit_init" -n -- "$@"; }
