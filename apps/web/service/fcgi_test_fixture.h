@@ -31,8 +31,8 @@ class FcgiFixture : public ::testing::Test {
   }
 
   // One turn of the service's loop; cleanup may be left out to see requests that await deletion.
-  void pump() {
-    poll.wait(0, true);
+  void pump(int timeoutMs = 0) {
+    poll.wait(timeoutMs, true);
     if (fcgi && cleanupEachTurn) fcgi->cleanup();
   }
 
