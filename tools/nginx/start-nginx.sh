@@ -13,9 +13,11 @@ port=${2:-8080}
 mkdir -p "$folder/html"
 folder=$(cd "$folder" && pwd)
 
-# The port is the one setting that differs between runs; the rest is the unit's configuration.
+# The port and the console's folder (the repository's www/) are the settings that differ from the unit's.
 cp "$here/webservice.conf" "$here/webservice_params" "$folder/"
-sed "s/listen 8080;/listen $port;/" "$here/webservice-site.conf" >"$folder/webservice-site.conf"
+www=$(cd "$here/../../www" && pwd)
+sed -e "s/listen 8080;/listen $port;/" -e "s|root /usr/share/webservice/www;|root $www;|" \
+  "$here/webservice-site.conf" >"$folder/webservice-site.conf"
 # The daemon keeps no descriptor of the caller, so a caller that reads our output sees its end.
 nginx -e stderr -p "$folder" -c "$folder/webservice.conf" </dev/null >>"$folder/nginx.out" 2>&1
 

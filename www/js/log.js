@@ -1,0 +1,90 @@
+// The kernel-log pane: follows log.cgi from the length already shown and builds the coloured spans
+// itself, so nothing from the log is ever parsed as markup.
+import { delay, el, showStatus } from "./api.js";
+
+const pane = () => document.getElementById("log-text");
+const SPAN = /<span style='([^']*)'>|<\/span>/g;
+const STYLE = /^(color|background-color): (#[0-9a-fA-F]{6})$/;
+const ENTITY = /&(lt|gt|amp|quot|#39|#x27);/g;
+const ENTITIES = { lt: "<", gt: ">", amp: "&", quot: '"', "#39": "'", "#x27": "'" };
+const KEPT_NODES = 20000;
+
+let open = []; // spans not yet closed, innermost last
+let carry = ""; // a tag cut by the end of a chunk
+let stick = true; // the pane follows new lines until the user scrolls up
+
+function atBottom(target) {
+  return target.scrollTop + target.clientHeight >= target.scrollHeight - 8;
+}
+
+// Called whenever the pane becomes visible: a hidden pane cannot scroll.
+export function scrollLog() {
+  if (stick) pane().scrollTop = pane().scrollHeight;
+}
+
+export async function followLog() {
+  pane().addEventListener("scroll", () => pane().offsetParent && (stick = atBottom(pane())));
+  const decoder = new TextDecoder();
+  let offset = 0;
+  for (;;) {
+    try {
+      const answer = await fetch(`/api/v1/log.cgi?offset=${offset}`, { cache: "no-store" });
+      if (!answer.ok) throw new Error(`HTTP ${answer.status}`);
+      const bytes = new Uint8Array(await answer.arrayBuffer());
+      const lineEnd = bytes.indexOf(10);
+      const lengthAtArrival = Number(new TextDecoder().decode(bytes.subarray(0, lineEnd)));
+      // The unit sends from our offset when it had that much, else everything from the start.
+      const start = offset > 0 && offset <= lengthAtArrival ? offset : 0;
+      if (start === 0 && offset > 0) reset();
+      const data = bytes.subarray(lineEnd + 1);
+      append(decoder.decode(data, { stream: true }));
+      offset = start + data.length;
+      if (offset === 0) await delay(1000); // an empty log is answered at once
+    } catch (error) {
+      showStatus(`Kernel log interrupted (${error.message}); retrying`, true);
+      await delay(2000);
+    }
+  }
+}
+
+function reset() {
+  pane().replaceChildren();
+  open = [];
+  carry = "";
+}
+
+function append(html) {
+  const target = pane();
+  html = carry + html;
+  const cut = html.lastIndexOf("<");
+  carry = cut >= 0 && !html.includes(">", cut) ? html.slice(cut) : "";
+  html = html.slice(0, html.length - carry.length);
+
+  let last = 0;
+  for (const match of html.matchAll(SPAN)) {
+    addText(html.slice(last, match.index));
+    last = match.index + match[0].length;
+    if (match[1] === undefined) {
+      open.pop();
+      continue;
+    }
+    const span = el("span");
+    const style = STYLE.exec(match[1]);
+    if (style) span.style.setProperty(style[1], style[2]);
+    (open.at(-1) ?? target).append(span);
+    open.push(span);
+  }
+  addText(html.slice(last));
+
+  if (open.length === 0 && target.childNodes.length > KEPT_NODES) {
+    const range = document.createRange();
+    range.setStart(target, 0);
+    range.setEnd(target, target.childNodes.length - KEPT_NODES / 2);
+    range.deleteContents();
+  }
+  scrollLog();
+}
+
+function addText(text) {
+  if (text) (open.at(-1) ?? pane()).append(text.replace(ENTITY, (_, name) => ENTITIES[name]));
+}
