@@ -118,8 +118,9 @@ Sandbox::Sandbox(const std::string& startup) : state(makeStateDir()) {
     ADD_FAILURE() << "pipe failed";
     return;
   }
+  // Tests read the service's diagnostics down to DebugAll; a unit starts quieter (start-unit.sh).
   CommandLine command({UNIT_SANDBOX_SCRIPT, "--build", SANDBOX_BUILD_DIR, "--status-fd", "3", state, "--", "/bin/sh",
-                       "-c", "exec " + startup});
+                       "-c", "export UNIT_LOG_LEVEL=DebugAll; exec " + startup});
   std::string consolePath = state + "/console.log";
   std::fflush(nullptr);
   sandboxPid = ::fork();

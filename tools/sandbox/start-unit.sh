@@ -2,13 +2,15 @@
 # Runs inside the unit sandbox: brings up what the unit's other processes provide, in the order the
 # service needs it (broker, then segments), then runs the service (or COMMAND) in the foreground.
 #
-#   start-unit.sh [--no-broker] [--broker-trace] [--create-option OPT]... [-- COMMAND [ARG]...]
+#   start-unit.sh [--no-broker] [--broker-trace] [--create-option OPT]... [--log-level LEVEL] [-- COMMAND [ARG]...]
 #
 #   --no-broker          start no broker (the service must then give up waiting for it)
 #   --broker-trace       the broker logs every record it receives
 #   --create-option OPT  hand OPT to "unit-simulator create", e.g. --create-option --skip --create-option MemLens
 #   --factory-block S B  write a valid hardware block with serial S and board B (else /dev/mmcblk1 stays as it is)
 #   --updater            run the simulated update machinery beside the service (log: updater.log)
+#   --log-level LEVEL    the service's diagnostic threshold at start (default: $UNIT_LOG_LEVEL, else the
+#                        simulator's quiet default, Warn)
 # The broker's standard error goes to broker.log, its pid to broker.pid in the sandbox's state folder.
 # COMMAND defaults to webservice.
 set -euo pipefail
@@ -19,9 +21,10 @@ broker_options=()
 create_options=()
 factory_block=()
 updater=0
+log_level=${UNIT_LOG_LEVEL:-}
 
 usage() {
-  sed -n '2,13p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 
@@ -32,6 +35,7 @@ while [[ $# -gt 0 ]]; do
     --create-option) [[ $# -ge 2 ]] || usage; create_options+=("$2"); shift 2 ;;
     --factory-block) [[ $# -ge 3 ]] || usage; factory_block=("$2" "$3"); shift 3 ;;
     --updater) updater=1; shift ;;
+    --log-level) [[ $# -ge 2 ]] || usage; log_level=$2; shift 2 ;;
     --) shift; break ;;
     *) usage ;;
   esac
@@ -50,6 +54,7 @@ if ((broker)); then
   [[ -e /dev/shm/sem.message-broker-ready ]] || { echo "start-unit: message-broker not ready" >&2; exit 1; }
 fi
 
+[[ -z $log_level ]] || create_options+=(--log-level "$log_level")
 unit-simulator create "${create_options[@]}"
 # The display: a two-page test pattern, unless the state folder already holds a frame-buffer image.
 [[ -s /dev/fb0 ]] || unit-simulator framebuffer /dev/fb0

@@ -1,8 +1,15 @@
 #pragma once
 // The subcommands of unit-simulator; each lives in its own file and gets the arguments after its name.
 
-// create [--skip MEM]... [--size MEM=BYTES]...: the 20 segments with their size words and zero payloads.
+// create [--skip MEM]... [--size MEM=BYTES]... [--log-level LEVEL]: the 20 segments with their size words and
+// zero payloads, but for the service's diagnostic threshold: LEVEL, by default the catalogue's start value.
 int runCreate(int argc, char** argv);
+
+// set MEM VAR VALUE: stores a variable from its text and posts its change event.
+int runSet(int argc, char** argv);
+
+// get MEM VAR: prints a variable's text.
+int runGet(int argc, char** argv);
 
 // post EVENT [A [B]]: one record to the broker; EVENT is a name from the event table or a number.
 int runPost(int argc, char** argv);

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "apps/common/introspection/catalogue.h"
+#include "apps/common/introspection/introspection.h"
+#include "apps/common/log/log.h"
 #include "apps/common/sharedmemory/sharedmemory.h"
 #include "gen/code/introspection_gen.h"
 #include "tools/unit-simulator/commands.h"
@@ -24,6 +26,7 @@ bool knownMemory(const std::string& name) {
 struct Deviations {
   std::set<std::string> skipped;
   std::map<std::string, uint32_t> sizes;
+  std::string logLevel;
 };
 
 bool parse(int argc, char** argv, Deviations& deviations) {
@@ -42,18 +45,37 @@ bool parse(int argc, char** argv, Deviations& deviations) {
       unsigned long long bytes = std::strtoull(digits, &end, 10);
       if (*digits == '\0' || *end != '\0' || bytes > 0xFFFFFFF0u) return false;
       deviations.sizes[value.substr(0, equals)] = static_cast<uint32_t>(bytes);
+    } else if (option == "--log-level") {
+      deviations.logLevel = value;
     } else {
       return false;
     }
   }
   return true;
 }
+// The service's threshold is read at its first line; a unit starts quiet (the catalogue's start value),
+// a zero payload would mean DebugAll.
+bool storeLogLevel(SharedMemory& app, std::string level) {
+  unsigned int mem = Introspection::getMemIndex("MemApp");
+  unsigned int var = 0;
+  while (std::strcmp(Introspection::getVarName(mem, var), "AppServiceLogLevel") != 0) ++var;
+  if (level.empty()) level = DEFAULT_VALUE_ARRAY[mem][var];
+  uint32_t offset = MEMORY_ARRAY[mem].rows[var].offset;
+  for (int32_t value = 0; value < static_cast<int32_t>(LOGLEVEL_NAME_ARRAY_SIZE); ++value) {
+    if (level != LOGLEVEL_NAME_ARRAY[value]) continue;
+    // A segment made too small on purpose keeps its zeros.
+    if (offset + sizeof value <= app.getSize()) std::memcpy(app.address() + offset, &value, sizeof value);
+    return true;
+  }
+  std::fprintf(stderr, "unit-simulator create: unknown log level %s\n", level.c_str());
+  return false;
+}
 }  // namespace
 
 int runCreate(int argc, char** argv) {
   Deviations deviations;
   if (!parse(argc, argv, deviations)) {
-    std::fprintf(stderr, "usage: unit-simulator create [--skip MEM]... [--size MEM=BYTES]...\n");
+    std::fprintf(stderr, "usage: unit-simulator create [--skip MEM]... [--size MEM=BYTES]... [--log-level LEVEL]\n");
     return 2;
   }
   for (const MemoryInfo& memory : MEMORY_ARRAY) {
@@ -68,6 +90,7 @@ int runCreate(int argc, char** argv) {
     segment.disown();
     // A segment left from an earlier run starts over as well.
     std::memset(segment.address(), 0, segment.getSize());
+    if (std::strcmp(memory.name, "MemApp") == 0 && !storeLogLevel(segment, deviations.logLevel)) return 2;
   }
   return 0;
 }

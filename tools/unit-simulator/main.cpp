@@ -13,7 +13,9 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"create", runCreate, "create [--skip MEM]... [--size MEM=BYTES]..."},
+    {"create", runCreate, "create [--skip MEM]... [--size MEM=BYTES]... [--log-level LEVEL]"},
+    {"set", runSet, "set MEM VAR VALUE"},
+    {"get", runGet, "get MEM VAR"},
     {"post", runPost, "post EVENT [A [B]]"},
     {"framebuffer", runFramebuffer, "framebuffer PATH [--page 1|2]"},
     {"hwinfo", runHwinfo, "hwinfo [SERIAL [BOARD]]"},

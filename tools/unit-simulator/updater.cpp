@@ -13,38 +13,13 @@
 #include "apps/common/event/eventpoll.h"
 #include "apps/common/event/serverconnection.h"
 #include "apps/common/gen/gen.h"
-#include "apps/common/introspection/introspection.h"
-#include "gen/code/introspection_gen.h"
 #include "tools/unit-simulator/commands.h"
+#include "tools/unit-simulator/variable.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kStep = std::chrono::milliseconds(150);
 constexpr int kFileValid = 2;
-
-// One catalogue variable, reached by memory and name.
-struct Variable {
-  unsigned int mem = 0;
-  unsigned int var = 0;
-
-  Variable(const char* memory, const char* name) : mem(Introspection::getMemIndex(memory)) {
-    for (var = 0; var < Introspection::getVarCount(mem); ++var)
-      if (std::strcmp(Introspection::getVarName(mem, var), name) == 0) return;
-    throw std::runtime_error(std::string("no variable ") + name);
-  }
-  const char* address() const { return *MEMORY_ARRAY[mem].rows[var].memory + MEMORY_ARRAY[mem].rows[var].offset; }
-  int32_t number() const {
-    int32_t value;
-    std::memcpy(&value, address(), sizeof value);
-    return value;
-  }
-  // Stores and announces the change, as the unit's own processes do.
-  void set(const std::string& text) const {
-    std::string error = Introspection::setVarValue(mem, var, text.c_str());
-    if (!error.empty()) std::fprintf(stderr, "unit-simulator updater: %s: %s\n", text.c_str(), error.c_str());
-  }
-  uint32_t event() const { return Introspection::getVarEvent(mem, var).event; }
-};
 
 // The update of one target (the unit itself or an accessory), as a queue of timed steps.
 class Target {
