@@ -12,12 +12,15 @@ packages=(
   apache2-utils libfcgi-dev wrk curl
   iproute2 util-linux procps
   clang-14 libclang-rt-14-dev
+  chromium nodejs
 )
 
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$package")
 done
+# Some machines bring a nodejs package that holds npm itself; Debian's has it apart.
+command -v npm >/dev/null || missing+=(npm)
 
 if [[ ${1:-} == --update || ${#missing[@]} -gt 0 ]]; then
   sudo=()
@@ -26,4 +29,12 @@ if [[ ${1:-} == --update || ${#missing[@]} -gt 0 ]]; then
   if [[ ${#missing[@]} -gt 0 ]]; then
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
   fi
+fi
+
+# The browser test's npm packages (puppeteer-core, which drives Debian's chromium and downloads no
+# browser), as the committed lockfile pins them; again only when the lockfile has changed.
+browser_test=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../tests/browser" && pwd)
+if ! cmp -s "$browser_test/package-lock.json" "$browser_test/node_modules/.installed-lock.json"; then
+  npm ci --prefix "$browser_test" --no-audit --no-fund
+  cp "$browser_test/package-lock.json" "$browser_test/node_modules/.installed-lock.json"
 fi

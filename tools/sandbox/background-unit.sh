@@ -1,9 +1,10 @@
 # Sourced by the load and soak tools: a simulated unit in a sandbox of its own, in the background.
 #
-#   start_background_unit BUILD_DIR [--http-front]
+#   start_background_unit BUILD_DIR [--http-front] [START_UNIT_OPTION]...
 #
-# Starts broker, simulator and service (and nginx on 8080 with --http-front) in a private network, waits
-# until the service listens, and sets its diagnostics to Warn, as on a unit in use. Sets `service` (the
+# Starts broker, simulator and service (and nginx on 8080 with --http-front; start-unit.sh gets the
+# further options, e.g. --updater) in a private network and waits until the service listens; it logs from
+# Warn up, as on a unit in use. Sets `service` (the
 # service's host pid) and `work` (a scratch folder of the caller's, holding the sandbox's state too);
 # `inside CMD...` runs a command in the unit's network; `rss` (kB) and `fds` read the service's figures.
 # When the caller's shell exits, the unit is stopped (the sandbox ends with its main process) and `work`
@@ -14,7 +15,12 @@ start_background_unit() {
   repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../.." && pwd)
   work=$(mktemp -d)
   trap stop_background_unit EXIT
-  [[ ${2:-} == --http-front ]] && command="$repo/tools/nginx/start-nginx.sh /tmp/nginx 8080 && $command"
+  shift
+  if [[ ${1:-} == --http-front ]]; then
+    command="$repo/tools/nginx/start-nginx.sh /tmp/nginx 8080 && $command"
+    shift
+  fi
+  command+=" $*"
   "$repo/tools/sandbox/unit-sandbox" --build "$build" --status-fd 3 "$work/state" -- /bin/sh -c "$command" \
     3>"$work/status.json" >"$work/console.log" 2>&1 &
   # bubblewrap's status names its init; the service is the init's child that start-unit.sh became.
@@ -28,8 +34,6 @@ start_background_unit() {
     sleep 0.1
   done
   service=$(pgrep -P "$unit_init" -x webservice) || { echo "no service in the sandbox" >&2; return 1; }
-  echo "{'MemApp':{'AppServiceLogLevel':'Warn'}}" |
-    inside "$build/bin/fcgi-request" -b - SCRIPT_NAME=/api/v1/set.cgi REQUEST_METHOD=POST >/dev/null
 }
 
 stop_background_unit() {

@@ -24,25 +24,37 @@ export async function loadVariables() {
 function render(variables) {
   const fragment = document.createDocumentFragment();
   for (const [memory, members] of Object.entries(variables)) {
-    const section = { rows: [], count: el("span", { className: "count" }) };
-    const body = el("tbody");
+    const section = { rows: [], count: el("span", { className: "count" }), body: el("tbody") };
     for (const [name, value] of Object.entries(members)) {
-      const row = makeRow(memory, name, value);
+      const row = { memory, name, value, key: `${memory}.${name}`.toLowerCase() };
+      rows.set(`${memory}.${name}`, row);
       section.rows.push(row);
-      body.append(row.tr);
     }
     const head = el("tr", {}, ...["Name", "Type", "Value", "Bounds"].map((title) => el("th", { scope: "col" }, title)));
-    section.element = el("details", { open: true, className: "memory" },
-      el("summary", {}, memory, " ", section.count), el("table", {}, el("thead", {}, head), body));
+    section.element = el("details", { className: "memory" },
+      el("summary", {}, memory, " ", section.count), el("table", {}, el("thead", {}, head), section.body));
+    // A memory's rows are built when it is first opened: all 933 at once would take the browser a second.
+    section.element.addEventListener("toggle", () => section.element.open && buildRows(section));
     sections.push(section);
     fragment.append(section.element);
   }
   document.getElementById("memories").replaceChildren(fragment);
+  buildRows(sections[0]);
+  sections[0].element.open = true;
   applyFilter();
 }
 
-function makeRow(memory, name, value) {
-  const row = { memory, name, value, key: `${memory}.${name}`.toLowerCase() };
+function buildRows(section) {
+  if (section.body.firstChild) return;
+  for (const row of section.rows) {
+    buildRow(row);
+    row.tr.hidden = !row.key.includes(filterTerm());
+  }
+  section.body.append(...section.rows.map((row) => row.tr));
+}
+
+function buildRow(row) {
+  const { name, value } = row;
   row.cell = el("td", { className: "value" });
   row.tr = el("tr", { className: "var" }, el("th", { scope: "row" }, name), el("td", {}, typeText(value)), row.cell,
     el("td", { className: "bounds" }, boundsText(value)));
@@ -54,8 +66,6 @@ function makeRow(memory, name, value) {
     row.editor = makeEditor(value, name, (text) => write(row, text));
     row.cell.append(row.editor);
   }
-  rows.set(`${memory}.${name}`, row);
-  return row;
 }
 
 function typeText(value) {
@@ -102,6 +112,7 @@ function applyUpdate(variables) {
       const row = rows.get(`${memory}.${name}`);
       if (!row) continue;
       row.value = value;
+      if (!row.tr) continue; // built later from the value
       if (row.editor) showValue(row.editor, value);
       else updateStructView(row.view, value);
       row.tr.animate([{ backgroundColor: "#ffe08a" }, { backgroundColor: "transparent" }], { duration: 1500 });
@@ -130,17 +141,20 @@ function filterSoon() {
   filterTimer = setTimeout(applyFilter, 150);
 }
 
+const filterTerm = () => document.getElementById("filter").value.trim().toLowerCase();
+
 function applyFilter() {
-  const term = document.getElementById("filter").value.trim().toLowerCase();
+  const term = filterTerm();
   let total = 0;
   for (const section of sections) {
     let shown = 0;
     for (const row of section.rows) {
       const match = row.key.includes(term);
-      if (row.tr.hidden === match) row.tr.hidden = !match;
+      if (row.tr && row.tr.hidden === match) row.tr.hidden = !match;
       shown += match;
     }
     section.element.hidden = shown === 0;
+    if (term && shown) section.element.open = true;
     section.count.textContent = term ? `${shown} of ${section.rows.length}` : `${section.rows.length}`;
     total += shown;
   }

@@ -1,0 +1,117 @@
+// The unit console in headless chromium against a simulated unit (started by run-console-test.sh):
+// every pane once, with the unit changing under it and the page changing the unit.
+import assert from "node:assert/strict";
+import { execFileSync } from "node:child_process";
+import { randomBytes } from "node:crypto";
+import { appendFileSync, writeFileSync } from "node:fs";
+import puppeteer from "puppeteer-core";
+
+const { UNIT_INIT, UNIT_STATE, UNIT_BUILD, SCREENSHOTS, BROWSER_HOME } = process.env;
+const CONSOLE = "http://127.0.0.1:8080/";
+
+// The simulator runs in the unit's mounts (segments, broker socket) and IPC namespace.
+const simulator = (...args) =>
+  execFileSync("nsenter", ["-t", UNIT_INIT, "-m", "-i", "--", `${UNIT_BUILD}/bin/unit-simulator`, ...args], {
+    encoding: "utf8",
+  }).trim();
+
+async function until(what, check, timeoutMs = 10000) {
+  for (const end = Date.now() + timeoutMs; Date.now() < end; await new Promise((r) => setTimeout(r, 100)))
+    if (await check()) return;
+  assert.fail(`timed out: ${what}`);
+}
+
+const browser = await puppeteer.launch({
+  executablePath: "/usr/bin/chromium",
+  headless: true,
+  args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
+    "--disable-component-update", "--disable-sync", `--user-data-dir=${BROWSER_HOME}/chromium`],
+});
+const page = await browser.newPage();
+const errors = [];
+page.on("console", (message) => message.type() === "error" && errors.push(message.text()));
+page.on("pageerror", (error) => errors.push(error.message));
+const shot = (name) => page.screenshot({ path: `${SCREENSHOTS}/${name}.png` });
+const tab = (name) => page.click(`#tab-${name}`);
+
+try {
+  await page.setViewport({ width: 1024, height: 600 });
+  await page.goto(CONSOLE);
+  await page.waitForFunction(() => document.querySelector("tr.var"), { timeout: 15000 });
+  console.log(await page.$eval("#status", (status) => status.textContent));
+  await shot("variables-tablet");
+  // Memories are built as they are opened.
+  await page.$$eval("details.memory", (memories) => memories.forEach((memory) => (memory.open = true)));
+  await page.waitForFunction(() => document.querySelectorAll("tr.var").length === 933, { timeout: 15000 });
+
+  const input = (name) => `#memories input[aria-label="${name}"]`;
+  // The long-poll waits again a moment after each answer; a change in that gap shows only on reload,
+  // so the simulator changes the value until the page has shown one of the changes.
+  let shown = false;
+  for (let attempt = 1; attempt <= 10 && !shown; ++attempt) {
+    simulator("set", "MemPersistent", "ButtonBrightness", String(50 + attempt));
+    shown = await page
+      .waitForFunction((selector, value) => document.querySelector(selector).value === value, { timeout: 2000 },
+        input("ButtonBrightness"), String(50 + attempt))
+      .then(() => true, () => false);
+  }
+  assert(shown, "a change made by the simulator appears on the page");
+
+  await page.click(input("DisplayBrightness"), { clickCount: 3 });
+  await page.keyboard.type("42");
+  await page.keyboard.press("Tab");
+  await until("the page's write reaches the segment", () =>
+    simulator("get", "MemPersistent", "DisplayBrightness") === "42");
+
+  await tab("log");
+  const marker = `console test line ${Date.now()}`;
+  appendFileSync(`${UNIT_STATE}/kmsg`, `${"browser-test".padStart(20)}  ${"Warn".padEnd(12)}${marker}\n`);
+  const colour = await page.waitForFunction((text) => {
+    const span = [...document.querySelectorAll("#log-text span")].find((s) => s.textContent.includes(text));
+    return span && getComputedStyle(span).color;
+  }, { timeout: 10000 }, marker);
+  assert.equal(await colour.jsonValue(), "rgb(170, 170, 0)", "a Warn line is shown in its colour");
+  await shot("log");
+
+  await tab("screen");
+  await page.waitForFunction(() => document.querySelector("#screen-image").naturalWidth > 0, { timeout: 10000 });
+  const size = await page.$eval("#screen-image", (image) => [image.naturalWidth, image.naturalHeight]);
+  assert.deepEqual(size, [800, 480]);
+  await shot("screen");
+
+  await tab("device");
+  const table = randomBytes(3000);
+  const tablePath = `${BROWSER_HOME}/console-test.tab`;
+  writeFileSync(tablePath, table);
+  await (await page.waitForSelector("#lenstables-file")).uploadFile(tablePath);
+  await page.click("#lenstables-upload");
+  const link = await page.waitForSelector('#folder-lenstables a[download="console-test.tab"]', { timeout: 10000 });
+  const downloaded = await link.evaluate(async (a) => [...new Uint8Array(await (await fetch(a.href)).arrayBuffer())]);
+  assert.deepEqual(Buffer.from(downloaded), table, "the downloaded lens table equals the uploaded one");
+  await shot("device");
+
+  await tab("update");
+  const updatePath = `${BROWSER_HOME}/accessory.cmf`;
+  writeFileSync(updatePath, randomBytes(200000));
+  await page.type("#update-target", "Accessory-7");
+  await (await page.$("#update-file")).uploadFile(updatePath);
+  await page.click("#update-start");
+  await page.waitForFunction(() => document.querySelector("#update-state").textContent === "Success", {
+    timeout: 30000,
+  });
+  assert.equal(await page.$eval("#update-upload", (bar) => bar.value), 100, "the upload's progress is complete");
+  assert.equal(await page.$eval("#update-progress", (bar) => bar.value), 100);
+  await shot("update");
+
+  await tab("variables");
+  await page.setViewport({ width: 1600, height: 1000 });
+  await page.type("#filter", "brightness");
+  await page.waitForFunction(() => document.querySelectorAll("tr.var:not([hidden])").length < 933);
+  await shot("variables-desktop-filtered");
+  assert.deepEqual(errors, [], "no errors in the page's console");
+} catch (error) {
+  await shot("failure");
+  throw error;
+} finally {
+  await browser.close();
+}
