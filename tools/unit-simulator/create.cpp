@@ -22,21 +22,22 @@ bool knownMemory(const std::string& name) {
   return false;
 }
 
-// Wrong segments on purpose, so that tests can watch the service refuse them.
-struct Deviations {
+// The options: wrong segments on purpose, so that tests can watch the service refuse them, and the
+// service's diagnostic threshold.
+struct Options {
   std::set<std::string> skipped;
   std::map<std::string, uint32_t> sizes;
   std::string logLevel;
 };
 
-bool parse(int argc, char** argv, Deviations& deviations) {
+bool parse(int argc, char** argv, Options& options) {
   for (int i = 0; i < argc; ++i) {
     if (i + 1 >= argc) return false;
     std::string option = argv[i];
     std::string value = argv[++i];
     if (option == "--skip") {
       if (!knownMemory(value)) return false;
-      deviations.skipped.insert(value);
+      options.skipped.insert(value);
     } else if (option == "--size") {
       size_t equals = value.find('=');
       if (equals == std::string::npos || !knownMemory(value.substr(0, equals))) return false;
@@ -44,17 +45,17 @@ bool parse(int argc, char** argv, Deviations& deviations) {
       char* end = nullptr;
       unsigned long long bytes = std::strtoull(digits, &end, 10);
       if (*digits == '\0' || *end != '\0' || bytes > 0xFFFFFFF0u) return false;
-      deviations.sizes[value.substr(0, equals)] = static_cast<uint32_t>(bytes);
+      options.sizes[value.substr(0, equals)] = static_cast<uint32_t>(bytes);
     } else if (option == "--log-level") {
-      deviations.logLevel = value;
+      options.logLevel = value;
     } else {
       return false;
     }
   }
   return true;
 }
-// The service's threshold is read at its first line; a unit starts quiet (the catalogue's start value),
-// a zero payload would mean DebugAll.
+
+// A unit starts quiet (the catalogue's start value, Warn); a zero payload would mean DebugAll.
 bool storeLogLevel(SharedMemory& app, std::string level) {
   unsigned int mem = Introspection::getMemIndex("MemApp");
   unsigned int var = 0;
@@ -73,24 +74,24 @@ bool storeLogLevel(SharedMemory& app, std::string level) {
 }  // namespace
 
 int runCreate(int argc, char** argv) {
-  Deviations deviations;
-  if (!parse(argc, argv, deviations)) {
+  Options options;
+  if (!parse(argc, argv, options)) {
     std::fprintf(stderr, "usage: unit-simulator create [--skip MEM]... [--size MEM=BYTES]... [--log-level LEVEL]\n");
     return 2;
   }
   for (const MemoryInfo& memory : MEMORY_ARRAY) {
-    if (deviations.skipped.count(memory.name) != 0) {
+    if (options.skipped.count(memory.name) != 0) {
       // Missing means missing, also where an earlier run left the segment behind.
       ::shm_unlink((std::string("/") + memory.name).c_str());
       continue;
     }
-    auto size = deviations.sizes.find(memory.name);
-    SharedMemory segment(memory.name, size != deviations.sizes.end() ? size->second : memory.payloadSize);
+    auto size = options.sizes.find(memory.name);
+    SharedMemory segment(memory.name, size != options.sizes.end() ? size->second : memory.payloadSize);
     segment.create();
     segment.disown();
     // A segment left from an earlier run starts over as well.
     std::memset(segment.address(), 0, segment.getSize());
-    if (std::strcmp(memory.name, "MemApp") == 0 && !storeLogLevel(segment, deviations.logLevel)) return 2;
+    if (std::strcmp(memory.name, "MemApp") == 0 && !storeLogLevel(segment, options.logLevel)) return 2;
   }
   return 0;
 }
