@@ -45,8 +45,8 @@ try {
   await page.waitForFunction(() => document.querySelectorAll("tr.var").length === 933, { timeout: 15000 });
 
   const input = (name) => `#memories input[aria-label="${name}"]`;
-  // The long-poll waits again a moment after each answer; a change in that gap shows only on reload,
-  // so the simulator changes the value until the page has shown one of the changes.
+  // A change made while no update request waits (before the page's first one, or between an answer and
+  // the next) is not sent; so the simulator changes the value until the page has shown one of its changes.
   let shown = false;
   for (let attempt = 1; attempt <= 10 && !shown; ++attempt) {
     simulator("set", "MemPersistent", "ButtonBrightness", String(50 + attempt));

@@ -110,7 +110,7 @@ function applyUpdate(variables) {
     const memory = key.split("#")[0];
     for (const [name, value] of Object.entries(members)) {
       const row = rows.get(`${memory}.${name}`);
-      if (!row) continue;
+      if (!row || JSON.stringify(row.value) === JSON.stringify(value)) continue;
       row.value = value;
       if (!row.tr) continue; // built later from the value
       if (row.editor) showValue(row.editor, value);
@@ -121,15 +121,19 @@ function applyUpdate(variables) {
 }
 
 async function followUpdates() {
-  let failed = false;
+  let resync = false;
   for (;;) {
     try {
+      // Changes made while no update request waited come with a fresh whole state.
+      if (resync) {
+        applyUpdate(JSON.parse(await fetchText("/api/v1/all.cgi")).variables);
+        showStatus("Connected again");
+        resync = false;
+      }
       applyUpdate(parseUpdate(await fetchText("/api/v1/update.cgi")));
-      if (failed) showStatus("Connected again");
-      failed = false;
     } catch (error) {
       showStatus(`Updates interrupted (${error.message}); retrying`, true);
-      failed = true;
+      resync = true;
       await delay(2000);
     }
   }
