@@ -48,6 +48,22 @@ TEST(FbLinux, ReadOnlyFollowsThePageOnDisplayAtEveryCall) {
               testing::ThrowsMessage<std::runtime_error>(HasSubstr("Not allowed in read only mode")));
 }
 
+TEST(FbLinux, PagesFollowThePaddedLineLength) {
+  TestImageFile image(16, 8, 2, 1, 2, 64);
+  FbLinux fb(image.path);
+  fb.init();
+  EXPECT_EQ(fb.lineLength(), 16u * 4 + 64);
+  EXPECT_EQ(fb.pageSize(), (16u * 4 + 64) * 8);
+  unsigned char* second = fb.currentAddress();
+  EXPECT_EQ(second[0], 2);
+  EXPECT_EQ(second[fb.pageSize() - 64 - 1], 2) << "last pixel of the second page";
+
+  image.header.lineLength = 0;  // a device that tells none: rows of bare pixels
+  image.rewrite();
+  fb.currentAddress();
+  EXPECT_EQ(fb.lineLength(), 16u * 4);
+}
+
 TEST(FbLinux, ZeroLinesGiveNoPagesAndTheFirstAddress) {
   TestImageFile image(16, 0, 1, 0, 0);
   image.header.smemLen = 4096;
@@ -110,13 +126,19 @@ TEST(FbLinux, PageOutsideTheMemoryIsRefusedNotRead) {
   image.rewrite();
   EXPECT_THAT([&] { fb.currentAddress(); },
               testing::ThrowsMessage<std::runtime_error>(HasSubstr("outside the frame-buffer memory")));
-  image.header.xres = 1 << 20;  // a page larger than the memory
   image.header.yoffset = 0;
+  image.header.lineLength = 1 << 20;  // rows padded past the memory
   image.rewrite();
   EXPECT_THAT([&] { fb.currentAddress(); },
               testing::ThrowsMessage<std::runtime_error>(HasSubstr("outside the frame-buffer memory")));
+  image.header.xres = 1 << 20;  // a row longer than its line
+  image.header.lineLength = 16;
+  image.rewrite();
+  EXPECT_THAT([&] { fb.currentAddress(); },
+              testing::ThrowsMessage<std::runtime_error>(HasSubstr("shorter than a row of 1048576 pixels")));
   // A page of exactly 4 GiB, which 32-bit arithmetic would take for an empty one.
   image.header.xres = 1 << 15;
+  image.header.lineLength = 4 << 15;
   image.header.yres = 1 << 15;
   image.rewrite();
   EXPECT_THAT([&] { fb.currentAddress(); },

@@ -50,8 +50,8 @@ TEST(LogConverter, LogTextCannotAddMarkup) {
   // A sequence cannot smuggle markup either: what closes it is dropped, what follows is text.
   EXPECT_EQ(convertWhole("\x1b[<b>\x1b<i>"), "b&gt;&gt;");
 
-  const std::string hostile[] = {
-      agent, "\x1b[31m<script>\x1b[0m</script>", "<<>>&&\x1b[<\x1b[3<m>", "\xff\xfe<svg onload=x>\xc3", "\xe2\x82<a>"};
+  const std::string hostile[] = {agent, "\x1b[31m<script>\x1b[0m</script>", "<<>>&&\x1b[<\x1b[3<m>",
+                                 "\xff\xfe<svg onload=x>\xc3", "\xe2\x82<a>"};
   for (const std::string& line : hostile) {
     const std::string html = convertWhole(line);
     EXPECT_EQ(logmarkup::foreignMarkupAt(html), std::string::npos) << html;
@@ -66,7 +66,10 @@ TEST(LogConverter, BytesThatAreNotUtf8BecomeReplacementCharacters) {
   const std::string kFffd = "\xEF\xBF\xBD";
   const std::string valid = "\xC3\xA4 \xE2\x82\xAC \xF0\x9F\x93\xB7 \xED\x9F\xBF \xF4\x8F\xBF\xBF";
   EXPECT_EQ(convertWhole(valid), valid);
-  EXPECT_EQ(convertWhole("a\xFF" "b\x80" "c"), "a" + kFffd + "b" + kFffd + "c");
+  EXPECT_EQ(convertWhole("a\xFF"
+                         "b\x80"
+                         "c"),
+            "a" + kFffd + "b" + kFffd + "c");
   // Overlong forms, a surrogate and a code point past U+10FFFF: the lead byte alone is replaced, then
   // every following byte that is no lead byte.
   EXPECT_EQ(convertWhole("\xC0\xAF"), kFffd + kFffd);
