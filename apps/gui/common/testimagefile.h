@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@
 
 class TestImageFile {
  public:
+  static constexpr unsigned char kPadding = 0xEE;  // a colour that must never show
+
   TestImageFile(uint32_t xres, uint32_t yres, uint32_t pages, uint32_t shownPage, uint32_t filledPages,
                 uint32_t padding = 0) {
     char name[] = "/tmp/fb-image-test-XXXXXX";
@@ -36,12 +39,14 @@ class TestImageFile {
 
   // The pixels of a page, without the padding.
   size_t pageBytes() const { return size_t(header.xres) * header.yres * 4; }
-  // Row by row, each at its line in the page; the padding is left as it is.
+  // Row by row, each at its line in the page; padding after a row is set to kPadding.
   void writePage(uint32_t page, const std::vector<unsigned char>& pixels) {
     const size_t row = size_t(header.xres) * 4;
+    std::vector<unsigned char> line(header.lineLength, kPadding);
     for (uint32_t y = 0; y < header.yres; ++y) {
+      std::copy_n(pixels.data() + y * row, row, line.data());
       const off_t at = fbimage::kPixelOffset + off_t(page * header.yres + y) * header.lineLength;
-      EXPECT_EQ(::pwrite(fd, pixels.data() + y * row, row, at), static_cast<ssize_t>(row));
+      EXPECT_EQ(::pwrite(fd, line.data(), line.size(), at), static_cast<ssize_t>(line.size()));
     }
   }
   void rewrite() { EXPECT_EQ(fbimage::writeHeader(fd, header), 0); }
