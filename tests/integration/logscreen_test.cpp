@@ -260,7 +260,7 @@ TEST(OneWire, ToolThatNeverEndsFailsTheRouteAfterItsBoundAndTheServiceGoesOn) {
   EXPECT_NE(unknown.stdoutText.find("Unknown script: '/api/v1/nothing.cgi'"), std::string::npos);
   EXPECT_TRUE(unit.waitForKmsg("onewire-tool.py did not end within 30000 ms"));
   EXPECT_TRUE(unit.waitForKmsg("Error during calling onewire-tool.py"));
-  EXPECT_NE(unit.run("pgrep -f onewire-tool"), 0) << "the tool is ended";
+  EXPECT_NE(unit.run("pgrep -f '[o]newire-tool'"), 0) << "the tool is ended";
   EXPECT_EQ(wholeState(*client)["variables"]["MemServiceMode"]["ServiceModeWritingToRing1Wire"]["value"], "false");
 }
 
