@@ -48,22 +48,6 @@ TEST(FbLinux, ReadOnlyFollowsThePageOnDisplayAtEveryCall) {
               testing::ThrowsMessage<std::runtime_error>(HasSubstr("Not allowed in read only mode")));
 }
 
-TEST(FbLinux, PagesFollowThePaddedLineLength) {
-  TestImageFile image(16, 8, 2, 1, 2, 64);
-  FbLinux fb(image.path);
-  fb.init();
-  EXPECT_EQ(fb.lineLength(), 16u * 4 + 64);
-  EXPECT_EQ(fb.pageSize(), (16u * 4 + 64) * 8);
-  unsigned char* second = fb.currentAddress();
-  EXPECT_EQ(second[0], 2);
-  EXPECT_EQ(second[fb.pageSize() - 64 - 1], 2) << "last pixel of the second page";
-
-  image.header.lineLength = 0;  // a device that tells none: rows of bare pixels
-  image.rewrite();
-  fb.currentAddress();
-  EXPECT_EQ(fb.lineLength(), 16u * 4);
-}
-
 TEST(FbLinux, ZeroLinesGiveNoPagesAndTheFirstAddress) {
   TestImageFile image(16, 0, 1, 0, 0);
   image.header.smemLen = 4096;
