@@ -1,11 +1,13 @@
 // The colour converter fed in pieces of arbitrary sizes must give exactly what it gives for the
-// whole text at once: a sequence cut between two reads of the kernel-log pipe converts alike.
+// whole text at once: a sequence cut between two reads of the kernel-log pipe converts alike. Whatever
+// the log holds, the page it gives has no markup but the converter's spans and is UTF-8 throughout.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdlib>
 #include <string>
 
 #include "apps/web/service/logconverter.h"
+#include "apps/web/service/test/log_markup_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
@@ -27,5 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   converter.convert(text.data() + at, text.size() - at, chunked);
 
   if (whole.view() != chunked.view()) std::abort();
+  if (logmarkup::foreignMarkupAt(whole.view()) != std::string_view::npos) std::abort();
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "apps/web/service/test/log_markup_check.h"
 #include "tests/integration/sandbox_harness.h"
 #include "tests/integration/variable_api_support.h"
 
@@ -101,7 +102,7 @@ TEST(LogStream, LengthLineThenTheConvertedLog) {
   }
   EXPECT_EQ(answer.length, answer.data.size());
   EXPECT_NE(answer.data.find("x <span style='color: #00AA00'>abc</span> <span style=''><span "
-                             "style='background-color: #FF5555'><&>\n"),
+                             "style='background-color: #FF5555'>&lt;&amp;&gt;\n"),
             std::string::npos);
   // The service's own start-up line, coloured green by the reader for its level.
   EXPECT_NE(answer.data.find("<span style='color: #00AA00'>          webservice  LogLight    "), std::string::npos);
@@ -115,6 +116,31 @@ TEST(LogStream, LengthLineThenTheConvertedLog) {
     EXPECT_EQ(whole.data.size(), whole.length) << query;
     EXPECT_EQ(whole.data.substr(0, answer.data.size()), answer.data) << query;
   }
+}
+
+TEST(LogStream, MarkupFromTheWireIsOnlyTextOnThePage) {
+  Sandbox unit;
+  auto client = connectService(unit);
+  const auto all = client->request(
+      {{"SCRIPT_NAME", "/api/v1/all.cgi"}, {"HTTP_USER_AGENT", "<img src=x onerror=\"alert(document.cookie)\">"}}, "",
+      true);
+  ASSERT_TRUE(all.ended);
+  ASSERT_NE(call(*client, "/api/v1/<script>alert(2)</script>.cgi", ""), "");
+  ASSERT_EQ(unit.run("printf 'cut \\342\\202 and stray \\377 bytes\\n' > /dev/kmsg"), 0);
+
+  const std::string agent = "&lt;img src=x onerror=\"alert(document.cookie)\"&gt;";
+  const std::string script = "Unknown script: '/api/v1/&lt;script&gt;alert(2)&lt;/script&gt;.cgi'";
+  const std::string bytes = "cut \xEF\xBF\xBD and stray \xEF\xBF\xBD bytes";
+  LogAnswer answer;
+  for (int i = 0; i < 50 && answer.data.find(bytes) == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    answer = wholeLog(*client);
+  }
+  EXPECT_NE(answer.data.find(agent), std::string::npos);
+  EXPECT_NE(answer.data.find(script), std::string::npos);
+  EXPECT_NE(answer.data.find(bytes), std::string::npos);
+  EXPECT_EQ(answer.length, answer.data.size());
+  EXPECT_EQ(logmarkup::foreignMarkupAt(answer.data), std::string::npos) << answer.data;
 }
 
 TEST(LogStream, EqualOffsetWaitsForNewLinesAndGetsOnlyThose) {
@@ -210,6 +236,31 @@ TEST(OneWire, RoutesEndAtOnceAndTheRingTextReachesTheToolUnchanged) {
   ASSERT_TRUE(failed.ended);
   EXPECT_TRUE(unit.waitForKmsg("Error during calling onewire-tool.py"));
   EXPECT_TRUE(unit.waitForKmsg("no answer from the 1-Wire memory")) << "the tool's errors reach the kernel log";
+  EXPECT_EQ(wholeState(*client)["variables"]["MemServiceMode"]["ServiceModeWritingToRing1Wire"]["value"], "false");
+}
+
+TEST(OneWire, ToolThatNeverEndsFailsTheRouteAfterItsBoundAndTheServiceGoesOn) {
+  Sandbox unit;
+  auto client = connectService(unit);
+  std::ofstream(unit.stateDir() + "/onewire-tool.hang").close();
+  const auto start = std::chrono::steady_clock::now();
+  client->sendRaw(fcgiclient::encodeRequest({{"SCRIPT_NAME", "/api/v1/premarkeddata.cgi"}},
+                                            R"({"ringType": "Iris", "irisValue": "2.8"})", true, 1));
+  ASSERT_TRUE(unit.waitForKmsg("waiting for the 1-Wire bus"));
+  // Asked while the tool hangs: answered once the service has given up on it.
+  auto other = connectService(unit);
+  other->sendRaw(fcgiclient::encodeRequest({{"SCRIPT_NAME", "/api/v1/nothing.cgi"}}, "", true, 1));
+
+  const auto ring = client->readReply(60000);
+  ASSERT_TRUE(ring.ended);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(ring.stdoutText, kJsonHead);
+  const auto unknown = other->readReply(5000);
+  ASSERT_TRUE(unknown.ended);
+  EXPECT_NE(unknown.stdoutText.find("Unknown script: '/api/v1/nothing.cgi'"), std::string::npos);
+  EXPECT_TRUE(unit.waitForKmsg("onewire-tool.py did not end within 30000 ms"));
+  EXPECT_TRUE(unit.waitForKmsg("Error during calling onewire-tool.py"));
+  EXPECT_NE(unit.run("pgrep -f '[o]newire-tool'"), 0) << "the tool is ended";
   EXPECT_EQ(wholeState(*client)["variables"]["MemServiceMode"]["ServiceModeWritingToRing1Wire"]["value"], "false");
 }
 

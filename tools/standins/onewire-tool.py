@@ -4,10 +4,12 @@
 Accepts the options of the unit's tool (-e: encrypt, -m MODE: the accessory, e.g. knob), reads the
 text to write from standard input and appends it to $UNIT_SANDBOX_STATE/onewire-tool.input; the
 options of each call are appended, one call a line, to onewire-tool.args. While the file
-onewire-tool.fail exists in that folder every call fails with exit status 1 and records nothing.
+onewire-tool.fail exists in that folder every call fails with exit status 1 and records nothing; while
+onewire-tool.hang exists every call waits forever, as the tool does on a stuck 1-Wire bus.
 """
 import argparse
 import os
+import signal
 import sys
 
 
@@ -20,6 +22,10 @@ def main():
     if not state:
         sys.exit("onewire-tool.py: UNIT_SANDBOX_STATE is not set")
     text = sys.stdin.buffer.read()
+    if os.path.exists(os.path.join(state, "onewire-tool.hang")):
+        print("onewire-tool.py: waiting for the 1-Wire bus", file=sys.stderr, flush=True)
+        while True:
+            signal.pause()
     if os.path.exists(os.path.join(state, "onewire-tool.fail")):
         print("onewire-tool.py: no answer from the 1-Wire memory", file=sys.stderr)
         return 1

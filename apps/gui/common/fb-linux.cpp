@@ -92,18 +92,20 @@ void FbLinux::logGeometry() const {
       fix.mmio_start, fix.mmio_len, fix.smem_start, fix.smem_len);
 }
 
-size_t FbLinux::pageSize() const { return size_t(var.xres) * var.yres * bytesPerPixel(); }
+size_t FbLinux::pageSize() const { return size_t(lineLength()) * var.yres; }
 
 unsigned char* FbLinux::pageAddress(int64_t page) const {
   // Geometry read from the device at run time must never lead outside the mapping.
-  uint64_t size = uint64_t(var.xres) * var.yres * bytesPerPixel();
+  if (uint64_t(lineLength()) < uint64_t(var.xres) * bytesPerPixel())
+    THROW_ERROR("Line length %u is shorter than a row of %u pixels", lineLength(), var.xres);
+  uint64_t size = uint64_t(lineLength()) * var.yres;
   if (!isMapped() || page < 0 || (uint64_t(page) + 1) * size > mapLength)
     THROW_ERROR("Page %lli lies outside the frame-buffer memory", static_cast<long long>(page));
   return base + uint64_t(page) * size;
 }
 
 unsigned char* FbLinux::currentAddress() {
-  if (getVar() != 0) THROW_ERROR_NUMBER("screen info");
+  if (getVar() != 0 || getFix() != 0) THROW_ERROR_NUMBER("screen info");
   return pageAddress(var.yres == 0 ? 0 : var.yoffset / var.yres);
 }
 

@@ -21,7 +21,8 @@ class FbLinux {
   void init();
   void mapFramebuffer();
 
-  // Re-reads the screen information; the start of the page on display now.
+  // Re-reads the screen information; the start of the page on display now. Throws when the page, at
+  // the device's line length, does not lie whole in the mapped memory.
   unsigned char* currentAddress();
   unsigned char* backbufferAddress() const;
   unsigned char* frontbufferAddress() const;
@@ -33,6 +34,9 @@ class FbLinux {
   uint32_t yres() const { return var.yres; }
   uint32_t bitsPerPixel() const { return var.bits_per_pixel; }
   uint32_t bytesPerPixel() const { return (var.bits_per_pixel + 7) / 8; }
+  // Bytes from one row to the next: drivers often pad rows to an aligned pitch. A device that tells
+  // no line length has rows of the bare pixels.
+  uint32_t lineLength() const { return fix.line_length != 0 ? fix.line_length : var.xres * bytesPerPixel(); }
   size_t pageSize() const;
   int pageCount() const { return bufferCount; }
 

@@ -110,13 +110,19 @@ TEST(FbLinux, PageOutsideTheMemoryIsRefusedNotRead) {
   image.rewrite();
   EXPECT_THAT([&] { fb.currentAddress(); },
               testing::ThrowsMessage<std::runtime_error>(HasSubstr("outside the frame-buffer memory")));
-  image.header.xres = 1 << 20;  // a page larger than the memory
   image.header.yoffset = 0;
+  image.header.lineLength = 1 << 20;  // rows padded past the memory
   image.rewrite();
   EXPECT_THAT([&] { fb.currentAddress(); },
               testing::ThrowsMessage<std::runtime_error>(HasSubstr("outside the frame-buffer memory")));
+  image.header.xres = 1 << 20;  // a row longer than its line
+  image.header.lineLength = 16;
+  image.rewrite();
+  EXPECT_THAT([&] { fb.currentAddress(); },
+              testing::ThrowsMessage<std::runtime_error>(HasSubstr("shorter than a row of 1048576 pixels")));
   // A page of exactly 4 GiB, which 32-bit arithmetic would take for an empty one.
   image.header.xres = 1 << 15;
+  image.header.lineLength = 4 << 15;
   image.header.yres = 1 << 15;
   image.rewrite();
   EXPECT_THAT([&] { fb.currentAddress(); },

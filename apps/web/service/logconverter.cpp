@@ -8,6 +8,7 @@ namespace {
 constexpr char kEscape = 27;
 // Codes above every colour code all convert alike; collecting stops here so that no run of digits overflows.
 constexpr int kLargestCode = 1000000;
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
 std::string span(const char* property, const std::string& color) {
   return std::string("<span style='") + property + "#" + color + "'>";
@@ -39,10 +40,94 @@ const SpanTable& spanTable() {
   return table;
 }
 
+// Bytes copied as they are: ASCII but ESC and the three characters that are markup in a page's text.
+struct PlainBytes {
+  std::array<bool, 256> plain{};
+  PlainBytes() {
+    for (int b = 0; b < 0x80; ++b) plain[b] = b != kEscape && b != '&' && b != '<' && b != '>';
+  }
+};
+
+const std::array<bool, 256>& plainBytes() {
+  static const PlainBytes table;
+  return table.plain;
+}
+
+// UTF-8 (RFC 3629): the length of the character a lead byte starts, 0 for a byte that starts none.
+uint8_t characterLength(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+// Whether b may stand at position at (1-3) of the character begun by lead: the second byte's range
+// rules out overlong forms, surrogates and code points past U+10FFFF.
+bool continues(unsigned char lead, uint8_t at, unsigned char b) {
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (at == 1) {
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  }
+  return b >= low && b <= high;
+}
+
 }  // namespace
 
 std::string LogConverter::getColor(int code, const char* on, const char* off) {
   return std::string(code & 1 ? on : off) + (code & 2 ? on : off) + (code & 4 ? on : off);
+}
+
+// Adds bytes to the character begun before; a byte that cannot continue it ends it as one U+FFFD and
+// is left for the text that follows.
+const char* LogConverter::continueCharacter(const char* p, const char* end, LogText& html) {
+  while (p < end && characterHas < characterNeeds) {
+    if (!continues(static_cast<unsigned char>(character[0]), characterHas, static_cast<unsigned char>(*p))) {
+      html.append(kReplacement);
+      characterHas = 0;
+      return p;
+    }
+    character[characterHas++] = *p++;
+  }
+  if (characterHas == characterNeeds) {
+    html.append(character, characterHas);
+    characterHas = 0;
+  }
+  return p;
+}
+
+// Copies text up to the next ESC, which it answers; end when there is none.
+const char* LogConverter::copyText(const char* p, const char* end, LogText& html) {
+  const std::array<bool, 256>& plain = plainBytes();
+  while (p < end) {
+    if (characterHas > 0) {
+      p = continueCharacter(p, end, html);
+      continue;
+    }
+    const char* run = p;
+    while (p < end && plain[static_cast<unsigned char>(*p)]) ++p;
+    html.append(run, static_cast<size_t>(p - run));
+    if (p == end) break;
+    const unsigned char b = static_cast<unsigned char>(*p);
+    if (b == kEscape) return p;
+    ++p;
+    if (b == '&') {
+      html.append("&amp;");
+    } else if (b == '<') {
+      html.append("&lt;");
+    } else if (b == '>') {
+      html.append("&gt;");
+    } else if ((characterNeeds = characterLength(b)) == 0) {
+      html.append(kReplacement);
+    } else {
+      character[0] = static_cast<char>(b);
+      characterHas = 1;
+    }
+  }
+  return end;
 }
 
 void LogConverter::convert(const char* data, size_t length, LogText& html) {
@@ -50,18 +135,13 @@ void LogConverter::convert(const char* data, size_t length, LogText& html) {
   const char* const end = data + length;
   while (p < end) {
     switch (state) {
-      case State::Text: {
-        const char* escape = static_cast<const char*>(std::memchr(p, kEscape, end - p));
-        if (escape == nullptr) {
-          html.append(p, static_cast<size_t>(end - p));
-          return;
-        }
-        html.append(p, static_cast<size_t>(escape - p));
-        p = escape + 1;
+      case State::Text:
+        p = copyText(p, end, html);
+        if (p == end) return;
+        ++p;
         sgrCode = 0;
         state = State::Escape;
         break;
-      }
       case State::Escape:
         // The introducer after ESC, normally "[", is taken as it comes.
         ++p;

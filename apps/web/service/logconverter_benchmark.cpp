@@ -57,7 +57,7 @@ void BM_LoggingThroughPipe(benchmark::State& state) {
   const std::string& log = colouredLog();
   for (auto _ : state) {
     EventPoll poll;
-    Logging logging(poll, std::string("cat ") + kLogPath);
+    Logging logging(poll, {"cat", kLogPath});
     logging.init();
     while (poll.wait(100, true) != EventPoll::Timeout) {
     }

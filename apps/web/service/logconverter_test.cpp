@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "apps/web/service/test/log_markup_check.h"
+
 namespace {
 
 std::string convertWhole(const std::string& input) {
@@ -33,9 +35,56 @@ TEST(LogConverter, SequencesBecomeSpans) {
   EXPECT_EQ(convertWhole("a\x1b[mb"), "a</span>b") << "no digits reads as code 0";
   EXPECT_EQ(convertWhole("\x1b[1;31mred"), "31mred") << "only the first number counts; its end closes the sequence";
   EXPECT_EQ(convertWhole("\x1b[2Kx"), "x") << "a sequence that is not SGR vanishes";
-  EXPECT_EQ(convertWhole("<b> & 'q'\n"), "<b> & 'q'\n") << "log text is copied byte for byte";
   EXPECT_EQ(convertWhole("\x1b[38m\x1b[108m\x1b[99999999999999999999m"),
             "<span style=''><span style=''><span style=''>");
+}
+
+TEST(LogConverter, LogTextCannotAddMarkup) {
+  // Lines that reach the log from the network: a browser's User-Agent and an unknown script's name.
+  const std::string agent = "Request  by <img src=x onerror=\"alert(document.cookie)\">\n";
+  EXPECT_EQ(convertWhole(agent), "Request  by &lt;img src=x onerror=\"alert(document.cookie)\"&gt;\n");
+  EXPECT_EQ(convertWhole("\x1b[33mUnknown script: '/api/v1/<script>alert(2)</script>.cgi'\x1b[0m"),
+            "<span style='color: #AAAA00'>Unknown script: '/api/v1/&lt;script&gt;alert(2)&lt;/script&gt;.cgi'</span>");
+  EXPECT_EQ(convertWhole("&amp; &#60; <!-- \x1b[31m<\x1b[0m>"),
+            "&amp;amp; &amp;#60; &lt;!-- <span style='color: #AA0000'>&lt;</span>&gt;");
+  // A sequence cannot smuggle markup either: what closes it is dropped, what follows is text.
+  EXPECT_EQ(convertWhole("\x1b[<b>\x1b<i>"), "b&gt;&gt;");
+
+  const std::string hostile[] = {agent, "\x1b[31m<script>\x1b[0m</script>", "<<>>&&\x1b[<\x1b[3<m>",
+                                 "\xff\xfe<svg onload=x>\xc3", "\xe2\x82<a>"};
+  for (const std::string& line : hostile) {
+    const std::string html = convertWhole(line);
+    EXPECT_EQ(logmarkup::foreignMarkupAt(html), std::string::npos) << html;
+    EXPECT_EQ(convertInPieces(line, 1), html);
+  }
+  EXPECT_NE(logmarkup::foreignMarkupAt("a<b>"), std::string::npos) << "the check itself sees a foreign tag";
+  EXPECT_NE(logmarkup::foreignMarkupAt("<span style='x'>"), std::string::npos);
+  EXPECT_NE(logmarkup::foreignMarkupAt("\xc0\xaf"), std::string::npos);
+}
+
+TEST(LogConverter, BytesThatAreNotUtf8BecomeReplacementCharacters) {
+  const std::string kFffd = "\xEF\xBF\xBD";
+  const std::string valid = "\xC3\xA4 \xE2\x82\xAC \xF0\x9F\x93\xB7 \xED\x9F\xBF \xF4\x8F\xBF\xBF";
+  EXPECT_EQ(convertWhole(valid), valid);
+  EXPECT_EQ(convertWhole("a\xFF!\x80."), "a" + kFffd + "!" + kFffd + ".");
+  // Overlong forms, a surrogate and a code point past U+10FFFF: the lead byte alone is replaced, then
+  // every following byte that is no lead byte.
+  EXPECT_EQ(convertWhole("\xC0\xAF"), kFffd + kFffd);
+  EXPECT_EQ(convertWhole("\xE0\x80\xAF"), kFffd + kFffd + kFffd);
+  EXPECT_EQ(convertWhole("\xED\xA0\x80"), kFffd + kFffd + kFffd);
+  EXPECT_EQ(convertWhole("\xF4\x90\x80\x80"), kFffd + kFffd + kFffd + kFffd);
+  // A character cut short by another byte is one replacement, and that byte counts on its own.
+  EXPECT_EQ(convertWhole("\xE2\x82<"), kFffd + "&lt;");
+  EXPECT_EQ(convertWhole("\xF0\x9F\x93\x1b[31mx"), kFffd + "<span style='color: #AA0000'>x");
+  EXPECT_EQ(convertWhole("\xC3\xC3\xA4"), kFffd + "\xC3\xA4");
+
+  // A character cut by the end of a piece is held back until it is whole: every text served is UTF-8.
+  LogConverter converter;
+  LogText html;
+  converter.convert("x\xF0\x9F", 3, html);
+  EXPECT_EQ(html.view(), "x");
+  converter.convert("\x93\xB7", 2, html);
+  EXPECT_EQ(html.view(), "x\xF0\x9F\x93\xB7");
 }
 
 TEST(LogConverter, ColourTable) {
@@ -53,7 +102,8 @@ TEST(LogConverter, ColourTable) {
 
 TEST(LogConverter, PiecesConvertAsTheWhole) {
   const std::string input =
-      "plain \x1b[31mred\x1b[0m\n\x1b[1;33mwarn\x1b[0m\x1b[m\x1b[104mx\x1b[2J\x1b[97mend\x1b[0m tail\x1b";
+      "plain \x1b[31mred\x1b[0m\n\x1b[1;33mwarn\x1b[0m\x1b[m\x1b[104mx\x1b[2J\x1b[97mend\x1b[0m <&> "
+      "\xE2\x82\xAC\xF0\x9F\x93\xB7\xE2\x82 tail\x1b";
   const std::string whole = convertWhole(input);
   for (size_t cut = 0; cut <= input.size(); ++cut) {
     LogConverter converter;

@@ -1,30 +1,21 @@
 #include "apps/web/service/logging.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/epoll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <stdexcept>
 #include <utility>
 
 #include "apps/common/log/log.h"
 
-extern char** environ;
-
-namespace {
-constexpr int kStopPolls = 100;
-constexpr useconds_t kStopPollInterval = 10000;
-}  // namespace
-
-Logging::Logging(EventPoll& poll, std::string command) : poll(poll), command(std::move(command)) {}
+Logging::Logging(EventPoll& poll, std::vector<std::string> command) : poll(poll), command(std::move(command)) {}
 
 Logging::~Logging() {
-  if (pid > 0) stopChild();
+  child.reset();
   if (fd >= 0) {
     if (registered) {
       try {
@@ -37,49 +28,18 @@ Logging::~Logging() {
   }
 }
 
-// The child leads its own process group, so that a shell that does not exec its command takes the
-// command with it. A child that ignores the request to end is killed after a second.
-void Logging::stopChild() {
-  ::kill(-pid, SIGTERM);
-  for (int i = 0; i < kStopPolls; ++i) {
-    if (::waitpid(pid, nullptr, WNOHANG) != 0) return;
-    ::usleep(kStopPollInterval);
-  }
-  ::kill(-pid, SIGKILL);
-  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-  }
-}
-
-int Logging::popen(const char* command, int& pid) {
+void Logging::init() {
   int ends[2];
   // Close-on-exec, so that no other child of the service inherits the pipe and keeps it open.
   if (::pipe2(ends, O_CLOEXEC) != 0) THROW_ERROR_NUMBER("pipe");
-  char* const argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command), nullptr};
-  pid_t child = ::fork();
-  if (child < 0) {
-    int error = errno;
-    ::close(ends[0]);
-    ::close(ends[1]);
-    errno = error;
-    THROW_ERROR_NUMBER("fork");
-  }
-  if (child == 0) {
-    ::setpgid(0, 0);
-    if (ends[1] != STDOUT_FILENO)
-      ::dup2(ends[1], STDOUT_FILENO);
-    else
-      ::fcntl(STDOUT_FILENO, F_SETFD, 0);
-    ::execve("/bin/sh", argv, environ);
-    ::_exit(127);
-  }
-  ::setpgid(child, child);  // also here, so that the group exists before the parent may signal it
-  ::close(ends[1]);
-  pid = child;
-  return ends[0];
-}
-
-void Logging::init() {
-  fd = popen(command.c_str(), pid);
+  fd = ends[0];
+  struct WriteEnd {
+    int fd;
+    ~WriteEnd() { ::close(fd); }
+  } writeEnd{ends[1]};
+  ChildProcess::Streams streams;
+  streams.output = writeEnd.fd;
+  child.emplace(command, streams);
   int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) THROW_ERROR_NUMBER("fcntl");
   poll.add(fd, this, EPOLLIN);
@@ -97,7 +57,7 @@ void Logging::event(EventType type) {
   registered = false;
   ::close(fd);
   fd = -1;
-  if (::waitpid(pid, nullptr, WNOHANG) == pid) pid = 0;
+  child->wait(std::chrono::milliseconds(0));  // collected now if it has ended, else when it is stopped
   LOG(Warn, "dmesg exited, no more log output for web gui.");
 }
 

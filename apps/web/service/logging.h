@@ -1,30 +1,28 @@
 #pragma once
 // The kernel log as HTML: runs "dmesg --color=always -w" as a child, reads its output through a pipe
 // registered with the event poll and keeps everything it wrote, converted, in one growing text.
-#include <sys/types.h>
-
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "apps/common/event/eventpoll.h"
+#include "apps/web/service/childprocess.h"
 #include "apps/web/service/logconverter.h"
 #include "apps/web/service/logtext.h"
 
 class Logging : public EventPoll::Callback {
  public:
-  static constexpr const char* kCommand = "dmesg --color=always -w";
   static constexpr size_t kChunkSize = 256;
 
-  explicit Logging(EventPoll& poll, std::string command = kCommand);
+  // The program and its arguments, run without a shell; the kernel-log reader unless told otherwise.
+  explicit Logging(EventPoll& poll, std::vector<std::string> command = {"dmesg", "--color=always", "-w"});
   ~Logging();
   Logging(const Logging&) = delete;
   Logging& operator=(const Logging&) = delete;
 
   // Starts the child; throws when it cannot, and the text then stays empty.
   void init();
-  // Runs command through "/bin/sh" with its standard output on a new pipe; answers the read end.
-  static int popen(const char* command, int& pid);
 
   void event(EventType type) override;
   void parseData();
@@ -39,13 +37,11 @@ class Logging : public EventPoll::Callback {
   static std::optional<LogText::Position> answerStart(const std::string& query, LogText::Position length);
 
  private:
-  void stopChild();
-
   EventPoll& poll;
   LogText html;
   int fd = -1;
-  pid_t pid = 0;
+  std::optional<ChildProcess> child;
   LogConverter converter;
-  std::string command;
+  std::vector<std::string> command;
   bool registered = false;
 };

@@ -61,7 +61,7 @@ TEST(Logging, GathersTheChildOutputUntilItEndsThenLetsGo) {
 
   const size_t logSeen = testsupport::kernelLogText().size();
   EventPoll poll;
-  Logging logging(poll, std::string("cat ") + path);
+  Logging logging(poll, {"cat", path});
   logging.init();
   EXPECT_TRUE(pollUntil(poll, [&] { return logging.getHtml().size() >= expected.size(); }));
   EXPECT_EQ(logging.getHtml(), expected);
@@ -78,7 +78,7 @@ TEST(Logging, GathersTheChildOutputUntilItEndsThenLetsGo) {
 
 TEST(Logging, OutputWrittenJustBeforeTheEndIsKept) {
   EventPoll poll;
-  Logging logging(poll, "printf '\\033[31mlast words\\033[0m'; exit 3");
+  Logging logging(poll, {"sh", "-c", "printf '\\033[31mlast words\\033[0m'; exit 3"});
   logging.init();
   ::usleep(200000);  // the child has written and gone before the poll looks: one hang-up report for both
   ASSERT_TRUE(pollUntil(poll, [&] { return poll.wait(50, true) == EventPoll::Timeout; }));
@@ -91,8 +91,8 @@ TEST(Logging, DestructionEndsTheWholeChildGroup) {
   pid_t stubborn = 0;
   {
     // Neither shell execs its last command, so the shell and its sleep are two processes.
-    Logging polite(poll, "echo $$; sleep 30; true");
-    Logging deaf(poll, "trap '' TERM; echo $$; sleep 30; true");
+    Logging polite(poll, {"sh", "-c", "echo $$; sleep 30; true"});
+    Logging deaf(poll, {"sh", "-c", "trap '' TERM; echo $$; sleep 30; true"});
     polite.init();
     deaf.init();
     ASSERT_TRUE(pollUntil(poll, [&] {

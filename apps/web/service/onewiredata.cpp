@@ -5,11 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/log/log.h"
+#include "apps/web/service/childprocess.h"
 #include "apps/web/service/request.h"
 #include "apps/web/service/requesthandler.h"
 
@@ -88,14 +89,6 @@ class Descriptor {
   int fd;
 };
 
-// In a child before exec: the descriptor as number to, kept open across the exec.
-void keepAs(int fd, int to) {
-  if (fd == to)
-    ::fcntl(to, F_SETFD, 0);
-  else
-    ::dup2(fd, to);
-}
-
 }  // namespace
 
 int dateCode(const std::tm& now) { return 100 * (now.tm_year - 100) + (now.tm_yday - now.tm_wday + 7) / 7; }
@@ -125,22 +118,16 @@ bool runOneWireTool(const std::string& text, const OneWireTool& tool) {
   if (::write(feed.fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) THROW_ERROR_NUMBER("write");
   feed.reset();
 
-  char* const argv[] = {const_cast<char*>(tool.program.c_str()), const_cast<char*>("-e"), const_cast<char*>("-m"),
-                        const_cast<char*>("knob"), nullptr};
-  pid_t child = ::fork();
-  if (child < 0) THROW_ERROR_NUMBER("fork");
-  if (child == 0) {
-    keepAs(input.fd, STDIN_FILENO);
-    keepAs(log.fd, STDOUT_FILENO);
-    keepAs(log.fd, STDERR_FILENO);
-    ::execvp(argv[0], argv);
-    ::_exit(127);
+  ChildProcess::Streams streams;
+  streams.input = input.fd;
+  streams.output = streams.error = log.fd;
+  ChildProcess child({tool.program, "-e", "-m", "knob"}, streams);
+  const std::optional<int> status = child.wait(tool.timeout);
+  if (!status) {
+    LOG(Error, "%s did not end within %lld ms", tool.program.c_str(), static_cast<long long>(tool.timeout.count()));
+    return false;  // the child's destructor ends its group
   }
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) THROW_ERROR_NUMBER("waitpid");
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
 
 void writeModemData(const std::string& body) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -157,6 +158,26 @@ TEST(OneWireData, AnythingButAnExitWithZeroIsAFailure) {
   EXPECT_THROW(runOneWireTool(std::string(8192, 'x'), fake.tool), std::runtime_error);
 }
 
+TEST(OneWireData, ToolThatNeverEndsIsStoppedWithAllItStartedAfterItsTime) {
+  FakeTool fake;
+  fake.tool.timeout = std::chrono::milliseconds(300);
+  // The shell waits for a sleep of its own: two processes, both to be ended.
+  fake.endWith("sleep 1000 & echo $! > sleeper; wait");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(runOneWireTool("x\n", fake.tool));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, fake.tool.timeout);
+  const std::string sleeper = "/proc/" + fake.file("sleeper").substr(0, fake.file("sleeper").find('\n'));
+  // Killed, and gone once its new parent has collected it.
+  const auto running = [&] {
+    std::ifstream stat(sleeper + "/stat");
+    std::string line;
+    return std::getline(stat, line) && line[line.rfind(')') + 2] != 'Z';
+  };
+  for (int i = 0; i < 100 && running(); ++i) ::usleep(10000);
+  EXPECT_FALSE(running());
+  EXPECT_THAT(testsupport::kernelLogText(), HasSubstr("did not end within 300 ms"));
+}
+
 TEST_F(Routes, ModemLetterSelectsTheTypeOrReportsAnUnknownModem) {
   writeModemData(R"({"devType": "A"})");
   EXPECT_EQ(value(kModemLabel), "Modem encryption started ...");
@@ -232,6 +253,14 @@ TEST_F(Routes, FailedRingWriteResetsTheWritingFlagWithoutAPulse) {
   writePremarkedData(R"({"ringType": "focus metric", "focusCloseValue": "1m"})", now, fake.tool);
   EXPECT_EQ(events.take(), flagOnly);
   EXPECT_THAT(newLog(), HasSubstr("Unit has an invalid value: focus metric\n"));
+
+  fake.endWith("sleep 1000");
+  fake.tool.timeout = std::chrono::milliseconds(100);
+  store(kRingLabel, "");
+  events.take();
+  writePremarkedData(R"({"ringType": "Iris", "irisValue": "2.8"})", now, fake.tool);
+  EXPECT_EQ(events.take(), flagOnly);
+  EXPECT_THAT(newLog(), HasSubstr("Error during calling onewire-tool.py"));
 
   for (const char* body : {"{\"ringType\": \"Iris\"", "ringType=Iris", R"({"ringType": "Iris"})"}) {
     store(kRingLabel, "");

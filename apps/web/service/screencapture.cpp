@@ -47,8 +47,7 @@ void ScreenCapture::startWrite(std::ostream& out) {
   unsigned char* page = currentAddress();
   if (bitsPerPixel() != kCapturedBitsPerPixel) THROW_ERROR("PNG: cannot capture %u bits per pixel", bitsPerPixel());
   std::vector<png_bytep> rows(yres());
-  const size_t stride = size_t(xres()) * bytesPerPixel();
-  for (size_t i = 0; i < rows.size(); ++i) rows[i] = page + i * stride;
+  for (size_t i = 0; i < rows.size(); ++i) rows[i] = page + i * lineLength();
 
   PngWriter writer;
   writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);

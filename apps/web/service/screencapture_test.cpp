@@ -29,16 +29,25 @@ unsigned char patternByte(uint32_t x, uint32_t y, uint32_t channel) {
   }
 }
 
+std::vector<unsigned char> pattern() {
+  std::vector<unsigned char> pixels(size_t(kWidth) * kHeight * 4);
+  for (uint32_t y = 0; y < kHeight; ++y)
+    for (uint32_t x = 0; x < kWidth; ++x)
+      for (uint32_t c = 0; c < 4; ++c) pixels[(y * kWidth + x) * 4 + c] = patternByte(x, y, c);
+  return pixels;
+}
+
+std::string capture(const std::string& device) {
+  ScreenCapture capture(device);
+  std::ostringstream out;
+  out << capture;
+  return out.str();
+}
+
 // Two pages, the second on display; page 0 is uniform, page 1 carries the pattern.
 class TwoPageFrameBuffer : public testing::Test {
  protected:
-  void SetUp() override {
-    std::vector<unsigned char> pixels(image.pageBytes());
-    for (uint32_t y = 0; y < kHeight; ++y)
-      for (uint32_t x = 0; x < kWidth; ++x)
-        for (uint32_t c = 0; c < 4; ++c) pixels[(y * kWidth + x) * 4 + c] = patternByte(x, y, c);
-    image.writePage(1, pixels);
-  }
+  void SetUp() override { image.writePage(1, pattern()); }
   void show(uint32_t yoffset, uint32_t bitsPerPixel = 32) {
     image.header.yoffset = yoffset;
     image.header.bitsPerPixel = bitsPerPixel;
@@ -101,6 +110,21 @@ TEST_F(TwoPageFrameBuffer, CapturesThePageOnDisplayAsRgba) {
   ASSERT_EQ(firstPage.rgba.size(), size_t(kWidth) * kHeight * 4);
   EXPECT_EQ(firstPage.rgba.front(), 1);
   EXPECT_EQ(firstPage.rgba.back(), 1);
+}
+
+TEST_F(TwoPageFrameBuffer, PaddedRowsGiveTheSamePicture) {
+  TestImageFile padded{kWidth, kHeight, 2, 1, 1, 64};
+  padded.writePage(1, pattern());
+  const std::string picture = capture(padded.path);
+  EXPECT_EQ(decode(picture).rgba, decode(capture(image.path)).rgba);
+  EXPECT_EQ(picture, capture(image.path));
+
+  padded.header.lineLength = kWidth * 4 + 64 * kHeight;  // past the memory on the second page
+  padded.rewrite();
+  ScreenCapture refused(padded.path);
+  std::ostringstream out;
+  EXPECT_THROW(refused.startWrite(out), std::runtime_error);
+  EXPECT_TRUE(out.str().empty());
 }
 
 TEST_F(TwoPageFrameBuffer, UncapturableFrameThrowsBeforeWritingAnything) {

@@ -1,0 +1,58 @@
+#include "apps/web/service/childprocess.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace {
+
+std::string readAll(int fd) {
+  std::string text;
+  char buffer[256];
+  for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(got));
+  return text;
+}
+
+}  // namespace
+
+TEST(ChildProcess, ArgumentsReachTheProgramUntouchedAndStreamsGoWhereTold) {
+  int input[2];
+  int output[2];
+  ASSERT_EQ(::pipe2(input, O_CLOEXEC), 0);
+  ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);
+  ASSERT_EQ(::write(input[1], "text in\n", 8), 8);
+  ::close(input[1]);
+  ChildProcess::Streams streams;
+  streams.input = input[0];
+  streams.output = streams.error = output[1];
+  {
+    ChildProcess child({"sh", "-c", "printf '%s|' \"$@\"; cat; echo err >&2; exit 3", "sh", "$HOME; x", "'a b'"},
+                       streams);
+    ::close(input[0]);
+    ::close(output[1]);
+    EXPECT_EQ(readAll(output[0]), "$HOME; x|'a b'|text in\nerr\n");
+    const auto status = child.wait(std::chrono::seconds(5));
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 3);
+  }
+  ::close(output[0]);
+
+  ChildProcess missing({"/nonexistent/program"}, {});
+  const auto status = missing.wait(std::chrono::seconds(5));
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 127);
+}
+
+TEST(ChildProcess, WaitIsBoundedAndStopEndsTheProgram) {
+  ChildProcess child({"sleep", "1000"}, {});
+  EXPECT_FALSE(child.wait(std::chrono::milliseconds(50)));
+  EXPECT_EQ(::getpgid(child.id()), child.id()) << "a group of its own";
+  child.stop();
+  const auto status = child.wait(std::chrono::milliseconds(0));
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM);
+}
