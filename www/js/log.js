@@ -10,7 +10,7 @@ const ENTITIES = { lt: "<", gt: ">", amp: "&", quot: '"', "#39": "'", "#x27": "'
 const KEPT_NODES = 20000;
 
 let open = []; // spans not yet closed, innermost last
-let carry = ""; // a tag cut by the end of a chunk
+let carry = ""; // a tag or entity cut by the end of a chunk
 let stick = true; // the pane follows new lines until the user scrolls up
 
 function atBottom(target) {
@@ -56,8 +56,7 @@ function reset() {
 function append(html) {
   const target = pane();
   html = carry + html;
-  const cut = html.lastIndexOf("<");
-  carry = cut >= 0 && !html.includes(">", cut) ? html.slice(cut) : "";
+  carry = unfinishedTail(html);
   html = html.slice(0, html.length - carry.length);
 
   let last = 0;
@@ -83,6 +82,14 @@ function append(html) {
     range.deleteContents();
   }
   scrollLog();
+}
+
+// A tag or entity the chunk ends inside waits for the rest in the next chunk.
+function unfinishedTail(html) {
+  const tag = html.lastIndexOf("<");
+  if (tag >= 0 && !html.includes(">", tag)) return html.slice(tag);
+  const entity = html.lastIndexOf("&");
+  return entity >= 0 && !html.includes(";", entity) ? html.slice(entity) : "";
 }
 
 function addText(text) {
