@@ -31,6 +31,4 @@ class Introspection {
   static std::string printValue(const std::string& value, const std::string& type, const std::string& min,
                                 const std::string& max);
   static std::string printBool(bool value);
-  static std::string escape(const std::string& text);
-  static void setEscapeCharacters(const std::string& pattern);
 };

@@ -10,7 +10,6 @@ namespace {
 // buffer of bounded size. Argument 0: a fresh string per document, which adds its growth to 1.5 MB.
 void renderWholeState(benchmark::State& state) {
   TestPayloads payloads;
-  Introspection::setEscapeCharacters("[\\\\\"]");
   storeDefaultValues();
   const bool reuse = state.range(0) == 1;
   std::size_t bytes = 0;

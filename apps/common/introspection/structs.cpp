@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "apps/common/introspection/jsonstring.h"
 #include "apps/common/introspection/rows.h"
 #include "apps/common/introspection/setters.h"
 #include "apps/common/introspection_enum/introspection_enum.h"
@@ -108,7 +109,7 @@ void appendEnumField(std::string& out, const char* name, const char* address, co
 void appendStringField(std::string& out, const char* name, const char* address, unsigned int capacity) {
   appendName(out, name, " ");
   out += "{\"value\":\"";
-  out += Introspection::escape(std::string(address, strnlen(address, capacity)));
+  appendJsonEscaped(out, std::string_view(address, strnlen(address, capacity)));
   out += "\", \"type\": \"string\" }";
 }
 

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/jsonstring.h"
 #include "apps/common/introspection_enum/introspection_enum.h"
 #include "gen/code/introspection_gen.h"
 
@@ -30,9 +31,9 @@ void renderValue(unsigned int mem, unsigned int var, int index, std::string& out
         break;
     }
   } catch (const std::exception& error) {
-    out += "\"ERROR\": \"";
-    out += error.what();
-    out += '"';
+    out += "{\"error\": \"";
+    appendJsonEscaped(out, error.what());
+    out += "\"}";
   }
 }
 }  // namespace

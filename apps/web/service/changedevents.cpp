@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/jsonstring.h"
 #include "apps/web/service/requesthandler.h"
 #include "gen/code/introspection_gen.h"
 
@@ -53,7 +54,8 @@ std::string ChangedEvents::takeDocument() {
       RequestHandler::printVariable(mem, var, variables);
     } catch (const std::runtime_error& error) {
       if (errorWritten) document << ",";
-      document << "\"Backend error for variable with index " << event << ": " << error.what() << "\"\n" << std::flush;
+      document << "\"Backend error for variable with index " << event << ": " << JsonEscaped{error.what()} << "\"\n"
+               << std::flush;
       errorWritten = true;
     }
   }

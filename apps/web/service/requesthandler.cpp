@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/jsonstring.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/onewiredata.h"
 #include "apps/web/service/request.h"
@@ -21,7 +22,6 @@ std::string param(const Request& request, const char* name) {
 
 RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi) : fcgi(fcgi), logging(poll) {
   lastTick = std::chrono::steady_clock::now();
-  Introspection::setEscapeCharacters(kEscapePattern);
   try {
     logging.init();
   } catch (const std::exception&) {
@@ -86,7 +86,7 @@ void RequestHandler::serveSet(Request* request) {
   const bool ok = setVars(request->postData, errors);
   std::ostream& out = request->output();
   out << "{\"result\": " << (ok ? 1 : 0);
-  if (!ok) out << ", \"error\": \"" << encodeString(errors.str()) << "\"";
+  if (!ok) out << ", \"error\": \"" << JsonEscaped{errors.str()} << "\"";
   out << " }";
   request->end();
 }
@@ -101,7 +101,7 @@ void RequestHandler::serveLog(Request* request) {
 void RequestHandler::serveUnknown(Request* request, const std::string& script) {
   LOG(Warn, "Unknown script: '%s'", script.c_str());
   const std::string text = "Unknown script: '" + script + "'";
-  request->output() << "{\"result\": 0, \"error\": \"" << encodeString(text) << "\" }";
+  request->output() << "{\"result\": 0, \"error\": \"" << JsonEscaped{text} << "\" }";
   request->end();
 }
 

@@ -23,9 +23,6 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   // userData marks of requests that are answered later by a periodic pass.
   static constexpr int kWaitsForUpdate = 0;
   static constexpr int kWaitsForLog = 1;
-  // The regular-expression class of backslash and double quote. Its shorter spelling with a
-  // single backslash before the quote is read as a class of the quote alone.
-  static constexpr const char* kEscapePattern = "[\\\\\"]";
 
   RequestHandler(EventPoll& poll, Fcgi& fcgi);
   ~RequestHandler();
@@ -42,7 +39,6 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   static void createJsonTree(std::ostream& out, const std::function<void()>& flush = {});
   static void printVariable(unsigned int mem, unsigned int var, std::ostream& out);
   static void printValue(unsigned int mem, unsigned int var, std::ostream& out, int index);
-  static std::string encodeString(const std::string& text);
   static void appendJsonKey(const nlohmann::json& body, const std::string& key, std::string& text);
 
   // Writes.

@@ -4,6 +4,7 @@
 
 #include "apps/common/introspection/catalogue.h"
 #include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/jsonstring.h"
 #include "apps/common/introspection_enum/introspection_enum.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/requesthandler.h"
@@ -63,37 +64,11 @@ void RequestHandler::printValue(unsigned int mem, unsigned int var, std::ostream
         break;
     }
   } catch (const std::exception& error) {
-    out << "\"ERROR\": \"" << error.what() << '"';
+    // Still a value in its place, so that one variable cannot make the whole document unreadable.
+    out << "{\"error\": \"" << JsonEscaped{error.what()} << "\"}";
     return;
   }
   out << text;
-}
-
-std::string RequestHandler::encodeString(const std::string& text) {
-  std::string encoded;
-  encoded.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '\\':
-        encoded += "\\u005c";
-        break;
-      case '"':
-        encoded += "\\u0022";
-        break;
-      case '\r':
-        encoded += "\\u000d";
-        break;
-      case '\n':
-        encoded += "\\u000a";
-        break;
-      case '\t':
-        encoded += "\\u0009";
-        break;
-      default:
-        encoded += c;
-    }
-  }
-  return encoded;
 }
 
 void RequestHandler::appendJsonKey(const nlohmann::json& body, const std::string& key, std::string& text) {
