@@ -19,13 +19,15 @@ namespace {
 TestSegments* segments;
 std::vector<std::string> before;
 
-void renderMemory(unsigned int mem, std::ostringstream& out) {
-  out << '{';
+void renderMemory(unsigned int mem, std::string& out) {
+  out += '{';
   for (unsigned int var = 0; var < MEMORY_ARRAY[mem].count; ++var) {
-    out << (var == 0 ? "\"" : ",\"") << MEMORY_ARRAY[mem].rows[var].name << "\" : ";
+    out += var == 0 ? "\"" : ",\"";
+    out += MEMORY_ARRAY[mem].rows[var].name;
+    out += "\" : ";
     RequestHandler::printVariable(mem, var, out);
   }
-  out << '}';
+  out += '}';
 }
 
 void requireValidJson(const std::string& text) {
@@ -52,9 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem) {
     char* payload = *TestSegments::pointer(mem);
     if (std::memcmp(payload, before[mem].data(), before[mem].size()) == 0) continue;
-    std::ostringstream out;
+    std::string out;
     renderMemory(mem, out);
-    requireValidJson(out.str());
+    requireValidJson(out);
     std::memcpy(before[mem].data(), payload, before[mem].size());
   }
   // The raw bytes as a stored string, without a terminator when they fill the field.
@@ -66,9 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t capacity = std::stoul(row.arrayLength);
   const size_t length = std::min(size, capacity);
   std::memcpy(field, data, length);
-  std::ostringstream value;
+  std::string value;
   RequestHandler::printVariable(stringMem, stringVar, value);
-  requireValidJson(value.str());
+  requireValidJson(value);
   std::memcpy(before[stringMem].data() + row.offset, field, length);
   return 0;
 }

@@ -15,21 +15,30 @@ start_background_unit() {
   work=$(mktemp -d)
   trap stop_background_unit EXIT
   [[ ${2:-} == --http-front ]] && command="$repo/tools/nginx/start-nginx.sh /tmp/nginx 8080 && $command"
-  "$repo/tools/sandbox/unit-sandbox" --build "$build" --status-fd 3 "$work/state" -- /bin/sh -c "$command" \
-    3>"$work/status.json" >"$work/console.log" 2>&1 &
-  # bubblewrap's status names its init; the service is the init's child that start-unit.sh became.
-  for _ in $(seq 100); do
-    unit_init=$(python3 -c 'import json, sys; print(json.loads(open(sys.argv[1]).readline())["child-pid"])' \
-      "$work/status.json" 2>/dev/null) && break
-    sleep 0.1
-  done
-  for _ in $(seq 200); do
-    inside bash -c 'exec 3<>/dev/tcp/127.0.0.1/9000' 2>/dev/null && break
-    sleep 0.1
-  done
+  run_unit_sandbox "$build" "$work" "$command" 20
   service=$(pgrep -P "$unit_init" -x webservice) || { echo "no service in the sandbox" >&2; return 1; }
   echo "{'MemApp':{'AppServiceLogLevel':'Warn'}}" |
     inside "$build/bin/fcgi-request" -b - SCRIPT_NAME=/api/v1/set.cgi REQUEST_METHOD=POST >/dev/null
+}
+
+# run_unit_sandbox BUILD_DIR FOLDER COMMAND SECONDS: runs COMMAND in a sandbox whose state is FOLDER/state, in
+# the background (its pid in `sandbox`), sets `unit_init` and waits up to SECONDS for port 9000.
+run_unit_sandbox() {
+  local build=$1 folder=$2 command=$3 seconds=$4 repo
+  repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../.." && pwd)
+  "$repo/tools/sandbox/unit-sandbox" --build "$build" --status-fd 3 "$folder/state" -- /bin/sh -c "$command" \
+    3>"$folder/status.json" >"$folder/console.log" 2>&1 &
+  sandbox=$!
+  # bubblewrap's status names its init; the service is the init's child that start-unit.sh became.
+  for _ in $(seq 100); do
+    unit_init=$(python3 -c 'import json, sys; print(json.loads(open(sys.argv[1]).readline())["child-pid"])' \
+      "$folder/status.json" 2>/dev/null) && break
+    sleep 0.1
+  done
+  for _ in $(seq $((seconds * 10))); do
+    inside bash -c 'exec 3<>/dev/tcp/127.0.0.1/9000' 2>/dev/null && break
+    sleep 0.1
+  done
 }
 
 stop_background_unit() {

@@ -4,6 +4,7 @@
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/introspection/testcatalogue.h"
 #include "apps/common/introspection/testdocument.h"
+#include "apps/common/introspection/variabletext.h"
 
 namespace {
 // Argument 1: the tree goes into one buffer that is reused, as the service streams it into a request
@@ -18,7 +19,7 @@ void renderWholeState(benchmark::State& state) {
     std::string fresh;
     std::string& document = reuse ? reused : fresh;
     document.clear();
-    renderVariableTree(document);
+    appendVariableTree(document);
     bytes = document.size();
     benchmark::DoNotOptimize(document.data());
   }

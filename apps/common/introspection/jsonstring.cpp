@@ -1,5 +1,6 @@
 #include "apps/common/introspection/jsonstring.h"
 
+#include <array>
 #include <cstdint>
 
 namespace {
@@ -7,7 +8,11 @@ constexpr char kHex[] = "0123456789abcdef";
 constexpr std::string_view kReplacement = "\xef\xbf\xbd";
 
 // Bytes copied as they are: printable ASCII (and DEL) except the quote and the backslash.
-bool plain(unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; }
+constexpr std::array<bool, 256> kPlain = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
+  return plain;
+}();
 
 void appendEscape(std::string& out, unsigned char c) {
   switch (c) {
@@ -73,7 +78,7 @@ void appendJsonEscaped(std::string& out, std::string_view text) {
   std::size_t at = 0;
   while (at < text.size()) {
     std::size_t run = at;
-    while (run < text.size() && plain(static_cast<unsigned char>(text[run]))) ++run;
+    while (run < text.size() && kPlain[static_cast<unsigned char>(text[run])]) ++run;
     out.append(text.data() + at, run - at);
     at = run;
     if (at == text.size()) break;

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "apps/web/service/changedevents.h"
 #include "apps/web/service/qorapp.h"
@@ -44,9 +43,9 @@ TEST(HostileText, EveryAnswerIsValidJson) {
   TestSegments segments;
   fillWithHostileBytes();
 
-  std::ostringstream tree;
+  std::string tree;
   RequestHandler::createJsonTree(tree);
-  expectParses("{\r\n\"id\": 1,\r\n\"variables\": {" + tree.str() + "}}\r\n", "whole state");
+  expectParses("{\r\n\"id\": 1,\r\n\"variables\": {" + tree + "}}\r\n", "whole state");
   ChangedEvents changed;
   for (uint32_t event = 0; event < ChangedEvents::kEventCount; ++event) changed.mark(event);
   expectParses("{\r\n\"id\": 1,\r\n" + changed.takeDocument(), "update");

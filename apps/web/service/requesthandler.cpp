@@ -73,11 +73,16 @@ void RequestHandler::serveAll(Request* request) {
   out << "{\r\n\"id\": " << request->fcgiRequestId() << ",\r\n\"variables\": {";
   // The document is over a megabyte: sent in pieces of about a record's size as it grows, it never
   // sits whole in memory.
-  constexpr std::streamoff kSendAbove = 60 * 1024;
-  createJsonTree(out, [request, &out] {
-    if (out.tellp() > kSendAbove) request->output();
+  constexpr std::size_t kSendAbove = 60 * 1024;
+  document.clear();
+  createJsonTree(document, [this, request, &out] {
+    if (document.size() <= kSendAbove) return;
+    out.write(document.data(), static_cast<std::streamsize>(document.size()));
+    document.clear();
+    request->output();
   });
-  request->output() << "}}\r\n";
+  document += "}}\r\n";
+  request->output().write(document.data(), static_cast<std::streamsize>(document.size()));
   request->end();
 }
 

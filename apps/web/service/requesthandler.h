@@ -34,11 +34,10 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   void periodic();
 
   // Variable documents.
-  // flush, when given, runs before each variable, so that a request can send what out holds
-  // instead of buffering the whole document.
-  static void createJsonTree(std::ostream& out, const std::function<void()>& flush = {});
-  static void printVariable(unsigned int mem, unsigned int var, std::ostream& out);
-  static void printValue(unsigned int mem, unsigned int var, std::ostream& out, int index);
+  // Both append to out. flush, when given, runs before each variable, so that a request can send
+  // what out holds instead of buffering the whole document.
+  static void createJsonTree(std::string& out, const std::function<void()>& flush = {});
+  static void printVariable(unsigned int mem, unsigned int var, std::string& out);
   static void appendJsonKey(const nlohmann::json& body, const std::string& key, std::string& text);
 
   // Writes.
@@ -65,4 +64,6 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   QorApp qorApp;
   Logging logging;
   ScreenCapture screenCapture;
+  // The whole-state document's pieces, reused from request to request.
+  std::string document;
 };
