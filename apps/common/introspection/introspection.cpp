@@ -174,7 +174,8 @@ std::string Introspection::printValue(const std::string& value, const std::strin
   return out;
 }
 
-std::string Introspection::printBool(bool value) {
-  return value ? R"({ "value": "true", "type": "bool", "textid": [ "false", "true" ]})"
-               : R"({ "value": "false", "type": "bool", "textid": [ "false", "true" ]})";
+std::string_view Introspection::printBool(bool value) {
+  static constexpr std::string_view kTrue = R"({ "value": "true", "type": "bool", "textid": [ "false", "true" ]})";
+  static constexpr std::string_view kFalse = R"({ "value": "false", "type": "bool", "textid": [ "false", "true" ]})";
+  return value ? kTrue : kFalse;
 }
