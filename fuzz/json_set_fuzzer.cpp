@@ -1,9 +1,15 @@
 // A set request's body: the flat reader alone, then the whole write path into zeroed stand-ins for
 // the twenty segments (announcing a change fails without a broker, which the write path must survive).
+// Whatever was stored, and the raw input itself as a string value, must render as valid JSON.
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "apps/common/introspection/introspection.h"
 #include "apps/common/introspection/json.h"
 #include "apps/web/service/requesthandler.h"
 #include "apps/web/service/testsegments.h"
@@ -11,11 +17,29 @@
 
 namespace {
 TestSegments* segments;
+std::vector<std::string> before;
+
+void renderMemory(unsigned int mem, std::string& out) {
+  out += '{';
+  for (unsigned int var = 0; var < MEMORY_ARRAY[mem].count; ++var) {
+    out += var == 0 ? "\"" : ",\"";
+    out += MEMORY_ARRAY[mem].rows[var].name;
+    out += "\" : ";
+    RequestHandler::printVariable(mem, var, out);
+  }
+  out += '}';
 }
+
+void requireValidJson(const std::string& text) {
+  if (!nlohmann::json::accept(text)) std::abort();
+}
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzzsupport::quietKernelLog();
   segments = new TestSegments;
+  for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem)
+    before.emplace_back(*TestSegments::pointer(mem), MEMORY_ARRAY[mem].payloadSize);
   return 0;
 }
 
@@ -25,5 +49,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!reader.parse(body) && (reader.errorPosition < 0 || size_t(reader.errorPosition) >= size)) std::abort();
   std::stringstream errors;
   RequestHandler::setVars(body, errors);
+
+  // Every memory the write changed renders as a JSON object; then it is made equal again.
+  for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem) {
+    char* payload = *TestSegments::pointer(mem);
+    if (std::memcmp(payload, before[mem].data(), before[mem].size()) == 0) continue;
+    std::string out;
+    renderMemory(mem, out);
+    requireValidJson(out);
+    std::memcpy(before[mem].data(), payload, before[mem].size());
+  }
+  // The raw bytes as a stored string, without a terminator when they fill the field.
+  static const unsigned int stringMem = Introspection::getMemIndex("MemStatic");
+  static unsigned int stringVar = 0;
+  if (!RequestHandler::findVariable(stringMem, "ModemVersionString", stringVar)) std::abort();
+  const VariableInfo& row = MEMORY_ARRAY[stringMem].rows[stringVar];
+  char* field = *row.memory + row.offset;
+  const size_t capacity = std::stoul(row.arrayLength);
+  const size_t length = std::min(size, capacity);
+  std::memcpy(field, data, length);
+  std::string value;
+  RequestHandler::printVariable(stringMem, stringVar, value);
+  requireValidJson(value);
+  std::memcpy(before[stringMem].data() + row.offset, field, length);
   return 0;
 }

@@ -1,5 +1,7 @@
 """Writes the C++ catalogue (introspection_gen.h / .cpp) from a validated catalogue."""
 
+import json
+
 from catalogue_source import BASE_CODES, Catalogue, Struct
 
 LOG_LEVEL_ENUM = "LogLevel"  # its name array lives in the diagnostic layer
@@ -92,9 +94,12 @@ def _header(catalogue: Catalogue) -> str:
             f"std::string set{enum.name}Introspection(char* payload, unsigned int mem, unsigned int var, "
             "Notify event, const char* text);"
         )
-    out += ["", "// Structure types: field list, getter of element index, bytewise setter."]
+    out += ["", "// Structure types: field list, appender of one element, getter of element index, bytewise setter."]
+    out.append(f"constexpr unsigned int STRUCT_APPENDER_ARRAY_SIZE = {len(catalogue.structs)};")
+    out.append("extern const StructAppenderInfo STRUCT_APPENDER_ARRAY[STRUCT_APPENDER_ARRAY_SIZE];")
     for struct in catalogue.structs:
         out.append(f"extern std::vector<StructInfo> {field_list(struct.name)};")
+        out.append(f"void append{struct.name}(std::string& out, const char* element);")
         out.append(f"std::string get{struct.name}Introspection(void* address, int index);")
         out.append(
             f"std::string set{struct.name}Introspection(char* payload, unsigned int mem, unsigned int var, "
@@ -116,43 +121,77 @@ def event_names(catalogue: Catalogue):
     return [names.get(number) for number in range(event_count(catalogue))]
 
 
-def _struct_getter(catalogue: Catalogue, struct: Struct):
+def _json_text(value: str) -> str:
+    """The inside of a JSON string as the service's writer escapes it (catalogue texts are plain)."""
+    return json.dumps(value, ensure_ascii=False)[1:-1]
+
+
+def _value_head(name: str, kind: str, low: str, high: str) -> str:
+    return (
+        f'"{name}": {{"max":"{_json_text(high)}","min":"{_json_text(low)}","type":"{kind}","value":"'
+    )
+
+
+def _enum_tail(enum) -> str:
+    names = ",".join(f'"{e}"' for e in enum.entries)
+    return f'", "type": "{enum.name}", "textid": [ {names}]}}'
+
+
+def _literal(text: str) -> str:
+    return _text(text) + "sv"
+
+
+def _struct_appender(catalogue: Catalogue, struct: Struct):
+    """Appends one element as a JSON object; every constant piece of text is written out here."""
     body = [
-        f"std::string get{struct.name}Introspection(void* address, int index) {{",
-        f"  const char* element = static_cast<const char*>(address) + static_cast<std::ptrdiff_t>(index) * "
-        f"{struct.size};",
-        '  std::string out = "{";',
+        f"void append{struct.name}(std::string& out, const char* element) {{",
+        "  out += '{';",
     ]
     for position, fld in enumerate(struct.fields):
         if position:
             body.append("  out += ',';")
         where = f"element + {fld.offset}"
-        name = _text(fld.name)
         if fld.kind == "int":
             low = fld.minimum if fld.minimum is not None else INT_MIN_TEXT
             high = fld.maximum if fld.maximum is not None else INT_MAX_TEXT
-            body.append(f"  appendIntField(out, {name}, {where}, {_text(low)}, {_text(high)});")
+            body.append(f"  appendIntField(out, {_literal(_value_head(fld.name, 'int', low, high))}, {where});")
         elif fld.kind == "float":
             low = fld.minimum if fld.minimum is not None else FLOAT_MIN_TEXT
             high = fld.maximum if fld.maximum is not None else FLOAT_MAX_TEXT
-            body.append(f"  appendFloatField(out, {name}, {where}, {_text(low)}, {_text(high)});")
+            body.append(f"  appendFloatField(out, {_literal(_value_head(fld.name, 'float', low, high))}, {where});")
         elif fld.kind == "bool":
-            body.append(f"  appendBoolField(out, {name}, {where});")
+            head = _literal(f'"{fld.name}": ')
+            body.append(f"  appendBoolField(out, {head}, {where});")
         elif fld.kind == "enum":
             array = name_array(fld.type_name)
-            body.append(f"  appendEnumField(out, {name}, {where}, {_text(fld.type_name)}, {array}, {array}_SIZE);")
+            head = _literal(f'"{fld.name}":  {{ "value": "')
+            tail = _literal(_enum_tail(catalogue.enum(fld.type_name)))
+            body.append(
+                f"  appendEnumField(out, {head}, {where}, {_text(fld.type_name)}, {array}, {array}_SIZE, {tail});"
+            )
         elif fld.kind == "string":
-            body.append(f"  appendStringField(out, {name}, {where}, {string_capacity(struct, position)});")
+            head = _literal(f'"{fld.name}": {{"value":"')
+            body.append(f"  appendStringField(out, {head}, {where}, {string_capacity(struct, position)});")
         else:
+            size = catalogue.struct(fld.type_name).size
+            head = _literal(f'"{fld.name}":[')
             body += [
-                f'  out += "\\"{fld.name}\\":[";',
+                f"  out += {head};",
                 f"  for (int k = 0; k < {fld.count}; ++k) {{",
                 "    if (k != 0) out += ',';",
-                f"    out += get{fld.type_name}Introspection(const_cast<char*>({where}), k);",
+                f"    append{fld.type_name}(out, {where} + k * {size});",
                 "  }",
                 "  out += ']';",
             ]
-    body += ["  out += '}';", "  return out;", "}"]
+    body += ["  out += '}';", "}"]
+    body += [
+        f"std::string get{struct.name}Introspection(void* address, int index) {{",
+        "  std::string out;",
+        f"  append{struct.name}(out, static_cast<const char*>(address) + static_cast<std::ptrdiff_t>(index) * "
+        f"{struct.size});",
+        "  return out;",
+        "}",
+    ]
     return body
 
 
@@ -167,11 +206,14 @@ def _source(catalogue: Catalogue) -> str:
         '#include "gen/code/introspection_gen.h"',
         "",
         "#include <cstddef>",
+        "#include <string_view>",
         "",
         '#include "apps/common/gen/initorder.h"',
         '#include "apps/common/introspection/setters.h"',
         '#include "apps/common/introspection/structs.h"',
         '#include "apps/common/introspection_enum/introspection_enum.h"',
+        "",
+        "using namespace std::string_view_literals;",
         "",
     ]
     for enum in catalogue.enums:
@@ -202,7 +244,7 @@ def _source(catalogue: Catalogue) -> str:
         out.append(f"std::vector<StructInfo> {field_list(struct.name)} = {{\n    {fields}}};")
     out.append("")
     for struct in catalogue.structs:
-        out += _struct_getter(catalogue, struct)
+        out += _struct_appender(catalogue, struct)
         out += [
             f"std::string set{struct.name}Introspection(char* payload, unsigned int mem, unsigned int var, "
             "Notify event, const char* value) {",
@@ -211,6 +253,8 @@ def _source(catalogue: Catalogue) -> str:
             "",
         ]
 
+    appenders = ",\n    ".join(f"{{&{field_list(st.name)}, append{st.name}}}" for st in catalogue.structs)
+    out += [f"const StructAppenderInfo STRUCT_APPENDER_ARRAY[STRUCT_APPENDER_ARRAY_SIZE] = {{\n    {appenders}}};", ""]
     out += [f"char* g{m.name} = nullptr;" for m in catalogue.memories]
     out.append("")
     out += [

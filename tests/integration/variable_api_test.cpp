@@ -54,7 +54,7 @@ TEST(VariableApi, UnknownScriptsAreAnsweredAndNamed) {
   EXPECT_EQ(call(*client, "/api/v1/ALL.cgi", ""), "{\"result\": 0, \"error\": \"Unknown script: '/api/v1/ALL.cgi'\" }");
   EXPECT_EQ(call(*client, "/api/v1/all.cgi/", ""),
             "{\"result\": 0, \"error\": \"Unknown script: '/api/v1/all.cgi/'\" }");
-  EXPECT_EQ(call(*client, "/a\"b\\c", ""), "{\"result\": 0, \"error\": \"Unknown script: '/a\\u0022b\\u005cc'\" }");
+  EXPECT_EQ(call(*client, "/a\"b\\c", ""), "{\"result\": 0, \"error\": \"Unknown script: '/a\\\"b\\\\c'\" }");
   EXPECT_TRUE(unit.waitForKmsg("Unknown script: '/api/v1/ALL.cgi'"));
 }
 
@@ -65,7 +65,7 @@ TEST(VariableApi, WritesAnswerExactlyAndTheServiceGoesOn) {
   EXPECT_EQ(wholeState(*client)["variables"]["MemPersistent"]["AUXTorque"],
             nlohmann::json::parse(R"({"max":"4","min":"1","type":"int","value":"3"})"));
   EXPECT_EQ(call(*client, kSet, "{'MemPersistent':{'AUXTorque':'3'}}"), "{\"result\": 1 }");
-  EXPECT_EQ(call(*client, kSet, "x"), "{\"result\": 0, \"error\": \"JSON parse error at 0.\\u000d\\u000a\" }");
+  EXPECT_EQ(call(*client, kSet, "x"), "{\"result\": 0, \"error\": \"JSON parse error at 0.\\r\\n\" }");
   EXPECT_EQ(call(*client, kSet, "{'MemPersistent':{'BluetoothPower':'maybe'}}"),
             "{\"result\": 0, \"error\": \"Value has to be 'true' or 'false'\" }");
   for (const char* body : {"", "{}", "{'MemPersistent':5}", "{'MemPersistent':{}}", "{'MemPersistent':{'NoSuchVar':1}}",

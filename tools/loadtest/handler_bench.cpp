@@ -3,6 +3,8 @@
 //   handler-bench whole  PORT CONNECTIONS SECONDS   whole-state requests: requests/s and latency
 //   handler-bench set    PORT CONNECTIONS SECONDS   writes that change a value each time: requests/s and latency
 //   handler-bench update PORT WAITERS ROUNDS        time from a change to the answers of the waiting update requests
+//   handler-bench repeat PORT REQUESTS SCRIPT       REQUESTS requests of SCRIPT with nginx's parameters, one
+//                                                   after the other on one keep-alive connection
 //
 // Every run is bounded by its seconds or rounds and talks to 127.0.0.1 only.
 #include <algorithm>
@@ -109,15 +111,59 @@ void update(uint16_t port, int waiters, int rounds) {
   print(what.c_str(), summary, 0);
 }
 
+// The parameters nginx sends with a GET of script (tools/nginx/webservice_params and the site's headers).
+fcgiclient::Params nginxParams(const std::string& script) {
+  return {{"SCRIPT_NAME", script},
+          {"PATH_INFO", ""},
+          {"QUERY_STRING", ""},
+          {"REQUEST_METHOD", "GET"},
+          {"CONTENT_TYPE", ""},
+          {"CONTENT_LENGTH", ""},
+          {"SCRIPT_FILENAME", "/usr/share/nginx/html" + script},
+          {"REQUEST_URI", script},
+          {"DOCUMENT_URI", script},
+          {"DOCUMENT_ROOT", "/usr/share/nginx/html"},
+          {"SERVER_PROTOCOL", "HTTP/1.1"},
+          {"REQUEST_SCHEME", "http"},
+          {"GATEWAY_INTERFACE", "CGI/1.1"},
+          {"SERVER_SOFTWARE", "nginx/1.22.1"},
+          {"REMOTE_ADDR", "192.168.1.20"},
+          {"REMOTE_PORT", "51234"},
+          {"SERVER_ADDR", "192.168.1.1"},
+          {"SERVER_PORT", "80"},
+          {"SERVER_NAME", ""},
+          {"HTTP_HOST", "192.168.1.1"},
+          {"HTTP_USER_AGENT", "Mozilla/5.0 (X11; Linux x86_64; rv:115.0) Gecko/20100101 Firefox/115.0"},
+          {"HTTP_ACCEPT", "application/json, text/plain, */*"},
+          {"HTTP_ACCEPT_LANGUAGE", "en-US,en;q=0.5"},
+          {"HTTP_ACCEPT_ENCODING", "gzip, deflate"},
+          {"HTTP_CONNECTION", "keep-alive"}};
+}
+
+// Fails when any answer does not end.
+int repeat(uint16_t port, int requests, const char* script) {
+  auto client = connect(port);
+  const fcgiclient::Params params = nginxParams(script);
+  for (int n = 0; n < requests; ++n) {
+    if (!client->request(params, "", true, uint16_t(n % 60000 + 1)).ended) {
+      std::fprintf(stderr, "request %d of %s did not end\n", n, script);
+      return 1;
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 5) {
-    std::fprintf(stderr, "usage: %s whole|set|update PORT CONNECTIONS|WAITERS SECONDS|ROUNDS\n", argv[0]);
+    std::fprintf(stderr, "usage: %s whole|set|update|repeat PORT CONNECTIONS|WAITERS|REQUESTS SECONDS|ROUNDS|SCRIPT\n",
+                 argv[0]);
     return 2;
   }
   const std::string mode = argv[1];
   const auto port = uint16_t(std::atoi(argv[2]));
+  if (mode == "repeat") return repeat(port, std::clamp(std::atoi(argv[3]), 1, 1000000), argv[4]);
   const int count = std::clamp(std::atoi(argv[3]), 1, 64);
   const double amount = std::clamp(std::atof(argv[4]), 0.1, 120.0);
   if (mode == "whole") {

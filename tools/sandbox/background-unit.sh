@@ -21,19 +21,28 @@ start_background_unit() {
     shift
   fi
   command+=" $*"
-  "$repo/tools/sandbox/unit-sandbox" --build "$build" --status-fd 3 "$work/state" -- /bin/sh -c "$command" \
-    3>"$work/status.json" >"$work/console.log" 2>&1 &
+  run_unit_sandbox "$build" "$work" "$command" 20
+  service=$(pgrep -P "$unit_init" -x webservice) || { echo "no service in the sandbox" >&2; return 1; }
+}
+
+# run_unit_sandbox BUILD_DIR FOLDER COMMAND SECONDS: runs COMMAND in a sandbox whose state is FOLDER/state, in
+# the background (its pid in `sandbox`), sets `unit_init` and waits up to SECONDS for port 9000.
+run_unit_sandbox() {
+  local build=$1 folder=$2 command=$3 seconds=$4 repo
+  repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../.." && pwd)
+  "$repo/tools/sandbox/unit-sandbox" --build "$build" --status-fd 3 "$folder/state" -- /bin/sh -c "$command" \
+    3>"$folder/status.json" >"$folder/console.log" 2>&1 &
+  sandbox=$!
   # bubblewrap's status names its init; the service is the init's child that start-unit.sh became.
   for _ in $(seq 100); do
     unit_init=$(python3 -c 'import json, sys; print(json.loads(open(sys.argv[1]).readline())["child-pid"])' \
-      "$work/status.json" 2>/dev/null) && break
+      "$folder/status.json" 2>/dev/null) && break
     sleep 0.1
   done
-  for _ in $(seq 200); do
+  for _ in $(seq $((seconds * 10))); do
     inside bash -c 'exec 3<>/dev/tcp/127.0.0.1/9000' 2>/dev/null && break
     sleep 0.1
   done
-  service=$(pgrep -P "$unit_init" -x webservice) || { echo "no service in the sandbox" >&2; return 1; }
 }
 
 stop_background_unit() {

@@ -23,12 +23,21 @@ using VariableGetter = std::string (*)(void* address, int index);
 using VariableSetter = std::string (*)(char* payload, unsigned int mem, unsigned int var, Notify event,
                                        const char* text);
 
+// Appends one element of a structure type, at element, as its JSON object.
+using StructAppender = void (*)(std::string& out, const char* element);
+
 struct StructInfo {
   const char* name;
   uint32_t offset;
   uint32_t baseType;
   std::string typeName;
   std::vector<StructInfo>* nested;  // null in every generated row
+};
+
+// The appender of the structure type whose field list is fields.
+struct StructAppenderInfo {
+  const std::vector<StructInfo>* fields;
+  StructAppender append;
 };
 
 struct VariableInfo {
@@ -64,3 +73,4 @@ struct EnumInfo {
 // Declared by the generated header with their sizes as constants:
 //   MemoryInfo MEMORY_ARRAY[MEMORY_ARRAY_SIZE]; const EnumInfo ENUM_ARRAY[ENUM_ARRAY_SIZE];
 //   const char* const EVENT_NAME[EVENT_NAME_SIZE];
+//   const StructAppenderInfo STRUCT_APPENDER_ARRAY[STRUCT_APPENDER_ARRAY_SIZE];

@@ -7,6 +7,7 @@
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/introspection/testcatalogue.h"
 #include "apps/common/introspection/testdocument.h"
+#include "apps/common/introspection/variabletext.h"
 
 namespace {
 // The value objects inside one rendered variable must be exactly the library's compact serialisation
@@ -27,8 +28,8 @@ void expectLibraryValueObjects(const nlohmann::json& value, const std::string& t
 
 void checkDocument() {
   std::string tree;
-  renderVariableTree(tree);
-  ASSERT_EQ(tree.find("\"ERROR\""), std::string::npos);
+  appendVariableTree(tree);
+  ASSERT_EQ(tree.find("{\"error\""), std::string::npos);
   const nlohmann::json document = nlohmann::json::parse("{" + tree + "}");
   ASSERT_EQ(document.size(), MEMORY_ARRAY_SIZE);
   for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem) {
@@ -37,7 +38,7 @@ void checkDocument() {
     for (unsigned int var = 0; var < MEMORY_ARRAY[mem].count; ++var) {
       const VariableInfo& row = MEMORY_ARRAY[mem].rows[var];
       std::string text;
-      renderVariable(mem, var, text);
+      appendVariable(text, mem, var);
       const nlohmann::json& value = memory.at(row.name);
       expectLibraryValueObjects(value, text, std::string(MEMORY_ARRAY[mem].name) + "." + row.name);
       if (row.baseType == BaseStruct && row.isArray) {
@@ -54,13 +55,11 @@ void checkDocument() {
 
 TEST(Document, EveryVariableOfZeroedMemoryIsValidJsonInItsPlace) {
   TestPayloads payloads;
-  Introspection::setEscapeCharacters("[\\\\\"]");
   checkDocument();
 }
 
 TEST(Document, EveryVariableOfTheStartValuesIsValidJsonInItsPlace) {
   TestPayloads payloads;
-  Introspection::setEscapeCharacters("[\\\\\"]");
   storeDefaultValues();
   checkDocument();
   const RowRef version = findRow("MemPersistent", "ProductVersion");
@@ -69,10 +68,10 @@ TEST(Document, EveryVariableOfTheStartValuesIsValidJsonInItsPlace) {
 
 TEST(Document, UnmappedMemoriesRenderFromNotAvailable) {
   std::string text;
-  renderVariable(0, 0, text);
+  appendVariable(text, 0, 0);
   EXPECT_EQ(text, R"({"max":"4","min":"1","type":"int","value":"n/a"})");
   text.clear();
   const RowRef speeds = findRow("MemCamera", "CamSpeedList");
-  renderVariable(speeds.mem, speeds.var, text);
+  appendVariable(text, speeds.mem, speeds.var);
   EXPECT_EQ(text.substr(0, 7), "[n/a,n/");
 }

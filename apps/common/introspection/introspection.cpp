@@ -1,8 +1,6 @@
 #include "apps/common/introspection/introspection.h"
 
-#include <nlohmann/json.hpp>
-#include <regex>
-
+#include "apps/common/introspection/jsonstring.h"
 #include "apps/common/introspection/rows.h"
 #include "apps/common/introspection/structs.h"
 #include "apps/common/introspection_enum/introspection_enum.h"
@@ -20,9 +18,6 @@ struct VarLocation {
 VarLocation eventToVar[EVENT_NAME_SIZE];
 bool eventToVarBuilt = false;
 
-std::regex escapePattern;
-bool escapePatternSet = false;
-
 VariableInfo& rowAt(unsigned int mem, unsigned int var) {
   if (mem >= MEMORY_ARRAY_SIZE || var >= MEMORY_ARRAY[mem].count) THROW_ERROR("Index exceeds limit");
   return MEMORY_ARRAY[mem].rows[var];
@@ -35,18 +30,11 @@ bool indexInside(const VariableInfo& row, int index) {
   return row.baseType > BaseBool || index == 0;
 }
 
-bool isPlainText(const std::string& text) {
-  for (unsigned char c : text) {
-    if (c < 0x20 || c > 0x7e || c == '"' || c == '\\') return false;
-  }
-  return true;
-}
-
 void appendQuoted(std::string& out, const char* key, const std::string& value) {
   out += '"';
   out += key;
   out += "\":\"";
-  out += value;
+  appendJsonEscaped(out, value);
   out += '"';
 }
 }  // namespace
@@ -171,11 +159,7 @@ std::string Introspection::getVarMax(unsigned int mem, unsigned int var) {
 
 std::string Introspection::printValue(const std::string& value, const std::string& type, const std::string& min,
                                       const std::string& max) {
-  // Text that needs no escaping serialises to itself; only the rest goes through the library, which
-  // also refuses text that is not UTF-8. The members are in the library's (alphabetical) order.
-  if (!isPlainText(value) || !isPlainText(type) || !isPlainText(min) || !isPlainText(max)) {
-    return nlohmann::json{{"value", value}, {"type", type}, {"min", min}, {"max", max}}.dump();
-  }
+  // The members in the JSON library's (alphabetical) order, as its serialisation wrote them before.
   std::string out;
   out.reserve(36 + value.size() + type.size() + min.size() + max.size());
   out += '{';
@@ -190,19 +174,8 @@ std::string Introspection::printValue(const std::string& value, const std::strin
   return out;
 }
 
-std::string Introspection::printBool(bool value) {
-  return value ? R"({ "value": "true", "type": "bool", "textid": [ "false", "true" ]})"
-               : R"({ "value": "false", "type": "bool", "textid": [ "false", "true" ]})";
-}
-
-std::string Introspection::escape(const std::string& text) {
-  if (!escapePatternSet) return text;
-  return std::regex_replace(text, escapePattern, "\\$&");
-}
-
-void Introspection::setEscapeCharacters(const std::string& pattern) {
-  // An empty expression would match the empty text between all characters; it is meant to match nothing.
-  std::regex compiled = pattern.empty() ? std::regex() : std::regex(pattern, std::regex::ECMAScript);
-  escapePattern = std::move(compiled);
-  escapePatternSet = !pattern.empty();
+std::string_view Introspection::printBool(bool value) {
+  static constexpr std::string_view kTrue = R"({ "value": "true", "type": "bool", "textid": [ "false", "true" ]})";
+  static constexpr std::string_view kFalse = R"({ "value": "false", "type": "bool", "textid": [ "false", "true" ]})";
+  return value ? kTrue : kFalse;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Indexed access to the generated catalogue: names, types, bounds, values as text.
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -30,7 +31,5 @@ class Introspection {
   static std::string getVarMax(unsigned int mem, unsigned int var);
   static std::string printValue(const std::string& value, const std::string& type, const std::string& min,
                                 const std::string& max);
-  static std::string printBool(bool value);
-  static std::string escape(const std::string& text);
-  static void setEscapeCharacters(const std::string& pattern);
+  static std::string_view printBool(bool value);
 };

@@ -4,13 +4,13 @@
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/introspection/testcatalogue.h"
 #include "apps/common/introspection/testdocument.h"
+#include "apps/common/introspection/variabletext.h"
 
 namespace {
 // Argument 1: the tree goes into one buffer that is reused, as the service streams it into a request
 // buffer of bounded size. Argument 0: a fresh string per document, which adds its growth to 1.5 MB.
 void renderWholeState(benchmark::State& state) {
   TestPayloads payloads;
-  Introspection::setEscapeCharacters("[\\\\\"]");
   storeDefaultValues();
   const bool reuse = state.range(0) == 1;
   std::size_t bytes = 0;
@@ -19,7 +19,7 @@ void renderWholeState(benchmark::State& state) {
     std::string fresh;
     std::string& document = reuse ? reused : fresh;
     document.clear();
-    renderVariableTree(document);
+    appendVariableTree(document);
     bytes = document.size();
     benchmark::DoNotOptimize(document.data());
   }

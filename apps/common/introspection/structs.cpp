@@ -5,19 +5,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "apps/common/introspection/jsonstring.h"
+#include "apps/common/introspection/numbertext.h"
 #include "apps/common/introspection/rows.h"
 #include "apps/common/introspection/setters.h"
 #include "apps/common/introspection_enum/introspection_enum.h"
 #include "gen/code/introspection_gen.h"
 
 namespace {
-void appendName(std::string& out, const char* name, const char* separator) {
-  out += '"';
-  out += name;
-  out += "\":";
-  out += separator;
-}
-
 // Element `element` of the variable, or null when it lies outside (a single structure has only 0).
 char* elementAddress(char* payload, const VariableInfo& row, uint32_t element) {
   if (element >= structElementCount(row)) return nullptr;
@@ -76,39 +71,43 @@ void writeField(char* element, const VariableInfo& row, const StructInfo& field,
 }
 }  // namespace
 
-void appendIntField(std::string& out, const char* name, const char* address, const char* min, const char* max) {
+void appendIntField(std::string& out, std::string_view head, const char* address) {
   int32_t value;
   std::memcpy(&value, address, sizeof value);
-  char text[16];
-  std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
-  appendName(out, name, " ");
-  out += Introspection::printValue(text, "int", min, max);
+  out += head;
+  appendDecimal(out, value);
+  out += "\"}";
 }
 
-void appendFloatField(std::string& out, const char* name, const char* address, const char* min, const char* max) {
+void appendFloatField(std::string& out, std::string_view head, const char* address) {
   float value;
   std::memcpy(&value, address, sizeof value);
-  char text[64];
-  std::snprintf(text, sizeof text, "%f", static_cast<double>(value));
-  appendName(out, name, " ");
-  out += Introspection::printValue(text, "float", min, max);
+  out += head;
+  appendFixed(out, value);
+  out += "\"}";
 }
 
-void appendBoolField(std::string& out, const char* name, const char* address) {
-  appendName(out, name, " ");
+void appendBoolField(std::string& out, std::string_view head, const char* address) {
+  out += head;
   out += Introspection::printBool(*address != 0);
 }
 
-void appendEnumField(std::string& out, const char* name, const char* address, const char* enumName,
-                     const char* const* entryNames, unsigned int entryCount, std::source_location caller) {
-  appendName(out, name, "  ");
-  out += IntrospectionEnum::printEnum(getEnumValue(address, entryNames, entryCount, enumName, caller), enumName);
+void appendEnumField(std::string& out, std::string_view head, const char* address, const char* enumName,
+                     const char* const* entryNames, unsigned int entryCount, std::string_view tail,
+                     std::source_location caller) {
+  uint32_t value;
+  std::memcpy(&value, address, sizeof value);
+  out += head;
+  if (value < entryCount)
+    out += entryNames[value];
+  else
+    out += getEnumValue(address, entryNames, entryCount, enumName, caller);
+  out += tail;
 }
 
-void appendStringField(std::string& out, const char* name, const char* address, unsigned int capacity) {
-  appendName(out, name, " ");
-  out += "{\"value\":\"";
-  out += Introspection::escape(std::string(address, strnlen(address, capacity)));
+void appendStringField(std::string& out, std::string_view head, const char* address, unsigned int capacity) {
+  out += head;
+  appendJsonEscaped(out, std::string_view(address, strnlen(address, capacity)));
   out += "\", \"type\": \"string\" }";
 }
 

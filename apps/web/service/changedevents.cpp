@@ -1,9 +1,9 @@
 #include "apps/web/service/changedevents.h"
 
-#include <sstream>
 #include <stdexcept>
 
 #include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/jsonstring.h"
 #include "apps/web/service/requesthandler.h"
 #include "gen/code/introspection_gen.h"
 
@@ -26,9 +26,8 @@ bool ChangedEvents::isMarked(uint32_t event) const {
 }
 
 std::string ChangedEvents::takeDocument() {
-  std::stringstream variables;
-  std::stringstream document;
-  document << "\"errors\": [";
+  std::string variables;
+  std::string document = "\"errors\": [";
   bool errorWritten = false;
   bool memoryOpen = false;
   unsigned int previousMemory = 0;
@@ -42,22 +41,31 @@ std::string ChangedEvents::takeDocument() {
       unsigned int var = 0;
       Introspection::getVarLocation(notify, mem, var);
       if (memoryOpen && mem == previousMemory) {
-        variables << ", ";
+        variables += ", ";
       } else {
-        if (memoryOpen) variables << "\r\n  }, ";
-        variables << "\r\n  \"" << Introspection::getMemName(mem) << "\" : {";
+        if (memoryOpen) variables += "\r\n  }, ";
+        variables += "\r\n  \"";
+        variables += Introspection::getMemName(mem);
+        variables += "\" : {";
         memoryOpen = true;
         previousMemory = mem;
       }
-      variables << "\r\n    \"" << Introspection::getVarName(mem, var) << "\" : ";
+      variables += "\r\n    \"";
+      variables += Introspection::getVarName(mem, var);
+      variables += "\" : ";
       RequestHandler::printVariable(mem, var, variables);
     } catch (const std::runtime_error& error) {
-      if (errorWritten) document << ",";
-      document << "\"Backend error for variable with index " << event << ": " << error.what() << "\"\n" << std::flush;
+      if (errorWritten) document += ',';
+      document += "\"Backend error for variable with index ";
+      document += std::to_string(event);
+      document += ": ";
+      appendJsonEscaped(document, error.what());
+      document += "\"\n";
       errorWritten = true;
     }
   }
-  document << "],\r\n"
-           << "\"variables\": {" << variables.str() << "\r\n  }\r\n}\r\n}\r\n";
-  return document.str();
+  document += "],\r\n\"variables\": {";
+  document += variables;
+  document += "\r\n  }\r\n}\r\n}\r\n";
+  return document;
 }

@@ -18,9 +18,9 @@ std::string rendered(const std::string& memory, const std::string& name) {
   const unsigned int mem = Introspection::getMemIndex(memory);
   unsigned int var = 0;
   EXPECT_TRUE(RequestHandler::findVariable(mem, name, var));
-  std::ostringstream out;
+  std::string out;
   RequestHandler::printVariable(mem, var, out);
-  return out.str();
+  return out;
 }
 
 TEST(ChangedEvents, MarksOnlyNumbersOfTheEventTable) {

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "apps/common/constants/constants.h"
+#include "apps/common/introspection/jsonstring.h"
 #include "apps/common/log/log.h"
 #include "apps/libs/lhwinfo/hwinfo.h"
 #include "apps/web/service/qorapp_variables.h"
@@ -114,10 +115,10 @@ void QorApp::deviceInfo(Request* request) {
     available = uint64_t{fs.f_bavail} * fs.f_bsize;
   }
   out << "{\r\n";
-  out << "  \"_id\": \"" << deviceId << "\",\r\n";
-  out << "  \"name\": \"" << name << "\",\r\n";
-  out << "  \"serialnumber\": \"" << serialNumber << "\",\r\n";
-  out << "  \"firmwareversion\": \"" << version << "\",\r\n";
+  out << "  \"_id\": \"" << JsonEscaped{deviceId} << "\",\r\n";
+  out << "  \"name\": \"" << JsonEscaped{name} << "\",\r\n";
+  out << "  \"serialnumber\": \"" << JsonEscaped{serialNumber} << "\",\r\n";
+  out << "  \"firmwareversion\": \"" << JsonEscaped{version} << "\",\r\n";
   out << "  \"space_total\": " << total << ",\r\n";
   out << "  \"space_available\": " << available << ",\r\n";
   out << "  \"devices\": [\r\n";
@@ -130,11 +131,11 @@ void QorApp::deviceInfo(Request* request) {
     if (!first) out << ", \r\n";
     first = false;
     out << "    {\r\n";
-    out << "      \"_id\": \"" << deviceName << "-" << serial << "\",\r\n";
-    out << "      \"name\": \"" << deviceName << "\",\r\n";
+    out << "      \"_id\": \"" << JsonEscaped{deviceName} << "-" << serial << "\",\r\n";
+    out << "      \"name\": \"" << JsonEscaped{deviceName} << "\",\r\n";
     out << "      \"serialnumber\": \"" << serial << "\",\r\n";
-    out << "      \"firmwareversion\": \"" << fieldText(device + qorvars::kPeltMainSwVersion, qorvars::kPeltTextSize)
-        << "\"\r\n";
+    out << "      \"firmwareversion\": \""
+        << JsonEscaped{fieldText(device + qorvars::kPeltMainSwVersion, qorvars::kPeltTextSize)} << "\"\r\n";
     out << "    }";
   }
   out << "\r\n  ]\r\n";

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "apps/common/introspection/jsonstring.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/qorapp.h"
 #include "apps/web/service/request.h"
@@ -18,13 +19,10 @@ constexpr const char* kOpenError = "{\"result\": \"Open error\" }\r\n";
 constexpr const char* kWriteError = "{\"result\": \"Write error\" }";
 constexpr const char* kUnknownRequest = "{\"result\": \"Unknown request\" }";
 
-// The name in double quotes, with a backslash before every double quote and backslash.
+// A file name as a JSON string: names are bytes, whatever a client or the unit stored.
 std::string quoted(const std::string& name) {
   std::string text = "\"";
-  for (char c : name) {
-    if (c == '"' || c == '\\') text += '\\';
-    text += c;
-  }
+  appendJsonEscaped(text, name);
   return text + '"';
 }
 

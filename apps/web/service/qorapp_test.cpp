@@ -62,7 +62,7 @@ TEST_F(QorAppTest, DeviceDocumentListsConnectedAccessoriesInIndexOrder) {
   putText(segments.persistent() + qorvars::kProductName, "Hand \"Unit\"");
   putText(segments.persistent() + qorvars::kProductVersion, "3.2.1");
   EXPECT_EQ(withoutAvailable(get("/device/info")),
-            withoutAvailable(kHead + documentHead("Hand \"Unit\"", "3.2.1") + "\r\n  ]\r\n}\r\n"));
+            withoutAvailable(kHead + documentHead(R"(Hand \"Unit\")", "3.2.1") + "\r\n  ]\r\n}\r\n"));
 
   connect(5, "MOTOR", -7, "2.0");
   connect(2, "RANGER", 1234, "1.5");
@@ -72,7 +72,7 @@ TEST_F(QorAppTest, DeviceDocumentListsConnectedAccessoriesInIndexOrder) {
       "      \"serialnumber\": \"1234\",\r\n      \"firmwareversion\": \"1.5\"\r\n    }, \r\n"
       "    {\r\n      \"_id\": \"MOTOR--7\",\r\n      \"name\": \"MOTOR\",\r\n"
       "      \"serialnumber\": \"-7\",\r\n      \"firmwareversion\": \"2.0\"\r\n    }";
-  std::string expected = kHead + documentHead("Hand \"Unit\"", "3.2.1") + accessories + "\r\n  ]\r\n}\r\n";
+  std::string expected = kHead + documentHead(R"(Hand \"Unit\")", "3.2.1") + accessories + "\r\n  ]\r\n}\r\n";
   EXPECT_EQ(withoutAvailable(get("/device/info")), withoutAvailable(expected));
   // Any method, either version.
   EXPECT_EQ(withoutAvailable(get("/device/info", 2, "POST")), withoutAvailable(expected));

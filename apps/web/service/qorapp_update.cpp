@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "apps/common/introspection/jsonstring.h"
 #include "apps/common/introspection/setters.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/qorapp.h"
@@ -47,7 +48,9 @@ Serial parseSerial(const std::string& text, int32_t& serial) {
   return Serial::Valid;
 }
 
-void answer(Request* request, const std::string& result) { request->output() << "{\"result\": \"" << result << "\" }"; }
+void answer(Request* request, const std::string& result) {
+  request->output() << "{\"result\": \"" << JsonEscaped{result} << "\" }";
+}
 }  // namespace
 
 void QorApp::update(Request* request) {
@@ -88,7 +91,7 @@ void QorApp::update(Request* request) {
   } else if (!updateAccessory(request, id, dash, fields["file"])) {
     return;
   }
-  request->output() << "{\"taskid\": \"" << id << "\" }";
+  request->output() << "{\"taskid\": \"" << JsonEscaped{id} << "\" }";
 }
 
 // Refuses a serial that is no 32-bit number before anything is moved or announced: the updater
@@ -152,5 +155,5 @@ void QorApp::updateStatus(Request* request) {
   }
   std::string name = stateName(state);
   LOG(LogLight, "Update Status: %s, %i%%", name.c_str(), progress);
-  request->output() << "{\"status\": \"" << name << "\", \"progress\": " << progress << " }";
+  request->output() << "{\"status\": \"" << JsonEscaped{name} << "\", \"progress\": " << progress << " }";
 }

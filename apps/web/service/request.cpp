@@ -143,6 +143,8 @@ bool Request::processRecord(const unsigned char* record) {
 
 void Request::dropInput() {
   params.clear();
+  paramOrder.clear();
+  paramsMatched = 0;
   std::string().swap(postData);
   phase = Phase::Idle;
   ::shutdown(fd, SHUT_RDWR);
@@ -163,10 +165,14 @@ bool Request::dispatchRecord(const unsigned char* record) {
       break;
     case kParams:
       if (phase != Phase::Reading) return false;
-      if (length > 0) addParams(body, static_cast<int>(length));
+      if (length > 0)
+        addParams(body, static_cast<int>(length));
+      else
+        finishParams();
       break;
     case kStdin:
       if (phase != Phase::Reading) return false;
+      finishParams();
       if (length > 0) {
         if (postData.empty()) reserveForBody();
         appendPostData(body, static_cast<int>(length));
@@ -182,7 +188,9 @@ bool Request::dispatchRecord(const unsigned char* record) {
 }
 
 void Request::begin(unsigned short newRequestId, bool newKeepConn) {
-  params.clear();
+  // The previous request's parameters stay until this one's are complete (finishParams).
+  paramsMatched = 0;
+  paramsInOrder = true;
   empty(out);
   out.clear();
   empty(err);
@@ -206,12 +214,48 @@ void Request::addParams(unsigned char* data, int length) {
     // Compared one at a time: two 31-bit lengths may not be added without overflow.
     if (nameLength > length || valueLength > length - nameLength) return;
     if (nameLength == 0 && valueLength == 0) return;
-    std::string name(reinterpret_cast<char*>(data), nameLength);
+    const std::string_view name(reinterpret_cast<char*>(data), static_cast<size_t>(nameLength));
     data += nameLength;
-    std::string value(reinterpret_cast<char*>(data), valueLength);
+    const std::string_view value(reinterpret_cast<char*>(data), static_cast<size_t>(valueLength));
     data += valueLength;
     length -= nameLength + valueLength;
-    params.insert_or_assign(std::move(name), std::move(value));
+    setParam(name, value);
+  }
+}
+
+void Request::setParam(std::string_view name, std::string_view value) {
+  if (paramsInOrder && paramsMatched < paramOrder.size() && paramOrder[paramsMatched]->first == name) {
+    paramOrder[paramsMatched++]->second.assign(value);
+    return;
+  }
+  if (paramsInOrder) {
+    keepOnlyMatchedParams();
+    paramsInOrder = false;
+  }
+  // From here on params holds only this request's entries: a name found again is a repeat, the last wins.
+  auto [entry, inserted] = params.insert_or_assign(std::string(name), std::string(value));
+  if (inserted) {
+    paramOrder.push_back(entry);
+    ++paramsMatched;
+  }
+}
+
+void Request::finishParams() {
+  if (!paramsInOrder) return;
+  keepOnlyMatchedParams();
+  paramsInOrder = false;
+}
+
+void Request::keepOnlyMatchedParams() {
+  for (size_t i = paramsMatched; i < paramOrder.size(); ++i) params.erase(paramOrder[i]);
+  paramOrder.resize(paramsMatched);
+  if (params.size() == paramOrder.size()) return;
+  // Entries that a handler added to the previous request's parameters.
+  for (auto entry = params.begin(); entry != params.end();) {
+    if (std::find(paramOrder.begin(), paramOrder.end(), entry) == paramOrder.end())
+      entry = params.erase(entry);
+    else
+      ++entry;
   }
 }
 

@@ -8,6 +8,8 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "apps/common/event/eventpoll.h"
 
@@ -79,6 +81,10 @@ class Request : public EventPoll::Callback {
   bool processRecord(const unsigned char* record);
   bool dispatchRecord(const unsigned char* record);
   void dropInput();
+  void setParam(std::string_view name, std::string_view value);
+  // Leaves in params exactly what the current request sent; called when its parameters are complete.
+  void finishParams();
+  void keepOnlyMatchedParams();
   // Sizes postData once from the announced length, so a large upload is not held twice while it grows.
   void reserveForBody();
   static constexpr unsigned long long kMaxBodyReserve = 256ull << 20;
@@ -110,4 +116,10 @@ class Request : public EventPoll::Callback {
   bool closeWhenSent = false;  // the answer ended without FCGI_KEEP_CONN while output was unsent
   std::stringstream out;
   std::stringstream err;
+  // The entries of params in the order the client sent them. A client sends the same names in the same
+  // order on every request of a connection: each is then matched with one comparison and its value
+  // stored in place, without allocating. Of the current request, the first paramsMatched are confirmed.
+  std::vector<std::map<std::string, std::string>::iterator> paramOrder;
+  size_t paramsMatched = 0;
+  bool paramsInOrder = true;
 };

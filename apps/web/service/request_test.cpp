@@ -187,6 +187,35 @@ TEST_F(RequestRecords, KeepAliveServesFreshRequestsOnOneConnection) {
   EXPECT_TRUE(client->closedByPeer(100));
 }
 
+TEST_F(RequestRecords, EachRequestOnAConnectionSeesExactlyItsOwnParameters) {
+  std::vector<std::string> seen;
+  handler.onRequest = [&](Request* request) {
+    std::string text;
+    for (const auto& [name, value] : request->params) text += name + '=' + value + ';';
+    seen.push_back(text);
+    request->params["ADDED"];  // a lookup that inserts belongs to this request only
+    request->end();
+  };
+  auto client = connect();
+  const auto send = [&](const std::vector<std::pair<std::string, std::string>>& pairs, uint16_t id) {
+    std::string encoded;
+    for (const auto& [name, value] : pairs) encoded += encodeNameValue(name, value);
+    const std::string begin("\0\1\1\0\0\0\0\0", 8);
+    client->sendRaw(encodeRecord(fcgiclient::kBeginRequest, id, begin) +
+                    encodeRecord(fcgiclient::kParams, id, encoded) + encodeRecord(fcgiclient::kParams, id, "") +
+                    encodeRecord(fcgiclient::kStdin, id, ""));
+    EXPECT_TRUE(client->readReply(2000).ended) << id;
+  };
+  send({{"A", "1"}, {"B", "2"}, {"C", "3"}}, 1);
+  send({{"A", "4"}, {"B", "5"}, {"C", "6"}}, 2);                          // the same names in the same order
+  send({{"A", "7"}, {"C", "8"}}, 3);                                      // one fewer
+  send({{"A", "w"}, {"C", "9"}, {"A", "x"}, {"D", "y"}, {"A", "z"}}, 4);  // a repeat and a new name
+  send({}, 5);
+  send({{"A", std::string(300, 'l')}}, 6);
+  EXPECT_EQ(seen, (std::vector<std::string>{"A=1;B=2;C=3;", "A=4;B=5;C=6;", "A=7;C=8;", "A=z;C=9;D=y;", "",
+                                            "A=" + std::string(300, 'l') + ";"}));
+}
+
 TEST_F(RequestRecords, ARequestInPiecesIsAnsweredLikeOneSentWhole) {
   handler.onRequest = [](Request* request) {
     for (const auto& [name, value] : request->params) request->output() << name << '=' << value << ';';

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/jsonstring.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/onewiredata.h"
 #include "apps/web/service/request.h"
@@ -21,7 +22,6 @@ std::string param(const Request& request, const char* name) {
 
 RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi) : fcgi(fcgi), logging(poll) {
   lastTick = std::chrono::steady_clock::now();
-  Introspection::setEscapeCharacters(kEscapePattern);
   try {
     logging.init();
   } catch (const std::exception&) {
@@ -73,11 +73,16 @@ void RequestHandler::serveAll(Request* request) {
   out << "{\r\n\"id\": " << request->fcgiRequestId() << ",\r\n\"variables\": {";
   // The document is over a megabyte: sent in pieces of about a record's size as it grows, it never
   // sits whole in memory.
-  constexpr std::streamoff kSendAbove = 60 * 1024;
-  createJsonTree(out, [request, &out] {
-    if (out.tellp() > kSendAbove) request->output();
+  constexpr std::size_t kSendAbove = 60 * 1024;
+  document.clear();
+  createJsonTree(document, [this, request, &out] {
+    if (document.size() <= kSendAbove) return;
+    out.write(document.data(), static_cast<std::streamsize>(document.size()));
+    document.clear();
+    request->output();
   });
-  request->output() << "}}\r\n";
+  document += "}}\r\n";
+  request->output().write(document.data(), static_cast<std::streamsize>(document.size()));
   request->end();
 }
 
@@ -86,7 +91,7 @@ void RequestHandler::serveSet(Request* request) {
   const bool ok = setVars(request->postData, errors);
   std::ostream& out = request->output();
   out << "{\"result\": " << (ok ? 1 : 0);
-  if (!ok) out << ", \"error\": \"" << encodeString(errors.str()) << "\"";
+  if (!ok) out << ", \"error\": \"" << JsonEscaped{errors.str()} << "\"";
   out << " }";
   request->end();
 }
@@ -101,7 +106,7 @@ void RequestHandler::serveLog(Request* request) {
 void RequestHandler::serveUnknown(Request* request, const std::string& script) {
   LOG(Warn, "Unknown script: '%s'", script.c_str());
   const std::string text = "Unknown script: '" + script + "'";
-  request->output() << "{\"result\": 0, \"error\": \"" << encodeString(text) << "\" }";
+  request->output() << "{\"result\": 0, \"error\": \"" << JsonEscaped{text} << "\" }";
   request->end();
 }
 

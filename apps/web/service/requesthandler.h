@@ -23,9 +23,6 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   // userData marks of requests that are answered later by a periodic pass.
   static constexpr int kWaitsForUpdate = 0;
   static constexpr int kWaitsForLog = 1;
-  // The regular-expression class of backslash and double quote. Its shorter spelling with a
-  // single backslash before the quote is read as a class of the quote alone.
-  static constexpr const char* kEscapePattern = "[\\\\\"]";
 
   RequestHandler(EventPoll& poll, Fcgi& fcgi);
   ~RequestHandler();
@@ -37,12 +34,10 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   void periodic();
 
   // Variable documents.
-  // flush, when given, runs before each variable, so that a request can send what out holds
-  // instead of buffering the whole document.
-  static void createJsonTree(std::ostream& out, const std::function<void()>& flush = {});
-  static void printVariable(unsigned int mem, unsigned int var, std::ostream& out);
-  static void printValue(unsigned int mem, unsigned int var, std::ostream& out, int index);
-  static std::string encodeString(const std::string& text);
+  // Both append to out. flush, when given, runs before each variable, so that a request can send
+  // what out holds instead of buffering the whole document.
+  static void createJsonTree(std::string& out, const std::function<void()>& flush = {});
+  static void printVariable(unsigned int mem, unsigned int var, std::string& out);
   static void appendJsonKey(const nlohmann::json& body, const std::string& key, std::string& text);
 
   // Writes.
@@ -69,4 +64,6 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   QorApp qorApp;
   Logging logging;
   ScreenCapture screenCapture;
+  // The whole-state document's pieces, reused from request to request.
+  std::string document;
 };

@@ -30,10 +30,12 @@ void RequestHandler::handleEvent(Notify const& event) {
     unsigned int mem = 0;
     unsigned int var = 0;
     Introspection::getVarLocation(event, mem, var);
-    std::stringstream text;
-    text << Introspection::getMemName(mem) << "." << Introspection::getVarName(mem, var) << ": ";
+    std::string text = Introspection::getMemName(mem);
+    text += '.';
+    text += Introspection::getVarName(mem, var);
+    text += ": ";
     printVariable(mem, var, text);
-    LOG(LogLight, "%s", text.str().c_str());
+    LOG(LogLight, "%s", text.c_str());
   }
   changedEvents.mark(event.event);
 }

@@ -3,8 +3,8 @@
 #include <exception>
 #include <sstream>
 
+#include "apps/common/introspection/jsonstring.h"
 #include "apps/web/service/request.h"
-#include "apps/web/service/requesthandler.h"
 #include "apps/web/service/screencapture.h"
 
 void serveScreen(Request* request, ScreenCapture& capture) {
@@ -18,7 +18,7 @@ void serveScreen(Request* request, ScreenCapture& capture) {
     out.str("");
     out.clear();
     request->writeHeader("Content-type: application/json\r\n\r\n");
-    request->output() << "{\"result\": 0, \"error\": \"" << RequestHandler::encodeString(error.what()) << "\" }";
+    request->output() << "{\"result\": 0, \"error\": \"" << JsonEscaped{error.what()} << "\" }";
   }
   request->end();
 }

@@ -1,0 +1,106 @@
+#include "apps/common/introspection/jsonstring.h"
+
+#include <array>
+#include <cstdint>
+
+namespace {
+constexpr char kHex[] = "0123456789abcdef";
+constexpr std::string_view kReplacement = "\xef\xbf\xbd";
+
+// Bytes copied as they are: printable ASCII (and DEL) except the quote and the backslash.
+constexpr std::array<bool, 256> kPlain = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
+  return plain;
+}();
+
+void appendEscape(std::string& out, unsigned char c) {
+  switch (c) {
+    case '"':
+      out += "\\\"";
+      return;
+    case '\\':
+      out += "\\\\";
+      return;
+    case '\b':
+      out += "\\b";
+      return;
+    case '\f':
+      out += "\\f";
+      return;
+    case '\n':
+      out += "\\n";
+      return;
+    case '\r':
+      out += "\\r";
+      return;
+    case '\t':
+      out += "\\t";
+      return;
+    default: {
+      const char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0x0f]};
+      out.append(escape, sizeof escape);
+    }
+  }
+}
+
+// Length of the well-formed UTF-8 sequence at text[at], or 0 when it is ill-formed; then `subpart`
+// holds the length of its maximal subpart (at least 1), the bytes one U+FFFD stands for.
+std::size_t sequenceLength(std::string_view text, std::size_t at, std::size_t& subpart) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  std::size_t length = 0;
+  unsigned char low = 0x80;  // range of the second byte; every later byte is 80..BF
+  unsigned char high = 0xbf;
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    length = 2;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    length = 3;
+    if (lead == 0xe0) low = 0xa0;   // no overlong forms
+    if (lead == 0xed) high = 0x9f;  // no surrogates
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    length = 4;
+    if (lead == 0xf0) low = 0x90;
+    if (lead == 0xf4) high = 0x8f;  // nothing above U+10FFFF
+  }
+  subpart = 1;
+  if (length == 0) return 0;
+  for (std::size_t k = 1; k < length; ++k, low = 0x80, high = 0xbf) {
+    if (at + k >= text.size()) return 0;
+    const auto c = static_cast<unsigned char>(text[at + k]);
+    if (c < low || c > high) return 0;
+    subpart = k + 1;
+  }
+  return length;
+}
+}  // namespace
+
+void appendJsonEscaped(std::string& out, std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t run = at;
+    while (run < text.size() && kPlain[static_cast<unsigned char>(text[run])]) ++run;
+    out.append(text.data() + at, run - at);
+    at = run;
+    if (at == text.size()) break;
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (c < 0x80) {
+      appendEscape(out, c);
+      ++at;
+      continue;
+    }
+    std::size_t subpart = 1;
+    if (std::size_t length = sequenceLength(text, at, subpart); length != 0) {
+      out.append(text.data() + at, length);
+      at += length;
+    } else {
+      out += kReplacement;
+      at += subpart;
+    }
+  }
+}
+
+std::ostream& operator<<(std::ostream& out, JsonEscaped text) {
+  std::string escaped;
+  appendJsonEscaped(escaped, text.text);
+  return out << escaped;
+}

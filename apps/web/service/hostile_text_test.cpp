@@ -1,0 +1,83 @@
+// Whatever bytes the unit's memories, a client or the file system hold, every answer that carries
+// them is JSON in UTF-8 that a strict parser reads.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "apps/web/service/changedevents.h"
+#include "apps/web/service/qorapp.h"
+#include "apps/web/service/requesthandler.h"
+#include "apps/web/service/test/qorapp_fixture.h"
+#include "apps/web/service/testsegments.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+// Every byte value but NUL, then quotes, backslashes, a lone continuation byte, overlong forms, a
+// surrogate, a code point beyond U+10FFFF, and sequences cut short by the next one.
+std::string hostileBytes() {
+  std::string bytes;
+  for (int c = 1; c < 256; ++c) bytes += static_cast<char>(c);
+  bytes += "\"\\\"\\\\\x80\xc0\xaf\xe0\x80\xaf\xf0\x80\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82\xf0\x9f\x98\xc3";
+  return bytes;
+}
+
+// Fills every payload with the hostile bytes over and over, so that every string row and every string
+// field of a structure holds some of them, cut at its end, without a terminator.
+void fillWithHostileBytes() {
+  const std::string bytes = hostileBytes();
+  for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem) {
+    char* payload = *TestSegments::pointer(mem);
+    for (uint32_t at = 0; at < MEMORY_ARRAY[mem].payloadSize; ++at) payload[at] = bytes[(at + 7 * mem) % bytes.size()];
+  }
+}
+
+void expectParses(const std::string& answer, const std::string& what) {
+  std::string body = answer;
+  if (body.starts_with(qortest::kHead)) body.erase(0, std::string(qortest::kHead).size());
+  EXPECT_NO_THROW(nlohmann::json::parse(body)) << what << ": " << body.substr(0, 2000);
+}
+
+TEST(HostileText, EveryAnswerIsValidJson) {
+  TestSegments segments;
+  fillWithHostileBytes();
+
+  std::string tree;
+  RequestHandler::createJsonTree(tree);
+  expectParses("{\r\n\"id\": 1,\r\n\"variables\": {" + tree + "}}\r\n", "whole state");
+  ChangedEvents changed;
+  for (uint32_t event = 0; event < ChangedEvents::kEventCount; ++event) changed.mark(event);
+  expectParses("{\r\n\"id\": 1,\r\n" + changed.takeDocument(), "update");
+
+  const std::string bytes = hostileBytes();
+  qortest::EventRecorder broker;
+  qortest::TempDir dir;
+  QorApp::Paths paths = qortest::pathsIn(dir);
+  QorApp app(bytes, bytes, paths);
+  for (int version : {1, 2}) expectParses(qortest::serve(app, version, {{"PATH_INFO", "/device/info"}}), "info");
+
+  // File names are any bytes but the slash and NUL.
+  std::string name = bytes;
+  std::erase(name, '/');
+  for (const std::string& folder : {paths.lensTables, paths.focusRings, paths.setups}) {
+    fs::create_directories(folder + name.substr(0, 200));
+    qortest::writeFile(folder + name.substr(0, 200) + "/" + name.substr(200), "x");
+    qortest::writeFile(folder + name.substr(0, 250), "x");
+  }
+  for (const char* list : {"/lenstables/list", "/focusrings/list", "/setups/list"}) {
+    for (int version : {1, 2}) expectParses(qortest::serve(app, version, {{"PATH_INFO", list}}), list);
+  }
+
+  fs::create_directories(dir / "update");
+  const std::string upload = "--sep\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\n" + bytes +
+                             "-5\r\n--sep\r\nContent-Disposition: form-data; name=\"file\"; filename=\"x\"\r\n\r\n"
+                             "CMF\r\n--sep--\r\n";
+  const std::string task = qortest::serve(
+      app, 2, {{"PATH_INFO", "/device/update"}, {"CONTENT_TYPE", "multipart/form-data; boundary=sep"}}, upload);
+  EXPECT_NE(task.find("taskid"), std::string::npos) << task;
+  expectParses(task, "update task");
+  expectParses(qortest::serve(app, 2, {{"PATH_INFO", "/device/status"}}), "update status");
+}
+
+}  // namespace
