@@ -102,7 +102,7 @@ void Fcgi::event(EventType type) {
     acceptFailed(errno);
     return;
   }
-  if (table.size() >= kMaxRequests) {
+  if (liveRequests() >= kMaxRequests) {
     ::close(fd);
     return;
   }
@@ -189,9 +189,16 @@ void Fcgi::addRequest(Request* request) {
   if (requestCallback != nullptr) requestCallback->handleRequest(request);
 }
 
+size_t Fcgi::liveRequests() const {
+  size_t live = 0;
+  for (const auto& entry : table) live += entry.second->removed ? 0 : 1;
+  return live;
+}
+
 void Fcgi::removeRequest(Request* request) {
   if (request->registered && request->isOpen()) poll.remove(request->fd);
   request->registered = false;
+  request->removed = true;
   LOG(DebugMost, "REQUEST remove(%i)", request->id);
   pending.push_back(request->id);
 }
@@ -220,6 +227,10 @@ void Fcgi::cleanup() {
       // reported by the diagnostic layer; tried again at the next cleanup
     }
   }
+  deleteRemoved();
+}
+
+void Fcgi::deleteRemoved() {
   if (pending.empty()) return;
   std::vector<unsigned int> ids;
   ids.swap(pending);
