@@ -150,7 +150,7 @@ TEST(Introspection, PrintValueIsTheLibrarysCompactObject) {
   // Every single byte, alone and inside text, renders exactly as the library serialises it; bytes that
   // are not UTF-8 make both fail with the library's exception.
   for (int byte = 0; byte < 256; ++byte) {
-    for (const std::string& value : {std::string(1, char(byte)), "a" + std::string(1, char(byte)) + "b"}) {
+    for (const std::string& value : {std::string(1, char(byte)), std::string{'a', char(byte), 'b'}}) {
       std::string expected;
       try {
         expected = libraryRendering(value, "string", "0", "0");
