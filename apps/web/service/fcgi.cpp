@@ -16,7 +16,9 @@
 #include "apps/web/service/request.h"
 
 namespace {
-constexpr int kBacklog = 10;
+// A front opens its connections in bursts (nginx a dozen and more at once); a connection the
+// queue has no room for waits for the kernel's one-second retry, so the system's maximum is asked.
+constexpr int kBacklog = SOMAXCONN;
 
 // Closes the descriptor without losing the errno that explains why.
 void closeKeepingError(int fd) {
