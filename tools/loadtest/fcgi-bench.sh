@@ -1,6 +1,7 @@
 #!/bin/bash
 # The shipped webservice behind nginx, against a libfcgi responder giving the same small answer: with
-# and without FastCGI keep-alive connections, at concurrency 1 and 16. Every request is a write that
+# and without FastCGI keep-alive connections, at concurrency 1 and 16; and behind lighttpd, a second
+# front that opens a connection per request. Every request is a write that
 # stores an unchanged value, answered with {"result": 1 }. The service runs in a unit sandbox of its own;
 # nginx, the peer and wrk join its private network, so all traffic stays on that loopback.
 #   tools/loadtest/fcgi-bench.sh [build-folder]     (BENCH_SECONDS per cell, default 5)
@@ -16,7 +17,7 @@ peer_bin=$build/bin/fcgi-peer-responder
 for tool in "$build/bin/webservice" "$peer_bin"; do
   [[ -x $tool ]] || { echo "missing $tool (build webservice and fcgi-peer-responder)" >&2; exit 1; }
 done
-for tool in nginx wrk; do
+for tool in nginx lighttpd wrk; do
   command -v $tool >/dev/null || { echo "$tool is not installed (tools/install-deps.sh)" >&2; exit 1; }
 done
 
@@ -32,6 +33,8 @@ front_ours=8010
 front_ours_keep=8011
 front_peer=8012
 front_peer_keep=8013
+lighttpd_ours=8020
+lighttpd_peer=8022
 
 pids=()
 stop_all() {
@@ -82,12 +85,30 @@ $(front $front_peer_keep peer on)
 }
 EOF
 
+mkdir -p "$work/lighttpd"
+lighttpd_front() {  # listen-port fastcgi-port
+  cat <<EOF
+server.document-root = "$work/lighttpd"
+server.bind = "127.0.0.1"
+server.port = $1
+server.modules = ("mod_fastcgi")
+server.errorlog = "$work/lighttpd/error-$1.log"
+fastcgi.server = ("/" => (("host" => "127.0.0.1", "port" => $2, "check-local" => "disable")))
+EOF
+}
+lighttpd_front $lighttpd_ours 9000 >"$work/lighttpd/ours.conf"
+lighttpd_front $lighttpd_peer $peer_port >"$work/lighttpd/peer.conf"
+
 declare -A responder  # front port -> pid of the FastCGI server behind it
 responder[$front_ours]=$service
 responder[$front_ours_keep]=$service
-"${in_unit[@]}" "$peer_bin" "$peer_port" & pids+=($!); responder[$front_peer]=$!
+responder[$lighttpd_ours]=$service
+"${in_unit[@]}" "$peer_bin" "$peer_port" & pids+=($!); responder[$front_peer]=$!; responder[$lighttpd_peer]=$!
 "${in_unit[@]}" "$peer_bin" "$peer_keep_port" & pids+=($!); responder[$front_peer_keep]=$!
 "${in_unit[@]}" nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' & pids+=($!)
+for side in ours peer; do
+  "${in_unit[@]}" lighttpd -D -f "$work/lighttpd/$side.conf" & pids+=($!)
+done
 
 body="{'MemPersistent':{'AUXTorque':3}}"
 cat >"$work/post.lua" <<EOF
@@ -95,7 +116,7 @@ wrk.method = "POST"
 wrk.body = "$body"
 wrk.headers["Content-Type"] = "application/json"
 EOF
-for port in $front_ours $front_ours_keep $front_peer $front_peer_keep; do
+for port in $front_ours $front_ours_keep $front_peer $front_peer_keep $lighttpd_ours $lighttpd_peer; do
   for _ in $(seq 50); do
     inside curl -fs -o /dev/null --data "$body" "http://127.0.0.1:$port/api/v1/set.cgi" && break
     sleep 0.1
@@ -131,7 +152,8 @@ printf '%-16s %4s | %-43s | %-43s\n' "" "" "webservice" "libfcgi peer"
 printf '%-16s %4s | %8s %7s %9s %9s %7s | %8s %7s %9s %9s %7s\n' "case" "conc" \
   requests non-200 mean median cpu/req requests non-200 mean median cpu/req
 for row in "keep-conn off:1:$front_ours:$front_peer" "keep-conn off:16:$front_ours:$front_peer" \
-  "keep-conn on:1:$front_ours_keep:$front_peer_keep" "keep-conn on:16:$front_ours_keep:$front_peer_keep"; do
+  "keep-conn on:1:$front_ours_keep:$front_peer_keep" "keep-conn on:16:$front_ours_keep:$front_peer_keep" \
+  "lighttpd:1:$lighttpd_ours:$lighttpd_peer" "lighttpd:16:$lighttpd_ours:$lighttpd_peer"; do
   IFS=: read -r name conc ours peer <<<"$row"
   ours_runs=() peer_runs=()
   for _ in $(seq "$rounds"); do
@@ -140,4 +162,4 @@ for row in "keep-conn off:1:$front_ours:$front_peer" "keep-conn off:16:$front_ou
   done
   printf '%-16s %4s | %s | %s\n' "$name" "$conc" "$(median_run "${ours_runs[@]}")" "$(median_run "${peer_runs[@]}")"
 done
-echo "${seconds} s per cell, median of $rounds rounds; non-200 counts nginx's other answers and lost connections"
+echo "${seconds} s per cell, median of $rounds rounds; non-200 counts the front's other answers and lost connections"
