@@ -16,9 +16,10 @@
 #include "apps/web/service/request.h"
 
 namespace {
-// A front opens its connections in bursts (nginx a dozen and more at once); a connection the
-// queue has no room for waits for the kernel's one-second retry, so the system's maximum is asked.
-constexpr int kBacklog = SOMAXCONN;
+// A front opens its connections in bursts (nginx a dozen and more at once), and a connection the
+// queue has no room for waits for the kernel's one-second retry. No deeper than the table, though:
+// every queued connection is work the service takes on, and a flood must not crowd the others out.
+constexpr int kBacklog = static_cast<int>(Fcgi::kMaxRequests);
 
 // Closes the descriptor without losing the errno that explains why.
 void closeKeepingError(int fd) {
