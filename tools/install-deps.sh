@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   nlohmann-json3-dev libpng-dev
   bubblewrap nginx-light python3 clang-format
-  apache2-utils libfcgi-dev wrk curl
+  apache2-utils libfcgi-dev wrk curl lighttpd
   iproute2 util-linux procps
   clang-14 libclang-rt-14-dev
   chromium nodejs

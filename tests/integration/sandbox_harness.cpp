@@ -90,14 +90,8 @@ class CommandLine {
 };
 
 pid_t onlyChildOf(pid_t parent) {
-  pid_t child = -1;
-  waitFor(
-      [&] {
-        std::string id = std::to_string(parent);
-        child = std::atoi(readFile("/proc/" + id + "/task/" + id + "/children").c_str());
-        return child > 0;
-      },
-      10000);
+  std::string id = std::to_string(parent);
+  pid_t child = std::atoi(readFile("/proc/" + id + "/task/" + id + "/children").c_str());
   return child > 0 ? child : -1;
 }
 
@@ -137,11 +131,11 @@ Sandbox::Sandbox(const std::string& startup) : state(makeStateDir()) {
   ::close(status[1]);
   // Kept open until the sandbox has ended: bubblewrap writes the exit code there too.
   statusFd = status[0];
-  if (sandboxPid > 0) {
-    pid_t init = readInitPid(statusFd);
-    if (init > 0) mainPid = onlyChildOf(init);
-  }
-  if (mainPid < 0) ADD_FAILURE() << "the sandbox did not start; see " << state << "/console.log";
+  // A main process that ends at once (a start-up that fails) may be gone before it is seen; then the
+  // sandbox's end, with its status, is what there is to find.
+  pid_t init = sandboxPid > 0 ? readInitPid(statusFd) : -1;
+  if (init > 0) waitFor([&] { return (mainPid = onlyChildOf(init)) > 0 || waitForExit(0) >= 0; }, 10000);
+  if (mainPid < 0 && exitStatus < 0) ADD_FAILURE() << "the sandbox did not start; see " << state << "/console.log";
 }
 
 Sandbox::~Sandbox() {

@@ -75,6 +75,20 @@ TEST(VariableApi, WritesAnswerExactlyAndTheServiceGoesOn) {
   EXPECT_EQ(call(*client, kSet, "{'MemPersistent':{'AUXTorque':4}}"), "{\"result\": 1 }");
 }
 
+TEST(VariableApi, EveryRequestOnAConnectionOfItsOwnIsAnswered) {
+  // Many fronts open a connection per request and let the service close it after the answer; a
+  // finished request must not hold one of the table's places until it is deleted.
+  Sandbox unit;
+  connectService(unit);
+  int unanswered = 0;
+  for (int i = 0; i < 500; ++i) {
+    fcgiclient::FcgiClient client(unit.connectTcp(9000));
+    const auto reply = client.request({{"SCRIPT_NAME", kSet}}, "{'MemPersistent':{'AUXTorque':3}}", false, 1);
+    if (!reply.ended || reply.stdoutText != kHead + "{\"result\": 1 }" || !client.closedByPeer(1000)) ++unanswered;
+  }
+  EXPECT_EQ(unanswered, 0);
+}
+
 TEST(VariableApi, StructureElementWriteChangesOneElement) {
   Sandbox unit;
   auto client = connectService(unit);

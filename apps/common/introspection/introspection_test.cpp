@@ -163,7 +163,7 @@ TEST(Introspection, PrintValueIsTheLibrarysCompactObject) {
                                      "\xf8\x88\x80\x80\x80"};
   for (int byte = 0; byte < 256; ++byte) {
     values.push_back(std::string(1, char(byte)));
-    values.push_back("a" + std::string(1, char(byte)) + "b");
+    values.push_back(std::string{'a', char(byte), 'b'});
   }
   for (const std::string& value : values) {
     const std::string rendered = Introspection::printValue(value, "string", "0", "0");

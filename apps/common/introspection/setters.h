@@ -45,7 +45,9 @@ template <std::size_t N>
 void setVariable(std::array<char, N>& target, Notify event, const char* value) {
   std::size_t length = std::strlen(value);
   if (length < N && std::memcmp(target.data(), value, length + 1) == 0) return;
-  std::strncpy(target.data(), value, N - 1);
-  target[N - 1] = '\0';
+  // Cut by length and zero-filled to the end, so no byte of a longer earlier text is left behind.
+  std::size_t copied = length < N ? length : N - 1;
+  std::memcpy(target.data(), value, copied);
+  std::memset(target.data() + copied, 0, N - copied);
   postEvent(event);
 }

@@ -16,7 +16,10 @@
 #include "apps/web/service/request.h"
 
 namespace {
-constexpr int kBacklog = 10;
+// A front opens its connections in bursts (nginx a dozen and more at once), and a connection the
+// queue has no room for waits for the kernel's one-second retry. No deeper than the table, though:
+// every queued connection is work the service takes on, and a flood must not crowd the others out.
+constexpr int kBacklog = static_cast<int>(Fcgi::kMaxRequests);
 
 // Closes the descriptor without losing the errno that explains why.
 void closeKeepingError(int fd) {
@@ -102,7 +105,7 @@ void Fcgi::event(EventType type) {
     acceptFailed(errno);
     return;
   }
-  if (table.size() >= kMaxRequests) {
+  if (liveRequests() >= kMaxRequests) {
     ::close(fd);
     return;
   }
@@ -189,9 +192,16 @@ void Fcgi::addRequest(Request* request) {
   if (requestCallback != nullptr) requestCallback->handleRequest(request);
 }
 
+size_t Fcgi::liveRequests() const {
+  size_t live = 0;
+  for (const auto& entry : table) live += entry.second->removed ? 0 : 1;
+  return live;
+}
+
 void Fcgi::removeRequest(Request* request) {
   if (request->registered && request->isOpen()) poll.remove(request->fd);
   request->registered = false;
+  request->removed = true;
   LOG(DebugMost, "REQUEST remove(%i)", request->id);
   pending.push_back(request->id);
 }
@@ -220,6 +230,10 @@ void Fcgi::cleanup() {
       // reported by the diagnostic layer; tried again at the next cleanup
     }
   }
+  deleteRemoved();
+}
+
+void Fcgi::deleteRemoved() {
   if (pending.empty()) return;
   std::vector<unsigned int> ids;
   ids.swap(pending);

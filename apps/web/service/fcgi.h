@@ -32,6 +32,9 @@ class Fcgi : public EventPoll::Callback {
   void removeRequest(Request* request);
   // Deletes removed requests and gives up connections whose peer has stopped taking its answer.
   void cleanup();
+  // Deletes removed requests only; cheap enough for every turn of the loop, and never called inside
+  // a callback. A front that opens a connection per request would otherwise pile them up.
+  void deleteRemoved();
   // While its answer waits for the peer, a connection is watched for writability and not read, so
   // a peer that sends requests but never reads cannot pile answers up.
   void watchOutput(Request* request, bool waiting);
@@ -58,4 +61,6 @@ class Fcgi : public EventPoll::Callback {
   void acceptFailed(int error);
   void abandonStalledOutput();
   bool evictOldestUnserved();
+  // Entries of the table not yet removed: a finished request holds no place while it awaits deletion.
+  size_t liveRequests() const;
 };

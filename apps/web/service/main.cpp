@@ -14,7 +14,11 @@ int main() {
     fcgi.requestCallback = &handler;
     gen::getServerConnection()->eventHandler = &handler;
 
-    while (poll->wait(100, false) != EventPoll::Terminate) handler.periodic();
+    // Finished requests are deleted after every turn, not only by the handler's 100 ms pass.
+    while (poll->wait(100, false) != EventPoll::Terminate) {
+      fcgi.deleteRemoved();
+      handler.periodic();
+    }
 
     gen::closeServerConnection();
   }

@@ -30,7 +30,8 @@ class QorAppTest : public ::testing::Test {
     EXPECT_EQ(statvfs("/", &fs), 0);
     EXPECT_NEAR(static_cast<double>(shown), static_cast<double>(uint64_t{fs.f_bavail} * fs.f_bsize),
                 64.0 * 1024 * 1024);
-    return document.replace(at, end - at, "N");
+    document.erase(at, end - at);
+    return document.insert(at, 1, 'N');
   }
   void putText(char* at, const std::string& text) { std::memcpy(at, text.data(), text.size()); }
   char* device(int index) {

@@ -105,6 +105,7 @@ class Request : public EventPoll::Callback {
   bool keepConn = true;
   bool headerWritten = false;
   bool registered = false;  // with the poll; kept by the listener
+  bool removed = false;     // awaits deletion; kept by the listener
   Phase phase = Phase::Idle;
   uint16_t requestId = 0;
   unsigned char recordType = 0;  // type of the records writeRecord sends
