@@ -3,9 +3,10 @@
 #include <array>
 #include <cstdint>
 
+#include "apps/common/utf8/utf8.h"
+
 namespace {
 constexpr char kHex[] = "0123456789abcdef";
-constexpr std::string_view kReplacement = "\xef\xbf\xbd";
 
 // Bytes copied as they are: printable ASCII (and DEL) except the quote and the backslash.
 constexpr std::array<bool, 256> kPlain = [] {
@@ -48,26 +49,11 @@ void appendEscape(std::string& out, unsigned char c) {
 // holds the length of its maximal subpart (at least 1), the bytes one U+FFFD stands for.
 std::size_t sequenceLength(std::string_view text, std::size_t at, std::size_t& subpart) {
   const auto lead = static_cast<unsigned char>(text[at]);
-  std::size_t length = 0;
-  unsigned char low = 0x80;  // range of the second byte; every later byte is 80..BF
-  unsigned char high = 0xbf;
-  if (lead >= 0xc2 && lead <= 0xdf) {
-    length = 2;
-  } else if (lead >= 0xe0 && lead <= 0xef) {
-    length = 3;
-    if (lead == 0xe0) low = 0xa0;   // no overlong forms
-    if (lead == 0xed) high = 0x9f;  // no surrogates
-  } else if (lead >= 0xf0 && lead <= 0xf4) {
-    length = 4;
-    if (lead == 0xf0) low = 0x90;
-    if (lead == 0xf4) high = 0x8f;  // nothing above U+10FFFF
-  }
+  const std::size_t length = utf8::sequenceLength(lead);
   subpart = 1;
   if (length == 0) return 0;
-  for (std::size_t k = 1; k < length; ++k, low = 0x80, high = 0xbf) {
-    if (at + k >= text.size()) return 0;
-    const auto c = static_cast<unsigned char>(text[at + k]);
-    if (c < low || c > high) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if (at + k >= text.size() || !utf8::continues(lead, k, static_cast<unsigned char>(text[at + k]))) return 0;
     subpart = k + 1;
   }
   return length;
@@ -93,7 +79,7 @@ void appendJsonEscaped(std::string& out, std::string_view text) {
       out.append(text.data() + at, length);
       at += length;
     } else {
-      out += kReplacement;
+      out += utf8::kReplacement;
       at += subpart;
     }
   }

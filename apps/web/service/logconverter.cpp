@@ -3,12 +3,13 @@
 #include <array>
 #include <cstring>
 
+#include "apps/common/utf8/utf8.h"
+
 namespace {
 
 constexpr char kEscape = 27;
 // Codes above every colour code all convert alike; collecting stops here so that no run of digits overflows.
 constexpr int kLargestCode = 1000000;
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
 std::string span(const char* property, const std::string& color) {
   return std::string("<span style='") + property + "#" + color + "'>";
@@ -53,28 +54,6 @@ const std::array<bool, 256>& plainBytes() {
   return table.plain;
 }
 
-// UTF-8 (RFC 3629): the length of the character a lead byte starts, 0 for a byte that starts none.
-uint8_t characterLength(unsigned char lead) {
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 0;
-}
-
-// Whether b may stand at position at (1-3) of the character begun by lead: the second byte's range
-// rules out overlong forms, surrogates and code points past U+10FFFF.
-bool continues(unsigned char lead, uint8_t at, unsigned char b) {
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (at == 1) {
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  }
-  return b >= low && b <= high;
-}
-
 }  // namespace
 
 std::string LogConverter::getColor(int code, const char* on, const char* off) {
@@ -85,8 +64,8 @@ std::string LogConverter::getColor(int code, const char* on, const char* off) {
 // is left for the text that follows.
 const char* LogConverter::continueCharacter(const char* p, const char* end, LogText& html) {
   while (p < end && characterHas < characterNeeds) {
-    if (!continues(static_cast<unsigned char>(character[0]), characterHas, static_cast<unsigned char>(*p))) {
-      html.append(kReplacement);
+    if (!utf8::continues(static_cast<unsigned char>(character[0]), characterHas, static_cast<unsigned char>(*p))) {
+      html.append(utf8::kReplacement);
       characterHas = 0;
       return p;
     }
@@ -120,8 +99,8 @@ const char* LogConverter::copyText(const char* p, const char* end, LogText& html
       html.append("&lt;");
     } else if (b == '>') {
       html.append("&gt;");
-    } else if ((characterNeeds = characterLength(b)) == 0) {
-      html.append(kReplacement);
+    } else if ((characterNeeds = static_cast<uint8_t>(utf8::sequenceLength(b))) == 0) {
+      html.append(utf8::kReplacement);
     } else {
       character[0] = static_cast<char>(b);
       characterHas = 1;
