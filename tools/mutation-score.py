@@ -220,15 +220,37 @@ def test_table(build):
     return table
 
 
-def run_tests(build, numbers, timeout):
+def run_tests(build, numbers, timeout, stop=True):
+    """(passed, count, numbers of the failed tests)."""
     if not numbers:
-        return True, 0
+        return True, 0, set()
     listing = os.path.join(build, "mutation-tests.txt")
     with open(listing, "w") as f:
         f.write("0,0,0," + ",".join(map(str, numbers)) + "\n")
-    done = subprocess.run(["ctest", "--test-dir", build, "-j2", "--stop-on-failure", "--timeout", str(timeout),
-                           "-I", listing], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    return done.returncode == 0, len(numbers)
+    failed_list = os.path.join(build, "Testing", "Temporary", "LastTestsFailed.log")
+    if os.path.exists(failed_list):
+        os.remove(failed_list)
+    done = subprocess.run(["ctest", "--test-dir", build, "-j2", "--timeout", str(timeout), "-I", listing]
+                          + (["--stop-on-failure"] if stop else []),
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    failed = set()
+    if os.path.exists(failed_list):
+        with open(failed_list) as f:
+            failed = {int(line.split(":")[0]) for line in f if ":" in line}
+    return done.returncode == 0, len(numbers), failed
+
+
+def run_affected(build, table, relinked, left_out, timeout):
+    """Unit tests of the relinked programs first (quick to fail), then the sandbox tests if a program they
+    start was relinked. (passed, tests run)"""
+    sandbox = bool(relinked & SANDBOX_PROGRAMS)
+    unit = [n for n, program, integration in table if program in relinked and not integration and n not in left_out]
+    passed, count, _ = run_tests(build, unit, timeout)
+    if not passed or not sandbox:
+        return passed, count
+    integration = [n for n, _, integration in table if integration and n not in left_out]
+    passed, more, _ = run_tests(build, integration, timeout)
+    return passed, count + more
 
 
 def run(args):
@@ -256,14 +278,18 @@ def run(args):
         sys.exit("the unmutated tree does not build")
     table = test_table(build)
     started = time.time()
-    ok, count = run_tests(build, [n for n, _, _ in table], args.timeout)
-    say(f"unmutated suite: {'passes' if ok else 'FAILS'}, {count} tests, {time.time() - started:.0f} s")
-    if not ok:
-        sys.exit("the unmutated suite fails; a score would mean nothing")
+    ok, count, left_out = run_tests(build, [n for n, _, _ in table], args.timeout, stop=False)
+    say(f"unmutated suite: {count} tests, {len(left_out)} failing, {time.time() - started:.0f} s")
+    if left_out:
+        # A test that fails without a mutant (a sandbox test that timed out on a loaded machine) proves nothing.
+        say(f"left out as failing unmutated: tests {sorted(left_out)}")
+    if len(left_out) > count // 10:
+        sys.exit("the unmutated suite fails widely; a score would mean nothing")
+    # A fixed, seeded order: a run cut short has still tested a sample of all files.
+    random.Random(len(mutants)).shuffle(mutants)
 
     sources = product_sources()
     tally = {"killed": 0, "survived": 0, "void": 0, "gone": 0}
-    previous_path = None
     try:
         for mutant in mutants:
             where = locate(mutant, sources)
@@ -282,9 +308,7 @@ def run(args):
                 tally["gone"] += 1
                 say(f"gone      {label} (token not on the line)")
                 continue
-            if previous_path not in (None, path):
-                ninja(build)  # back to the unmutated build, so that only this file's dependents relink
-            previous_path = path
+            # The previous mutant's file is rebuilt unmutated with this one; its programs may run again.
             before = binaries(build)
             started = time.time()
             restorer.apply(full, original, mutated)
@@ -295,10 +319,7 @@ def run(args):
                 else:
                     after = binaries(build)
                     relinked = {name for name, stamp in after.items() if before.get(name) != stamp}
-                    sandbox = bool(relinked & SANDBOX_PROGRAMS)
-                    numbers = [n for n, program, integration in table
-                               if program in relinked or (integration and sandbox)]
-                    passed, count = run_tests(build, numbers, args.timeout)
+                    passed, count = run_affected(build, table, relinked, left_out, args.timeout)
                     outcome = "survived" if passed else "killed"
             finally:
                 restorer.restore()
