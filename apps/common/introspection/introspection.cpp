@@ -70,6 +70,16 @@ unsigned int Introspection::getVarCount(unsigned int mem) {
   return MEMORY_ARRAY[mem].count;
 }
 
+bool Introspection::findVariable(unsigned int mem, const std::string& name, unsigned int& var) {
+  for (unsigned int i = 0; i < getVarCount(mem); ++i) {
+    if (name == MEMORY_ARRAY[mem].rows[i].name) {
+      var = i;
+      return true;
+    }
+  }
+  return false;
+}
+
 const char* Introspection::getVarName(unsigned int mem, unsigned int var) { return rowAt(mem, var).name; }
 
 const char* Introspection::getVarType(unsigned int mem, unsigned int var) { return rowAt(mem, var).typeName; }
@@ -205,4 +215,8 @@ void Introspection::setEscapeCharacters(const std::string& pattern) {
   std::regex compiled = pattern.empty() ? std::regex() : std::regex(pattern, std::regex::ECMAScript);
   escapePattern = std::move(compiled);
   escapePatternSet = !pattern.empty();
+}
+
+const char* eventName(Notify notify) {
+  return notify.event < EVENT_NAME_SIZE ? EVENT_NAME[notify.event] : EVENT_NAME[EventInvalid];
 }

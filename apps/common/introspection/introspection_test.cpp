@@ -14,6 +14,13 @@ std::string libraryRendering(const std::string& value, const std::string& type, 
                              const std::string& max) {
   return nlohmann::json{{"value", value}, {"type", type}, {"min", min}, {"max", max}}.dump();
 }
+TEST(EventName, NamesKnownNumbersAndNeverReadsPastTheTable) {
+  EXPECT_STREQ(eventName(Notify{EventCalibAllMotor, 0, 0}), "CalibAllMotor");
+  EXPECT_STREQ(eventName(Notify{EVENT_NAME_SIZE - 1, 0, 0}), EVENT_NAME[EVENT_NAME_SIZE - 1]);
+  EXPECT_STREQ(eventName(Notify{EVENT_NAME_SIZE, 0, 0}), "Invalid");
+  EXPECT_STREQ(eventName(Notify{0xFFFFFFFFu, 0, 0}), "Invalid");
+}
+
 }  // namespace
 
 TEST(Introspection, LooksUpMemoriesAndRowsAndChecksEveryIndex) {

@@ -1,33 +1,28 @@
 #pragma once
-// What the device app's tests share: a broker end that records the events the service posts,
+// What the device app's tests share: a recorder of the events the service posts,
 // segments of their own, and requests sent through the service's FastCGI listener.
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "apps/common/event/eventpoll.h"
+#include "apps/common/event/eventsink.h"
 #include "apps/common/event/notify.h"
-#include "apps/common/event/serverconnection.h"
 #include "apps/web/service/qorapp.h"
 #include "apps/web/service/request.h"
 
 namespace qortest {
 
-// Connects gServerConnection to a listener of the test's own, inside a private mount namespace with
-// its own /var and /dev/shm (the client knows only the unit's fixed paths).
-class EventRecorder {
+// The process's event sink while alive: records what the app posts.
+class EventRecorder : public EventSink {
  public:
-  EventRecorder();
-  ~EventRecorder();
+  EventRecorder() { setEventSink(this); }
+  ~EventRecorder() { setEventSink(nullptr); }
+  void postEvent(Notify const& notify) override { posted.push_back(notify); }
   // Event numbers posted since the last call.
   std::vector<uint32_t> take();
 
  private:
-  EventPoll poll;
-  int listener = -1;
-  int peer = -1;
-  std::unique_ptr<ServerConnection> connection;
+  std::vector<Notify> posted;
 };
 
 // Zeroed payloads of the three memories the device app uses, bound to their pointer globals.
