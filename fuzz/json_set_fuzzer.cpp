@@ -5,17 +5,17 @@
 #include <string>
 
 #include "apps/common/introspection/json.h"
+#include "apps/common/introspection/testcatalogue.h"
 #include "apps/web/service/requesthandler.h"
-#include "apps/web/service/testsegments.h"
 #include "fuzz/quiet_kernel_log.h"
 
 namespace {
-TestSegments* segments;
+TestPayloads* segments;
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzzsupport::quietKernelLog();
-  segments = new TestSegments;
+  segments = new TestPayloads;
   return 0;
 }
 

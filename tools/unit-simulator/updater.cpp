@@ -20,7 +20,6 @@
 namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kStep = std::chrono::milliseconds(150);
-constexpr int kFileValid = 2;
 
 // One catalogue variable, reached by memory and name.
 struct Variable {
@@ -28,9 +27,7 @@ struct Variable {
   unsigned int var = 0;
 
   Variable(const char* memory, const char* name) : mem(Introspection::getMemIndex(memory)) {
-    for (var = 0; var < Introspection::getVarCount(mem); ++var)
-      if (std::strcmp(Introspection::getVarName(mem, var), name) == 0) return;
-    throw std::runtime_error(std::string("no variable ") + name);
+    if (!Introspection::findVariable(mem, name, var)) throw std::runtime_error(std::string("no variable ") + name);
   }
   const char* address() const { return *MEMORY_ARRAY[mem].rows[var].memory + MEMORY_ARRAY[mem].rows[var].offset; }
   int32_t number() const {
@@ -63,7 +60,8 @@ class Target {
       if (name.empty()) return;
       then([this] { state.set("CheckingFile"); });
       then([this, name] { state.set(verdict(name)); });
-    } else if (event == start.event() && start.address()[0] == 1 && state.number() == kFileValid) {
+    } else if (event == start.event() && start.address()[0] == 1 &&
+               state.number() == catalogue::UpdateState::FileValid) {
       steps.clear();
       install();
     }

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/testcatalogue.h"
 #include "apps/web/service/requesthandler.h"
 #include "apps/web/service/test/qorapp_fixture.h"
-#include "apps/web/service/testsegments.h"
 #include "tests/unit/kernel_log_capture.h"
 
 using testing::HasSubstr;
@@ -74,7 +74,7 @@ struct Variable {
 Variable variable(const char* memory, const char* name) {
   Variable found;
   found.mem = Introspection::getMemIndex(memory);
-  EXPECT_TRUE(RequestHandler::findVariable(found.mem, name, found.var)) << name;
+  EXPECT_TRUE(Introspection::findVariable(found.mem, name, found.var)) << name;
   return found;
 }
 
@@ -98,7 +98,7 @@ class Routes : public testing::Test {
     return text;
   }
 
-  TestSegments segments;
+  TestPayloads segments;
   qortest::EventRecorder events;
   size_t logSeen = testsupport::kernelLogText().size();
 };
