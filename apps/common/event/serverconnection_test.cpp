@@ -174,29 +174,6 @@ TEST_F(ServerConnectionTest, ABrokerThatOnlyStopsSendingIsTreatedAsGoneNotPolled
   EXPECT_THROW(connection.postEvent(last), std::runtime_error);
 }
 
-TEST_F(ServerConnectionTest, EventsOfOneClientReachAnotherThroughTheBrokerStandIn) {
-  // What a broker that died would leave: a semaphore nobody posts and a socket nobody listens on.
-  ::sem_close(::sem_open(kSemaphore, O_CREAT, 0666, 0));
-  ::close(::open(kSocketPath, O_CREAT | O_WRONLY, 0644));
-  brokertest::BrokerProcess broker;
-  {
-    ServerConnection listener(poll);
-    ServerConnection poster(poll);
-    Collector collector;
-    listener.eventHandler = &collector;
-    listener.subscribeAll();
-    // Its own echo shows that the broker has taken the subscription.
-    listener.postEvent(Notify{320, 0, 0});
-    for (int i = 0; i < 20 && collector.events.empty(); ++i) poll.wait(100, false);
-    poster.postEvent(Notify{321, 1, 4});
-    for (int i = 0; i < 20 && collector.events.size() < 2; ++i) poll.wait(100, false);
-    EXPECT_EQ(collector.events, (std::vector<Notify>{{320, 0, 0}, {321, 1, 4}}));
-  }
-  EXPECT_EQ(broker.stop(), 0);
-  EXPECT_EQ(semaphoreValue(), -1) << "a stopped broker must not leave a semaphore that lets clients pass";
-  EXPECT_NE(::access(kSocketPath, F_OK), 0);
-}
-
 TEST(FreePostEvent, FailsWithoutSink) {
   try {
     postEvent(Notify{6, 0, 0});

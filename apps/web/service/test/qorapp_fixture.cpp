@@ -14,38 +14,14 @@
 #include "tools/fcgi-client/fcgiclient.h"
 
 namespace qortest {
-std::vector<uint32_t> EventRecorder::take() {
+std::vector<uint32_t> postedEvents() {
   std::vector<uint32_t> events;
-  for (const Notify& record : posted) {
+  for (const Notify& record : takePostedEvents()) {
     EXPECT_EQ(record.a, 0u);
     EXPECT_EQ(record.b, 0u);
     events.push_back(record.event);
   }
-  posted.clear();
   return events;
-}
-
-Segments::Segments()
-    : persistentPayload(MEMORY_ARRAY[0].payloadSize),
-      externalDevicesPayload(MEMORY_ARRAY[7].payloadSize),
-      mediaPayload(MEMORY_ARRAY[14].payloadSize) {
-  gMemPersistent = persistent();
-  gMemExternalDevices = externalDevices();
-  gMemMedia = media();
-}
-
-Segments::~Segments() {
-  gMemPersistent = nullptr;
-  gMemExternalDevices = nullptr;
-  gMemMedia = nullptr;
-}
-
-void Segments::setInt(char* memory, uint32_t offset, int32_t value) { std::memcpy(memory + offset, &value, 4); }
-
-int32_t Segments::getInt(const char* memory, uint32_t offset) {
-  int32_t value;
-  std::memcpy(&value, memory + offset, 4);
-  return value;
 }
 
 TempDir::TempDir() {
