@@ -216,7 +216,7 @@ def test_table(build):
         program = os.path.basename(test["command"][0]) if test.get("command") else ""
         if program.startswith("python"):
             program = "python"
-        table.append((number, program, "integration" in labels))
+        table.append((number, program, "integration" in labels, test["name"]))
     return table
 
 
@@ -242,15 +242,15 @@ def run_tests(build, numbers, timeout, stop=True):
 
 def run_affected(build, table, relinked, left_out, timeout):
     """Unit tests of the relinked programs first (quick to fail), then the sandbox tests if a program they
-    start was relinked. (passed, tests run)"""
+    start was relinked. (passed, tests run, numbers of the failed tests)"""
     sandbox = bool(relinked & SANDBOX_PROGRAMS)
-    unit = [n for n, program, integration in table if program in relinked and not integration and n not in left_out]
-    passed, count, _ = run_tests(build, unit, timeout)
+    unit = [n for n, program, integration, _ in table if program in relinked and not integration and n not in left_out]
+    passed, count, failed = run_tests(build, unit, timeout)
     if not passed or not sandbox:
-        return passed, count
-    integration = [n for n, _, integration in table if integration and n not in left_out]
-    passed, more, _ = run_tests(build, integration, timeout)
-    return passed, count + more
+        return passed, count, failed
+    integration = [n for n, _, integration, _ in table if integration and n not in left_out]
+    passed, more, failed = run_tests(build, integration, timeout)
+    return passed, count + more, failed
 
 
 def run(args):
@@ -278,11 +278,12 @@ def run(args):
         sys.exit("the unmutated tree does not build")
     table = test_table(build)
     started = time.time()
-    ok, count, left_out = run_tests(build, [n for n, _, _ in table], args.timeout, stop=False)
+    names = {n: name for n, _, _, name in table}
+    ok, count, left_out = run_tests(build, list(names), args.timeout, stop=False)
     say(f"unmutated suite: {count} tests, {len(left_out)} failing, {time.time() - started:.0f} s")
     if left_out:
         # A test that fails without a mutant (a sandbox test that timed out on a loaded machine) proves nothing.
-        say(f"left out as failing unmutated: tests {sorted(left_out)}")
+        say("left out as failing unmutated: " + ", ".join(names[n] for n in sorted(left_out)))
     if len(left_out) > count // 10:
         sys.exit("the unmutated suite fails widely; a score would mean nothing")
     # A fixed, seeded order: a run cut short has still tested a sample of all files.
@@ -319,13 +320,14 @@ def run(args):
                 else:
                     after = binaries(build)
                     relinked = {name for name, stamp in after.items() if before.get(name) != stamp}
-                    passed, count = run_affected(build, table, relinked, left_out, args.timeout)
+                    passed, count, failed = run_affected(build, table, relinked, left_out, args.timeout)
                     outcome = "survived" if passed else "killed"
+                    killer = " by " + ", ".join(names[n] for n in sorted(failed)) if failed else ""
             finally:
                 restorer.restore()
             tally[outcome] += 1
             at = f" (now {path}:{index + 1})" if (path, index + 1) != (mutant["file"], mutant["line"]) else ""
-            extra = "" if outcome == "void" else f", {count} tests"
+            extra = "" if outcome == "void" else f", {count} tests{killer if outcome == 'killed' else ''}"
             say(f"{outcome:<9} {label}{at} [{time.time() - started:.0f} s{extra}]")
     except KeyboardInterrupt:
         restorer.restore()
