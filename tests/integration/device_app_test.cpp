@@ -86,6 +86,17 @@ TEST_F(DeviceApp, AccessoryUpdateRunsOverAllPartsToSuccess) {
   EXPECT_TRUE(unit.waitForKmsg("Update Status: FileValid"));
 }
 
+TEST_F(DeviceApp, FilesAreStoredListedAndKeptInsideTheirFolder) {
+  EXPECT_EQ(app("/lenstables/list"), "[\r\n]");
+  EXPECT_EQ(app("/lenstables/file/a.tab", "-X PUT --data-binary 'lens table'"), "{\"result\": \"Success\" }");
+  EXPECT_EQ(app("/lenstables/file/a.tab"), "lens table");
+  EXPECT_EQ(app("/lenstables/list"), "[\r\n\"a.tab\"\r\n]");
+  EXPECT_EQ(unit.curl("http://127.0.0.1:8080/qorapp/v2/lenstables/list"),
+            "{\r\n\t\"name\": \"\",\r\n\t\"content\": [\r\n\t\t{ \"name\": \"a.tab\" }\r\n\t]\r\n}");
+  EXPECT_EQ(app("/lenstables/file/a.tab", "-X DELETE"), "{\"result\": \"Success\" }");
+  EXPECT_EQ(app("/lenstables/file/a.tab", "-X DELETE"), "{\"result\": \"No such file\" }");
+}
+
 class BlankUnit : public DeviceApp {
  protected:
   BlankUnit() : DeviceApp("start-unit.sh") {}
