@@ -11,12 +11,12 @@
 
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/introspection/json.h"
+#include "apps/common/introspection/testcatalogue.h"
 #include "apps/web/service/requesthandler.h"
-#include "apps/web/service/testsegments.h"
 #include "fuzz/quiet_kernel_log.h"
 
 namespace {
-TestSegments* segments;
+TestPayloads* segments;
 std::vector<std::string> before;
 
 void renderMemory(unsigned int mem, std::string& out) {
@@ -37,9 +37,9 @@ void requireValidJson(const std::string& text) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzzsupport::quietKernelLog();
-  segments = new TestSegments;
+  segments = new TestPayloads;
   for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem)
-    before.emplace_back(*TestSegments::pointer(mem), MEMORY_ARRAY[mem].payloadSize);
+    before.emplace_back(*MEMORY_ARRAY[mem].rows[0].memory, MEMORY_ARRAY[mem].payloadSize);
   return 0;
 }
 
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Every memory the write changed renders as a JSON object; then it is made equal again.
   for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem) {
-    char* payload = *TestSegments::pointer(mem);
+    char* payload = *MEMORY_ARRAY[mem].rows[0].memory;
     if (std::memcmp(payload, before[mem].data(), before[mem].size()) == 0) continue;
     std::string out;
     renderMemory(mem, out);

@@ -2,7 +2,7 @@
 
 import json
 
-from catalogue_source import BASE_CODES, Catalogue, Struct
+from catalogue_source import BASE_CODES, SCALAR_SIZES, Catalogue, Struct
 
 LOG_LEVEL_ENUM = "LogLevel"  # its name array lives in the diagnostic layer
 INT_MIN_TEXT, INT_MAX_TEXT = "-2147483648", "2147483647"
@@ -94,6 +94,7 @@ def _header(catalogue: Catalogue) -> str:
             f"std::string set{enum.name}Introspection(char* payload, unsigned int mem, unsigned int var, "
             "Notify event, const char* text);"
         )
+    out += _places(catalogue)
     out += ["", "// Structure types: field list, appender of one element, getter of element index, bytewise setter."]
     out.append(f"constexpr unsigned int STRUCT_APPENDER_ARRAY_SIZE = {len(catalogue.structs)};")
     out.append("extern const StructAppenderInfo STRUCT_APPENDER_ARRAY[STRUCT_APPENDER_ARRAY_SIZE];")
@@ -106,6 +107,45 @@ def _header(catalogue: Catalogue) -> str:
             "Notify event, const char* value);"
         )
     return "\n".join(out) + "\n"
+
+
+def _element_size(catalogue: Catalogue, row) -> int:
+    if row.kind == "struct":
+        return catalogue.struct(row.type_name).size
+    if row.kind in ("string", "buffer"):
+        return row.length
+    return SCALAR_SIZES.get(row.kind, 4)
+
+
+def _places(catalogue: Catalogue):
+    """Every row and structure field by name, for code that reads or writes them in place."""
+    out = ["", "// Places of the variables (catalogue::MEMORY::ROW) and structure fields (catalogue::STRUCT::FIELD),",
+           "// values of enumerations (catalogue::ENUM::ENTRY).",
+           "namespace catalogue {"]
+    for mem, memory in enumerate(catalogue.memories):
+        out.append(f"namespace {memory.name} {{")
+        for var, row in enumerate(memory.rows):
+            count = row.length if row.kind == "struct" and row.length is not None else 1
+            out.append(f"constexpr VariablePlace {row.name}{{{mem}, {var}, {row.offset}, "
+                       f"{_element_size(catalogue, row)}, {count}, {{{row.event}, 0, 0}}}};")
+        out.append(f"}}  // namespace {memory.name}")
+    for struct in catalogue.structs:
+        out += [f"namespace {struct.name} {{", f"constexpr uint32_t kSize = {struct.size};"]
+        for position, fld in enumerate(struct.fields):
+            if fld.kind == "string":
+                size = string_capacity(struct, position)
+            elif fld.kind == "struct":
+                size = catalogue.struct(fld.type_name).size * fld.count
+            else:
+                size = SCALAR_SIZES.get(fld.kind, 4)
+            out.append(f"constexpr FieldPlace {fld.name}{{{fld.offset}, {size}}};")
+        out.append(f"}}  // namespace {struct.name}")
+    for enum in catalogue.enums:
+        out.append(f"namespace {enum.name} {{")
+        out += [f"constexpr int32_t {entry} = {value};" for value, entry in enumerate(enum.entries)]
+        out.append(f"}}  // namespace {enum.name}")
+    out.append("}  // namespace catalogue")
+    return out
 
 
 def event_count(catalogue: Catalogue) -> int:

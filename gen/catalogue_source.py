@@ -250,20 +250,20 @@ class _Reader:
             values[key] = value
         self.block.struct_defaults.append(StructDefault(match.group(1), int(match.group(2)), values, line))
 
+    def _name_kind(self, item, elements: Optional[int], what: str) -> None:
+        if item.kind == "named":
+            item.kind = "enum" if item.type_name in self.enum_names else "struct"
+        if item.kind == "enum" and elements is not None:
+            raise SourceError(f"line {item.line}: enumeration {what} cannot be arrays")
+
     def resolve(self) -> None:
         """Tells enumerations from structures and fills the copies from the rows they repeat."""
         for struct in self.catalogue.structs:
             for fld in struct.fields:
-                if fld.kind == "named":
-                    fld.kind = "enum" if fld.type_name in self.enum_names else "struct"
-                if fld.kind == "enum" and fld.count is not None:
-                    raise SourceError(f"line {fld.line}: enumeration fields cannot be arrays")
+                self._name_kind(fld, fld.count, "fields")
         for memory in self.catalogue.memories:
             for row in memory.rows:
-                if row.kind == "named":
-                    row.kind = "enum" if row.type_name in self.enum_names else "struct"
-                    if row.kind == "enum" and row.length is not None:
-                        raise SourceError(f"line {row.line}: enumeration rows cannot be arrays")
+                self._name_kind(row, row.length, "rows")
         for memory in self.catalogue.memories:
             for index, row in enumerate(memory.rows):
                 if row.copy_of is None:

@@ -1,4 +1,5 @@
-"""Checks a catalogue against the required facts (catalogue_facts) and against itself.
+"""Checks that a catalogue is consistent in itself: unique names and events, fields and rows that fit
+their element or payload without overlap and at their alignment, values their setters accept.
 
 validate() answers a list of (source line, message); an empty list means the catalogue may be generated.
 """
@@ -6,7 +7,6 @@ validate() answers a list of (source line, message); an empty list means the cat
 import re
 from typing import List, Optional, Tuple
 
-import catalogue_facts as facts
 from catalogue_source import SCALAR_SIZES, Catalogue, Row, Struct
 
 Problems = List[Tuple[int, str]]
@@ -92,32 +92,20 @@ class _Checker:
     def run(self) -> Problems:
         self.enumerations()
         self.structures()
-        if self.memories():
-            self.rows()
-            self.type_counts()
-            self.telling_rows()
-            self.layout()
-            self.values()
-            self.events()
+        self.memories()
+        self.rows()
+        self.layout()
+        self.values()
+        self.events()
         return self.problems
 
     # -- enumerations
     def enumerations(self) -> None:
-        got = [e.name for e in self.catalogue.enums]
-        wanted = [name for name, _, _ in facts.ENUMS]
-        if got != wanted:
-            self.fail(self._first_line(self.catalogue.enums), _order_message("enumerations", got, wanted))
-        for name, count, entries in facts.ENUMS:
-            enum = self.catalogue.enum(name)
-            if enum is None:
-                continue
-            if len(enum.entries) != count:
-                self.fail(enum.line, f"enumeration {name} has {len(enum.entries)} entries, needs {count}")
-            if entries is not None and enum.entries != entries:
-                self.fail(enum.line, f"enumeration {name}: " + _order_message("entries", enum.entries, entries))
+        self._unique("enumeration", self.catalogue.enums)
+        for enum in self.catalogue.enums:
             duplicates = sorted({e for e in enum.entries if enum.entries.count(e) > 1})
             if duplicates:
-                self.fail(enum.line, f"enumeration {name} repeats {', '.join(duplicates)}")
+                self.fail(enum.line, f"enumeration {enum.name} repeats {', '.join(duplicates)}")
         self.log_level_names()
 
     def log_level_names(self) -> None:
@@ -134,32 +122,9 @@ class _Checker:
 
     # -- structures
     def structures(self) -> None:
-        structs = self.catalogue.structs
-        got = [s.name for s in structs]
-        if got != facts.STRUCT_TYPES:
-            self.fail(self._first_line(structs), _order_message("structure types", got, facts.STRUCT_TYPES))
-        for struct in structs:
+        self._unique("structure", self.catalogue.structs)
+        for struct in self.catalogue.structs:
             self.structure(struct)
-        for name, fields in facts.STRUCT_FIELDS.items():
-            struct = self.catalogue.struct(name)
-            if struct and [(f.name, f.offset, f.type_name) for f in struct.fields] != fields:
-                self.fail(struct.line, f"structure {name} must have exactly the fields {fields}")
-        for name, field_name, low, high in facts.STRUCT_FIELD_BOUNDS:
-            fld = self._field(name, field_name)
-            if fld and (low is not None and fld.minimum != low or fld.maximum != high):
-                self.fail(fld.line, f"{name}.{field_name} must have the bounds {low}..{high}")
-        for name, field_name, nested, count in facts.NESTED_ARRAYS:
-            fld = self._field(name, field_name)
-            if fld is None or fld.kind != "struct" or fld.type_name != nested or fld.count != count:
-                line = fld.line if fld else self._struct_line(name)
-                self.fail(line, f"{name} must hold {field_name} as {nested}[{count}]")
-        for name, field_name in facts.NESTED_NEIGHBOURS:
-            if self._field(name, field_name) is None:
-                self.fail(self._struct_line(name), f"{name} must have a field {field_name}")
-        for name in facts.UNUSED_ONE_INT_STRUCTS:
-            struct = self.catalogue.struct(name)
-            if struct and [f.kind for f in struct.fields] != ["int"]:
-                self.fail(struct.line, f"{name} must have one int field")
 
     def structure(self, struct: Struct) -> None:
         end = 0
@@ -198,58 +163,21 @@ class _Checker:
             self.fail(struct.line, f"element size {struct.size} of {struct.name} is not a multiple of its alignment")
 
     # -- memories and rows
-    def memories(self) -> bool:
-        got = [(m.name, m.size) for m in self.catalogue.memories]
-        wanted = [(name, size) for name, size, _ in facts.MEMORIES]
-        if got != wanted:
-            self.fail(self._first_line(self.catalogue.memories), _order_message("memories (name, size)", got, wanted))
-            return False
-        for memory, (_, _, count) in zip(self.catalogue.memories, facts.MEMORIES):
-            if len(memory.rows) != count:
-                self.fail(memory.line, f"{memory.name} has {len(memory.rows)} rows, needs {count}")
-        return True
+    def memories(self) -> None:
+        self._unique("memory", self.catalogue.memories)
 
     def rows(self) -> None:
         for memory in self.catalogue.memories:
             names = [r.name for r in memory.rows]
-            wanted = facts.ROW_NAMES[memory.name]
-            for row in memory.rows:
+            for index, row in enumerate(memory.rows):
                 if not re.fullmatch(r"[A-Za-z_][A-Za-z0-9_]*", row.name):
                     self.fail(row.line, f"{memory.name}.{row.name}: not a valid name")
-            missing = [n for n in wanted if n not in names]
-            unknown = [r for r in memory.rows if r.name not in wanted]
-            repeated = [r for i, r in enumerate(memory.rows) if r.name in names[:i]]
-            for name in missing:
-                self.fail(memory.line, f"{memory.name} lacks the row {name}")
-            for row in unknown:
-                self.fail(row.line, f"{memory.name}.{row.name} is not a row of {memory.name}")
-            for row in repeated:
-                self.fail(row.line, f"{memory.name}.{row.name} is listed twice")
-            if not (missing or unknown or repeated) and names != wanted:
-                self._moved_row(memory, wanted)
-            for row in memory.rows:
+                if row.name in names[:index]:
+                    self.fail(row.line, f"{memory.name}.{row.name} is listed twice")
                 self.row(memory.name, row)
-
-    def _moved_row(self, memory, wanted: List[str]) -> None:
-        """Names the row that left its place: the one whose removal restores the order."""
-        names = [r.name for r in memory.rows]
-        for row in memory.rows:
-            rest = [n for n in names if n != row.name]
-            if rest == [n for n in wanted if n != row.name]:
-                place = wanted.index(row.name)
-                after = f"after {wanted[place - 1]}" if place else "first"
-                self.fail(row.line, f"{memory.name}.{row.name} is out of order: it belongs {after}")
-                return
-        first = next(i for i, (a, b) in enumerate(zip(names, wanted)) if a != b)
-        self.fail(memory.rows[first].line, f"{memory.name}: row {first} is {names[first]}, the order needs {wanted[first]}")
 
     def row(self, memory: str, row: Row) -> None:
         where = f"{memory}.{row.name}"
-        copies = facts.LENS_MARKER_COPIES if memory == "MemLens" else []
-        if row.name in copies and row.copy_of != facts.LENS_MARKER_MEMORY:
-            self.fail(row.line, f"{where} must be a copy of the row in {facts.LENS_MARKER_MEMORY}")
-        if row.copy_of is not None and row.name not in copies:
-            self.fail(row.line, f"{where} must not be a copy")
         if row.kind == "enum" and self.catalogue.enum(row.type_name) is None:
             self.fail(row.line, f"{where}: unknown type {row.type_name}")
         if row.kind == "struct" and self.catalogue.struct(row.type_name) is None:
@@ -276,64 +204,6 @@ class _Checker:
             self.fail(row.line, f"{where}: give both min and max or neither")
         elif len(values) == 2 and None not in values and values[0] > values[1]:
             self.fail(row.line, f"{where}: min {row.minimum} is above max {row.maximum}")
-
-    def type_counts(self) -> None:
-        totals = [0] * len(facts.TYPE_ORDER)
-        singles = arrays = 0
-        for memory in self.catalogue.memories:
-            counts = tuple(sum(1 for r in memory.rows if r.kind == kind) for kind in facts.TYPE_ORDER)
-            totals = [a + b for a, b in zip(totals, counts)]
-            wanted = facts.TYPE_COUNTS[memory.name]
-            if counts != wanted:
-                detail = ", ".join(
-                    f"{kind} {got} (needs {need})" for kind, got, need in zip(facts.TYPE_ORDER, counts, wanted) if got != need
-                )
-                self.fail(memory.line, f"{memory.name} row types: {detail}")
-            singles += sum(1 for r in memory.rows if r.kind == "struct" and r.length is None)
-            arrays += sum(1 for r in memory.rows if r.kind == "struct" and r.length is not None)
-        if tuple(totals) != facts.TYPE_TOTALS or sum(totals) != facts.ROW_TOTAL:
-            self.fail(1, f"row types in all: {tuple(totals)}, needs {facts.TYPE_TOTALS}")
-        if (singles, arrays) != (facts.SINGLE_STRUCTURES, facts.STRUCTURE_ARRAYS):
-            self.fail(1, f"{singles} single structures and {arrays} arrays, needs {facts.SINGLE_STRUCTURES} and "
-                      f"{facts.STRUCTURE_ARRAYS}")
-
-    def telling_rows(self) -> None:
-        for memory_name, name, type_name, count, size in facts.STRUCT_ROWS:
-            row = self._row(memory_name, name)
-            if row is None:
-                continue
-            struct = self.catalogue.struct(type_name)
-            if row.kind != "struct" or row.type_name != type_name or row.length != count:
-                elements = "single" if count is None else f"[{count}]"
-                self.fail(row.line, f"{memory_name}.{name} must be {type_name} {elements}")
-            elif struct is not None and struct.size != size:
-                self.fail(struct.line, f"structure {type_name} must be {size} bytes (row {memory_name}.{name})")
-        for memory_name, name, wanted in facts.TELLING_ROWS:
-            row = self._row(memory_name, name)
-            if row is None:
-                continue
-            got = dict(kind=row.kind, type=row.type_name, offset=row.offset, min=self._min(row), max=self._max(row),
-                       length=row.length, array=row.is_array, event=row.event)
-            for key, value in wanted.items():
-                if got[key] != value:
-                    self.fail(row.line, f"{memory_name}.{name}: {key} is {got[key]!r}, must be {value!r}")
-        unused = set(facts.UNUSED_ONE_INT_STRUCTS) | set(facts.NESTED_ONLY_STRUCTS)
-        for memory in self.catalogue.memories:
-            for row in memory.rows:
-                if row.kind == "struct" and row.type_name in unused:
-                    self.fail(row.line, f"{memory.name}.{row.name}: no row holds {row.type_name}")
-        for memory_name, enum_name in facts.ALL_ROWS_OF_ENUM:
-            for row in self.catalogue.memory(memory_name).rows:
-                if row.kind != "enum" or row.type_name != enum_name:
-                    self.fail(row.line, f"{memory_name}.{row.name} must hold {enum_name}")
-
-    @staticmethod
-    def _min(row: Row):
-        return "0" if row.kind == "buffer" else row.minimum
-
-    @staticmethod
-    def _max(row: Row):
-        return str(row.length) if row.kind == "buffer" else row.maximum
 
     def layout(self) -> None:
         for memory in self.catalogue.memories:
@@ -406,57 +276,27 @@ class _Checker:
                               f"{owners[row.event][0]}.{owners[row.event][1].name}")
                     continue
                 owners[row.event] = (memory.name, row)
-                if row.event < facts.FIRST_VARIABLE_EVENT:
-                    self.fail(row.line, f"{memory.name}.{row.name}: event {row.event} is a control event")
         for number, name in self.catalogue.events.items():
             line = self.catalogue.event_lines[number]
             if number in owners:
                 owner = owners[number][1]
                 self.fail(line, f"event {number} is named {name} here, but {owner.name} uses it as "
                           f"Var{owner.name}Changed")
-            elif number >= facts.FIRST_VARIABLE_EVENT and not re.fullmatch(r"Var\w+Changed", name):
-                self.fail(line, f"event {number}: '{name}' is not of the form Var...Changed")
-        for number, name in facts.CONTROL_EVENTS:
-            if self.catalogue.events.get(number) != name:
-                self.fail(self.catalogue.event_lines.get(number, 1), f"event {number} must be {name}")
         numbers = set(owners) | set(self.catalogue.events)
-        missing = [n for n in range(facts.EVENT_COUNT) if n not in numbers]
-        extra = sorted(n for n in numbers if n >= facts.EVENT_COUNT)
+        missing = [n for n in range(max(numbers, default=-1) + 1) if n not in numbers]
         if missing:
             self.fail(1, f"event numbers without a name: {_ranges(missing)}")
-        for number in extra:
-            line = owners[number][1].line if number in owners else self.catalogue.event_lines[number]
-            self.fail(line, f"event {number} is beyond the {facts.EVENT_COUNT} events")
         names = [f"Var{r.name}Changed" for _, r in owners.values()] + list(self.catalogue.events.values())
         for name in sorted({n for n in names if names.count(n) > 1}):
             self.fail(1, f"event name {name} is given to more than one number")
 
     # -- helpers
-    def _row(self, memory_name: str, name: str) -> Optional[Row]:
-        memory = self.catalogue.memory(memory_name)
-        row = next((r for r in memory.rows if r.name == name), None) if memory else None
-        if row is None:
-            self.fail(memory.line if memory else 1, f"{memory_name}.{name} is missing")
-        return row
-
-    def _field(self, struct_name: str, field_name: str):
-        struct = self.catalogue.struct(struct_name)
-        return next((f for f in struct.fields if f.name == field_name), None) if struct else None
-
-    def _struct_line(self, name: str) -> int:
-        struct = self.catalogue.struct(name)
-        return struct.line if struct else 1
-
-    @staticmethod
-    def _first_line(items) -> int:
-        return items[0].line if items else 1
-
-
-def _order_message(what: str, got: list, wanted: list) -> str:
-    if len(got) != len(wanted):
-        return f"{len(got)} {what}, needs {len(wanted)}"
-    first = next(i for i, (a, b) in enumerate(zip(got, wanted)) if a != b)
-    return f"{what}: position {first} is {got[first]!r}, needs {wanted[first]!r}"
+    def _unique(self, what: str, items) -> None:
+        seen = set()
+        for item in items:
+            if item.name in seen:
+                self.fail(item.line, f"{what} {item.name} is defined twice")
+            seen.add(item.name)
 
 
 def _ranges(numbers: List[int]) -> str:

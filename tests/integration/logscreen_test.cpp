@@ -143,39 +143,6 @@ TEST(LogStream, MarkupFromTheWireIsOnlyTextOnThePage) {
   EXPECT_EQ(logmarkup::foreignMarkupAt(answer.data), std::string::npos) << answer.data;
 }
 
-TEST(LogStream, EqualOffsetWaitsForNewLinesAndGetsOnlyThose) {
-  Sandbox unit;
-  auto client = connectService(unit);
-  quietLog(*client);
-  // The reader starts with the log so far; lines written before the level changed may still be on their way.
-  LogAnswer before = wholeLog(*client);
-  for (int i = 0; i < 50 && before.data.find("Framebuffer is") == std::string::npos; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    before = wholeLog(*client);
-  }
-  for (size_t last = SIZE_MAX; before.data.size() != last;) {
-    last = before.data.size();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    before = wholeLog(*client);
-  }
-  const size_t known = before.data.size();
-
-  client->sendRaw(fcgiclient::encodeRequest(logRequest("offset=" + std::to_string(known)), "", true, 3));
-  EXPECT_FALSE(client->readRecord(600)) << "nothing new: the request waits";
-  ASSERT_EQ(unit.run("echo 'new line for the waiting request' > /dev/kmsg"), 0);
-  const auto reply = client->readReply(5000);
-  ASSERT_TRUE(reply.ended);
-  const LogAnswer late = parseLogAnswer(reply.stdoutText);
-  EXPECT_EQ(late.length, known) << "the length line is the one at arrival";
-  EXPECT_EQ(late.data.rfind("new line for the waiting request\n", 0), 0u) << late.data;
-
-  const LogAnswer after = wholeLog(*client);
-  EXPECT_EQ(after.data.substr(known, late.data.size()), late.data);
-  // Answered once: the connection's next request is its own, not a second log answer.
-  EXPECT_EQ(call(*client, "/api/v1/nothing.cgi", ""),
-            "{\"result\": 0, \"error\": \"Unknown script: '/api/v1/nothing.cgi'\" }");
-}
-
 TEST(Screen, PngOfThePageOnDisplay) {
   Sandbox unit;
   auto client = connectService(unit);

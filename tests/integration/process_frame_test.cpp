@@ -62,19 +62,6 @@ void expectOrderlyStop(int signal, const std::string& expectedLine) {
 
 TEST(ProcessFrame, SigtermEndsTheLoopWithItsLineAndStatusZero) { expectOrderlyStop(SIGTERM, "SIG 15: Terminated"); }
 
-TEST(ProcessFrame, SigintEndsTheLoopWithItsLineAndStatusZero) { expectOrderlyStop(SIGINT, "SIG 2: Interrupt"); }
-
-TEST(ProcessFrame, StartUpFailureEndsTheProcessBeforeAnyListener) {
-  Sandbox unit("webservice");  // no segments, no broker
-  int status = unit.waitForExit(10000);
-  EXPECT_EQ(status, 128 + SIGABRT);  // the exception leaves main
-  std::vector<std::string> lines = serviceLines(unit.kmsg());
-  ASSERT_EQ(lines.size(), 1u) << unit.kmsg();
-  EXPECT_TRUE(hasLineLayout(lines[0]));
-  EXPECT_EQ(lines[0].substr(22, 12), "Error       ");
-  EXPECT_NE(lines[0].find(" /MemPersistent: No such file or directory"), std::string::npos) << lines[0];
-}
-
 TEST(ProcessFrame, LinesAreFilteredOnlyOnceTheLevelIsBound) {
   // AppServiceLogLevel (offset 0 of MemApp's payload, after the 4-byte size word) set to Error before start.
   Sandbox unit(

@@ -19,7 +19,6 @@
 namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kStep = std::chrono::milliseconds(150);
-constexpr int kFileValid = 2;
 
 // The update of one target (the unit itself or an accessory), as a queue of timed steps.
 class Target {
@@ -38,7 +37,8 @@ class Target {
       if (name.empty()) return;
       then([this] { state.set("CheckingFile"); });
       then([this, name] { state.set(verdict(name)); });
-    } else if (event == start.event() && start.address()[0] == 1 && state.number() == kFileValid) {
+    } else if (event == start.event() && start.address()[0] == 1 &&
+               state.number() == catalogue::UpdateState::FileValid) {
       steps.clear();
       install();
     }

@@ -14,9 +14,8 @@ struct Variable {
   unsigned int var = 0;
 
   Variable(const char* memory, const char* name) : mem(Introspection::getMemIndex(memory)) {
-    for (var = 0; var < Introspection::getVarCount(mem); ++var)
-      if (std::strcmp(Introspection::getVarName(mem, var), name) == 0) return;
-    throw std::runtime_error(std::string("no variable ") + name + " in " + memory);
+    if (!Introspection::findVariable(mem, name, var))
+      throw std::runtime_error(std::string("no variable ") + name + " in " + memory);
   }
   const char* address() const { return *MEMORY_ARRAY[mem].rows[var].memory + MEMORY_ARRAY[mem].rows[var].offset; }
   int32_t number() const {

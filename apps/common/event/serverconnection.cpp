@@ -13,7 +13,6 @@
 #include <cstring>
 
 #include "apps/common/log/log.h"
-#include "gen/code/introspection_gen.h"
 
 namespace {
 constexpr const char* kReadySemaphore = "/message-broker-ready";
@@ -107,7 +106,7 @@ void ServerConnection::event(EventType type) {
     if (eventHandler != nullptr)
       eventHandler->handleEvent(buffer[i]);
     else
-      LOG(Warn, "Unhandled event: %s", eventName(buffer[i]));
+      LOG(Warn, "Unhandled event: %s", eventNamer != nullptr ? eventNamer(buffer[i]) : "unnamed");
   }
 }
 
@@ -141,13 +140,4 @@ int ServerConnection::readEvents(int fd, Notify* buffer, int max) {
   partialLength = total % sizeof(Notify);
   std::memcpy(partial, bytes + whole * sizeof(Notify), partialLength);
   return static_cast<int>(whole);
-}
-
-void postEvent(Notify notify) {
-  if (gServerConnection == nullptr) THROW_ERROR("Trying to post event without server connection");
-  gServerConnection->postEvent(notify);
-}
-
-const char* eventName(Notify notify) {
-  return notify.event < EVENT_NAME_SIZE ? EVENT_NAME[notify.event] : EVENT_NAME[EventInvalid];
 }

@@ -3,9 +3,10 @@
 #include <cstddef>
 
 #include "apps/common/event/eventpoll.h"
+#include "apps/common/event/eventsink.h"
 #include "apps/common/event/notify.h"
 
-class ServerConnection : public EventPoll::Callback {
+class ServerConnection : public EventPoll::Callback, public EventSink {
  public:
   class EventHandler {
    public:
@@ -23,7 +24,7 @@ class ServerConnection : public EventPoll::Callback {
   void event(EventType type) override;
   void connect();
   void close();
-  void postEvent(Notify const& notify);
+  void postEvent(Notify const& notify) override;
   void subscribe(Notify const& notify);
   void subscribeAll();
   // Reads whole records from fd into buffer (at most max); a partial record stays for the next call.
@@ -31,6 +32,8 @@ class ServerConnection : public EventPoll::Callback {
   int readEvents(int fd, Notify* buffer, int max);
 
   EventHandler* eventHandler = nullptr;
+  // Names events in the log; the names belong to the catalogue, which start-up sets here.
+  const char* (*eventNamer)(Notify notify) = nullptr;
 
  private:
   EventPoll& poll;
@@ -40,7 +43,3 @@ class ServerConnection : public EventPoll::Callback {
 };
 
 extern ServerConnection* gServerConnection;
-
-// Posts through gServerConnection; every variable setter announces its change with it.
-void postEvent(Notify notify);
-const char* eventName(Notify notify);

@@ -3,6 +3,7 @@
 #include "apps/common/event/eventpoll.h"
 #include "apps/common/event/serverconnection.h"
 #include "apps/common/gen/initorder.h"
+#include "apps/common/introspection/introspection.h"
 #include "apps/common/log/log.h"
 #include "apps/common/sharedmemory/sharedmemory.h"
 #include "gen/code/introspection_gen.h"
@@ -26,6 +27,8 @@ void init() {
     *MEMORY_POINTER_ARRAY[mem] = SEGMENT_ARRAY[mem]->address();
   }
   gServerConnection = new ServerConnection(eventPoll);
+  gServerConnection->eventNamer = eventName;
+  setEventSink(gServerConnection);
   gServerConnection->subscribeAll();
   // AppServiceLogLevel, at offset 0 of MemApp: other processes can change this service's threshold.
   gComponentLogLevel = reinterpret_cast<gen::LogLevel*>(gMemApp);
@@ -37,6 +40,7 @@ EventPoll* getEventPoll() { return &eventPoll; }
 ServerConnection* getServerConnection() { return gServerConnection; }
 
 void closeServerConnection() {
+  setEventSink(nullptr);
   delete gServerConnection;
   gServerConnection = nullptr;
 }

@@ -74,3 +74,20 @@ struct EnumInfo {
 //   MemoryInfo MEMORY_ARRAY[MEMORY_ARRAY_SIZE]; const EnumInfo ENUM_ARRAY[ENUM_ARRAY_SIZE];
 //   const char* const EVENT_NAME[EVENT_NAME_SIZE];
 //   const StructAppenderInfo STRUCT_APPENDER_ARRAY[STRUCT_APPENDER_ARRAY_SIZE];
+
+// Where a variable lives, for code that reads or writes it in place: memory and row index, payload
+// offset, bytes of one element (a string's capacity), elements (of a structure array, else 1), change event.
+struct VariablePlace {
+  unsigned int mem;
+  unsigned int var;
+  uint32_t offset;
+  uint32_t size;
+  uint32_t count;
+  Notify event;
+};
+
+// A structure field: offset in the element and bytes (a string's capacity).
+struct FieldPlace {
+  uint32_t offset;
+  uint32_t size;
+};

@@ -58,6 +58,16 @@ unsigned int Introspection::getVarCount(unsigned int mem) {
   return MEMORY_ARRAY[mem].count;
 }
 
+bool Introspection::findVariable(unsigned int mem, const std::string& name, unsigned int& var) {
+  for (unsigned int i = 0; i < getVarCount(mem); ++i) {
+    if (name == MEMORY_ARRAY[mem].rows[i].name) {
+      var = i;
+      return true;
+    }
+  }
+  return false;
+}
+
 const char* Introspection::getVarName(unsigned int mem, unsigned int var) { return rowAt(mem, var).name; }
 
 const char* Introspection::getVarType(unsigned int mem, unsigned int var) { return rowAt(mem, var).typeName; }
@@ -178,4 +188,8 @@ std::string_view Introspection::printBool(bool value) {
   static constexpr std::string_view kTrue = R"({ "value": "true", "type": "bool", "textid": [ "false", "true" ]})";
   static constexpr std::string_view kFalse = R"({ "value": "false", "type": "bool", "textid": [ "false", "true" ]})";
   return value ? kTrue : kFalse;
+}
+
+const char* eventName(Notify notify) {
+  return notify.event < EVENT_NAME_SIZE ? EVENT_NAME[notify.event] : EVENT_NAME[EventInvalid];
 }

@@ -16,6 +16,8 @@ class Introspection {
   static const char* getMemName(unsigned int mem);
   static unsigned int getMemIndex(const std::string& name);
   static unsigned int getVarCount(unsigned int mem);
+  // The row named name in memory mem; false when there is none.
+  static bool findVariable(unsigned int mem, const std::string& name, unsigned int& var);
   static const char* getVarName(unsigned int mem, unsigned int var);
   static const char* getVarType(unsigned int mem, unsigned int var);
   static unsigned int getVarBaseType(unsigned int mem, unsigned int var);
@@ -33,3 +35,6 @@ class Introspection {
                                 const std::string& max);
   static std::string_view printBool(bool value);
 };
+
+// The name of the event's number in EVENT_NAME, "Invalid" beyond the table.
+const char* eventName(Notify notify);

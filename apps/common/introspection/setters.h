@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "apps/common/event/eventsink.h"
 #include "apps/common/event/notify.h"
-#include "apps/common/event/serverconnection.h"
 
 std::string getIntIntrospection(void* address, int index);
 std::string getFloatIntrospection(void* address, int index);
@@ -31,23 +31,25 @@ std::string setBufferSizedIntrospection(char* payload, unsigned int mem, unsigne
   return setBufferIntrospection(payload, N, mem, var, event, text);
 }
 
-// Stores value and posts event only when the bytes differ.
+// Stores value and posts event only when the bytes differ; true when it did.
 template <typename T>
-void setVariable(T& target, Notify event, const T& value) {
-  if (std::memcmp(&target, &value, sizeof(T)) == 0) return;
+bool setVariable(T& target, Notify event, const T& value) {
+  if (std::memcmp(&target, &value, sizeof(T)) == 0) return false;
   target = value;
   postEvent(event);
+  return true;
 }
 
-// Stores the text cut to N - 1 characters and posts event unless the target holds the same text. The
+// Stores the text cut to N - 1 characters and posts event unless the target holds the same text; true when it did. The
 // target is compared within its N bytes, as another process may have left it without a terminator.
 template <std::size_t N>
-void setVariable(std::array<char, N>& target, Notify event, const char* value) {
+bool setVariable(std::array<char, N>& target, Notify event, const char* value) {
   std::size_t length = std::strlen(value);
-  if (length < N && std::memcmp(target.data(), value, length + 1) == 0) return;
+  if (length < N && std::memcmp(target.data(), value, length + 1) == 0) return false;
   // Cut by length and zero-filled to the end, so no byte of a longer earlier text is left behind.
   std::size_t copied = length < N ? length : N - 1;
   std::memcpy(target.data(), value, copied);
   std::memset(target.data() + copied, 0, N - copied);
   postEvent(event);
+  return true;
 }

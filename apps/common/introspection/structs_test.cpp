@@ -103,15 +103,6 @@ TEST_F(Structures, GetterWritesEachFieldKindWithItsOwnSpacing) {
   EXPECT_NE(line.find(" Value 1000 of enum MotorStatus is above number of entries ("), std::string::npos) << line;
 }
 
-TEST_F(Structures, NestedArraysAreListedInFull) {
-  const RowRef table = findRow("MemLens", "LensTableZoom");
-  const std::string text = read(table, 0);
-  const std::size_t list = text.find("\"LensTableValueList\":[{");
-  ASSERT_NE(list, std::string::npos) << text.substr(0, 400);
-  const nlohmann::json parsed = nlohmann::json::parse(text);
-  EXPECT_EQ(parsed.at("LensTableValueList").size(), 256u);
-}
-
 TEST_F(Structures, StringFieldsAreEscapedAndNeverReadOrWrittenPastTheirField) {
   const StructInfo& label = firstFieldOfType(buttons, BaseString);
   const uint32_t capacity = capacityOf(buttons, label);

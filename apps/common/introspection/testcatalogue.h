@@ -1,7 +1,8 @@
 #pragma once
 // Unit-test stand-ins for the unit around the catalogue: zeroed payloads in place of the mapped
-// segments, and a broker end that records the events the setters post through the real client.
+// segments, and a recorder of the events the setters post.
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,9 +15,8 @@ inline bool operator==(const Notify& x, const Notify& y) { return x.event == y.e
 // The message of the error that action throws, without the "file:line " in front; "no failure" if none.
 std::string failureMessage(const std::function<void()>& action);
 
-// Every event posted since the last call, oldest first. The first call (or the first TestPayloads)
-// moves the process into a private mount namespace with its own /var and /dev/shm, listens on the
-// broker's fixed socket path there and connects gServerConnection to it for the rest of the process.
+// Every event posted since the last call, oldest first; the first call (or the first TestPayloads)
+// makes the recorder the process's event sink.
 std::vector<Notify> takePostedEvents();
 
 struct RowRef {
@@ -29,6 +29,13 @@ struct RowRef {
 
 // Finds a row by memory and variable name; fails the test (throws) when there is none.
 RowRef findRow(const std::string& memory, const std::string& name);
+
+// Writes the bytes of value (or a terminated text) into a variable without announcing it.
+template <typename T>
+void storeBytes(const std::string& memory, const std::string& name, const T& value) {
+  std::memcpy(findRow(memory, name).address(), &value, sizeof(T));
+}
+void storeText(const std::string& memory, const std::string& name, const char* text);
 
 // Maps a zeroed payload for every memory while alive, with the event recorder connected and emptied;
 // unmaps (nulls the pointers) when destroyed.

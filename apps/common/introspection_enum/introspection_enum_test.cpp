@@ -42,18 +42,6 @@ TEST(IntrospectionEnum, LooksUpEnumerationsAndEntries) {
   EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumEntryName(81, 0); }), "Index exceeds limit");
 }
 
-TEST(IntrospectionEnum, PrintEnumIsFixedText) {
-  EXPECT_EQ(IntrospectionEnum::printEnum("Warn", "LogLevel"),
-            R"({ "value": "Warn", "type": "LogLevel", "textid": [ "DebugAll","DebugMost","DebugLight","LogAll",)"
-            R"("LogMost","LogLight","Warn","Error"]})");
-  EXPECT_EQ(IntrospectionEnum::printEnum("Lock", "SymbolTypes"),
-            R"({ "value": "Lock", "type": "SymbolTypes", "textid": [ "Lock"]})");
-  // The value is not looked up, so an invalid one renders the same way.
-  EXPECT_EQ(IntrospectionEnum::printEnum("INVALID_VALUE: 3", "SymbolTypes"),
-            R"({ "value": "INVALID_VALUE: 3", "type": "SymbolTypes", "textid": [ "Lock"]})");
-  EXPECT_EQ(failureMessage([] { IntrospectionEnum::printEnum("Lock", "Nope"); }), "Unknown enum \"Nope\"");
-}
-
 TEST_F(Enumerations, GetterNamesTheEntryOrTellsTheInvalidNumber) {
   store(6);
   EXPECT_EQ(Introspection::getVarValue(level.mem, level.var, 0), "Warn");

@@ -58,15 +58,6 @@ TEST(Log, LinesHaveTheKernelLogLayoutForEveryLevel) {
   }));
 }
 
-TEST(Log, ProgramNameIsCutToTwentyColumns) {
-  EXPECT_TRUE(passesInChild([] {
-    __progname = "a-program-name-of-27-letters";
-    size_t start = kernelLogText().size();
-    logMessage(nullptr, gen::Warn, "f.cpp", 1, "m");
-    EXPECT_EQ(kernelLogSince(start), "a-program-name-of-27  Warn                       f.cpp:   1 m\n");
-  }));
-}
-
 TEST(Log, ThresholdFiltersBelowItsLevelWithoutFormatting) {
   EXPECT_TRUE(passesInChild([] {
     size_t start = kernelLogText().size();

@@ -17,7 +17,6 @@ class SharedMemory {
   // For tools that create segments for other processes: close() then leaves the segment in place.
   void disown() { removeOnClose = false; }
 
-  const std::string& getName() const { return name; }
   unsigned int getSize() const { return size; }
 
  private:

@@ -5,21 +5,19 @@
 #include <vector>
 
 #include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/testcatalogue.h"
 #include "apps/web/service/requesthandler.h"
-#include "apps/web/service/testsegments.h"
 
 namespace {
 
 uint32_t eventOf(const std::string& memory, const std::string& name) {
-  return TestSegments::row(memory, name).event.event;
+  return findRow(memory, name).info().event.event;
 }
 
 std::string rendered(const std::string& memory, const std::string& name) {
-  const unsigned int mem = Introspection::getMemIndex(memory);
-  unsigned int var = 0;
-  EXPECT_TRUE(RequestHandler::findVariable(mem, name, var));
+  const RowRef row = findRow(memory, name);
   std::string out;
-  RequestHandler::printVariable(mem, var, out);
+  RequestHandler::printVariable(row.mem, row.var, out);
   return out;
 }
 
@@ -36,8 +34,8 @@ TEST(ChangedEvents, MarksOnlyNumbersOfTheEventTable) {
 }
 
 TEST(ChangedEvents, DocumentGroupsByMemoryInEventOrderAndClearsMarks) {
-  TestSegments segments;
-  TestSegments::store("MemPersistent", "AUXTorque", int32_t{2});
+  TestPayloads segments;
+  storeBytes("MemPersistent", "AUXTorque", int32_t{2});
   const uint32_t torque = eventOf("MemPersistent", "AUXTorque");
   const uint32_t bluetooth = eventOf("MemPersistent", "BluetoothPower");
   const uint32_t level = eventOf("MemApp", "AppServiceLogLevel");
@@ -60,7 +58,7 @@ TEST(ChangedEvents, DocumentGroupsByMemoryInEventOrderAndClearsMarks) {
 }
 
 TEST(ChangedEvents, SeparatedRunsRepeatTheirMemoryAndUnusedNumbersNameTheFirstRow) {
-  TestSegments segments;
+  TestPayloads segments;
   // Numbers that no row carries locate to the first row of MemPersistent, so one above an event of
   // another memory separates two runs of MemPersistent.
   const uint32_t low = eventOf("MemPersistent", "AUXTorque");

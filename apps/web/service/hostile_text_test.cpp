@@ -9,7 +9,7 @@
 #include "apps/web/service/qorapp.h"
 #include "apps/web/service/requesthandler.h"
 #include "apps/web/service/test/qorapp_fixture.h"
-#include "apps/web/service/testsegments.h"
+#include "apps/common/introspection/testcatalogue.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -28,7 +28,7 @@ std::string hostileBytes() {
 void fillWithHostileBytes() {
   const std::string bytes = hostileBytes();
   for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem) {
-    char* payload = *TestSegments::pointer(mem);
+    char* payload = *MEMORY_ARRAY[mem].rows[0].memory;
     for (uint32_t at = 0; at < MEMORY_ARRAY[mem].payloadSize; ++at) payload[at] = bytes[(at + 7 * mem) % bytes.size()];
   }
 }
@@ -40,7 +40,7 @@ void expectParses(const std::string& answer, const std::string& what) {
 }
 
 TEST(HostileText, EveryAnswerIsValidJson) {
-  TestSegments segments;
+  TestPayloads segments;
   fillWithHostileBytes();
 
   std::string tree;

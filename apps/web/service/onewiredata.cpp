@@ -13,6 +13,7 @@
 #include "apps/web/service/childprocess.h"
 #include "apps/web/service/request.h"
 #include "apps/web/service/requesthandler.h"
+#include "gen/code/introspection_gen.h"
 
 namespace {
 
@@ -41,37 +42,16 @@ struct ModemLetter {
 
 constexpr ModemLetter kModemLetters[] = {{'A', "Varn"}, {'B', "P2400"}, {'D', "P900"}};
 
-constexpr const char* kServiceMode = "MemServiceMode";
-constexpr const char* kModemLabel = "ServiceMode1WireModemLabel";
-constexpr const char* kModemType = "ServiceModeConnectedModemType";
-constexpr const char* kWritingToRing = "ServiceModeWritingToRing1Wire";
-constexpr const char* kRingLabel = "ServiceMode1WireRingLabel";
-constexpr const char* kPersistent = "MemPersistent";
-constexpr const char* kRingAutoDetect = "PreMarkedRingAutoDet";
+namespace serviceMode = catalogue::MemServiceMode;
+constexpr const VariablePlace& kRingAutoDetect = catalogue::MemPersistent::PreMarkedRingAutoDet;
 
-struct Location {
-  unsigned int mem = 0;
-  unsigned int var = 0;
-};
-
-Location locate(const char* memory, const char* name) {
-  Location at;
-  at.mem = Introspection::getMemIndex(memory);
-  if (!RequestHandler::findVariable(at.mem, name, at.var)) THROW_ERROR("No variable %s in %s", name, memory);
-  return at;
-}
-
-std::string valueOf(const char* memory, const char* name) {
-  Location at = locate(memory, name);
-  return Introspection::getVarValue(at.mem, at.var, 0);
-}
+std::string valueOf(const VariablePlace& place) { return Introspection::getVarValue(place.mem, place.var, 0); }
 
 // Stores the value and announces it only when it differs from what the variable holds.
-void storeIfChanged(const char* memory, const char* name, const std::string& value) {
-  Location at = locate(memory, name);
-  if (Introspection::getVarValue(at.mem, at.var, 0) == value) return;
-  std::string answer = Introspection::setVarValue(at.mem, at.var, value.c_str());
-  if (!answer.empty()) THROW_ERROR("%s: %s", name, answer.c_str());
+void storeIfChanged(const VariablePlace& place, const std::string& value) {
+  if (valueOf(place) == value) return;
+  std::string answer = Introspection::setVarValue(place.mem, place.var, value.c_str());
+  if (!answer.empty()) THROW_ERROR("%s: %s", Introspection::getVarName(place.mem, place.var), answer.c_str());
 }
 
 nlohmann::json parseBody(const std::string& body) { return nlohmann::json::parse(body, nullptr, true, false); }
@@ -135,13 +115,13 @@ void writeModemData(const std::string& body) {
     nlohmann::json request = parseBody(body);
     std::string type;
     RequestHandler::appendJsonKey(request, "devType", type);
-    storeIfChanged(kServiceMode, kModemLabel, "Modem encryption started ...");
+    storeIfChanged(serviceMode::ServiceMode1WireModemLabel, "Modem encryption started ...");
     for (const ModemLetter& modem : kModemLetters) {
       if (type[0] != modem.letter) continue;
-      storeIfChanged(kServiceMode, kModemType, modem.type);
+      storeIfChanged(serviceMode::ServiceModeConnectedModemType, modem.type);
       return;
     }
-    storeIfChanged(kServiceMode, kModemLabel, "Unknown Modem type connected");
+    storeIfChanged(serviceMode::ServiceMode1WireModemLabel, "Unknown Modem type connected");
   } catch (...) {
     LOG(Error, "Writing to the modem's 1Wire failed");
   }
@@ -149,20 +129,20 @@ void writeModemData(const std::string& body) {
 
 void writePremarkedData(const std::string& body, const std::tm& now, const OneWireTool& tool) {
   try {
-    storeIfChanged(kServiceMode, kWritingToRing, "true");
-    storeIfChanged(kServiceMode, kRingLabel, "-");
+    storeIfChanged(serviceMode::ServiceModeWritingToRing1Wire, "true");
+    storeIfChanged(serviceMode::ServiceMode1WireRingLabel, "-");
     std::string text = ringText(parseBody(body), now);
     // The tool reads its input as a line, ended like the text the shell's echo would hand it.
     if (!runOneWireTool(text + "\n", tool)) THROW_ERROR("Error during calling onewire-tool.py");
     LOG(LogLight, "Premarked-ring encryption successful");
     // A pulse, so that the change is announced even when the ring was detected before.
-    if (valueOf(kPersistent, kRingAutoDetect) == "true") storeIfChanged(kPersistent, kRingAutoDetect, "false");
-    storeIfChanged(kPersistent, kRingAutoDetect, "true");
+    if (valueOf(kRingAutoDetect) == "true") storeIfChanged(kRingAutoDetect, "false");
+    storeIfChanged(kRingAutoDetect, "true");
   } catch (...) {
     LOG(Error, "Writing to the premarked ring's 1Wire failed");
   }
   try {
-    storeIfChanged(kServiceMode, kWritingToRing, "false");
+    storeIfChanged(serviceMode::ServiceModeWritingToRing1Wire, "false");
   } catch (...) {
     // The failure has written its own Error line.
   }

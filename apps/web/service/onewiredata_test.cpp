@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/testcatalogue.h"
 #include "apps/web/service/requesthandler.h"
 #include "apps/web/service/test/qorapp_fixture.h"
-#include "apps/web/service/testsegments.h"
 #include "tests/unit/kernel_log_capture.h"
 
 using testing::HasSubstr;
@@ -75,7 +75,7 @@ struct Variable {
 Variable variable(const char* memory, const char* name) {
   Variable found;
   found.mem = Introspection::getMemIndex(memory);
-  EXPECT_TRUE(RequestHandler::findVariable(found.mem, name, found.var)) << name;
+  EXPECT_TRUE(Introspection::findVariable(found.mem, name, found.var)) << name;
   return found;
 }
 
@@ -92,15 +92,14 @@ void store(const Variable& v, const char* text) { ASSERT_EQ(Introspection::setVa
 // The unit's variables in memory of the test's own, every change event recorded, the kernel log read back.
 class Routes : public testing::Test {
  protected:
-  void SetUp() override { events.take(); }
+  void SetUp() override { qortest::postedEvents(); }
   std::string newLog() {
     std::string text = testsupport::kernelLogSince(logSeen);
     logSeen += text.size();
     return text;
   }
 
-  TestSegments segments;
-  qortest::EventRecorder events;
+  TestPayloads segments;
   size_t logSeen = testsupport::kernelLogText().size();
 };
 
@@ -182,46 +181,47 @@ TEST_F(Routes, ModemLetterSelectsTheTypeOrReportsAnUnknownModem) {
   writeModemData(R"({"devType": "A"})");
   EXPECT_EQ(value(kModemLabel), "Modem encryption started ...");
   EXPECT_EQ(value(kModemType), "Varn");
-  EXPECT_EQ(events.take(), (std::vector<uint32_t>{event(kModemLabel), event(kModemType)}));
+  EXPECT_EQ(qortest::postedEvents(), (std::vector<uint32_t>{event(kModemLabel), event(kModemType)}));
 
   writeModemData(R"({"devType": "C"})");
   EXPECT_EQ(value(kModemLabel), "Unknown Modem type connected");
   EXPECT_EQ(value(kModemType), "Varn");
-  EXPECT_EQ(events.take(), (std::vector<uint32_t>{event(kModemLabel)})) << "the starting label was already set";
+  EXPECT_EQ(qortest::postedEvents(), (std::vector<uint32_t>{event(kModemLabel)}))
+      << "the starting label was already set";
 
   writeModemData(R"({"devType": "B2"})");
   EXPECT_EQ(value(kModemType), "P2400");
   writeModemData(R"({"devType": "D"})");
   EXPECT_EQ(value(kModemType), "P900");
   writeModemData(R"({"devType": "D"})");
-  EXPECT_EQ(events.take(), (std::vector<uint32_t>{event(kModemLabel), event(kModemType), event(kModemType)}))
+  EXPECT_EQ(qortest::postedEvents(), (std::vector<uint32_t>{event(kModemLabel), event(kModemType), event(kModemType)}))
       << "a value already held is not announced again";
   EXPECT_EQ(newLog().find("Error"), std::string::npos);
 }
 
 TEST_F(Routes, ModemBodyWithoutAUsableTypeChangesNothing) {
   store(kModemLabel, "before");
-  events.take();
+  qortest::postedEvents();
   for (const char* body : {R"({"type": "A"})", R"({"devType": 65})", "devType=A", "", R"(["A"])"}) {
     writeModemData(body);
     EXPECT_EQ(value(kModemLabel), "before") << body;
     EXPECT_THAT(newLog(), HasSubstr("Writing to the modem's 1Wire failed")) << body;
   }
-  EXPECT_TRUE(events.take().empty());
+  EXPECT_TRUE(qortest::postedEvents().empty());
 }
 
 TEST_F(Routes, RingIsWrittenByTheToolThenAnnouncedByAPulse) {
   FakeTool fake;
   fake.tool.logDevice = "/dev/kmsg";
   store(kAutoDetect, "true");
-  events.take();
+  qortest::postedEvents();
   const std::tm now = day(2024, 3, 20);
 
   writePremarkedData(R"({"ringType": "Iris", "irisValue": "2.8"})", now, fake.tool);
   EXPECT_EQ(fake.file("input"), "2411\n4\n2.8\n\n");
   EXPECT_EQ(fake.file("args"), "-e|-m|knob|");
-  EXPECT_EQ(events.take(), (std::vector<uint32_t>{event(kWriting), event(kRingLabel), event(kAutoDetect),
-                                                  event(kAutoDetect), event(kWriting)}));
+  EXPECT_EQ(qortest::postedEvents(), (std::vector<uint32_t>{event(kWriting), event(kRingLabel), event(kAutoDetect),
+                                                            event(kAutoDetect), event(kWriting)}));
   EXPECT_EQ(value(kWriting), "false");
   EXPECT_EQ(value(kRingLabel), "-");
   EXPECT_EQ(value(kAutoDetect), "true");
@@ -231,7 +231,7 @@ TEST_F(Routes, RingIsWrittenByTheToolThenAnnouncedByAPulse) {
 
   writePremarkedData(R"({"ringType": "Focus Imperial", "focusCloseValue": "1ft"})", now, fake.tool);
   EXPECT_EQ(fake.file("input"), "2411\n2\n1ft\n\n");
-  EXPECT_EQ(events.take(),
+  EXPECT_EQ(qortest::postedEvents(),
             (std::vector<uint32_t>{event(kWriting), event(kAutoDetect), event(kAutoDetect), event(kWriting)}))
       << "the label is already \"-\"";
 }
@@ -243,15 +243,15 @@ TEST_F(Routes, FailedRingWriteResetsTheWritingFlagWithoutAPulse) {
 
   fake.endWith("exit 1");
   writePremarkedData(R"({"ringType": "Iris", "irisValue": "2.8"})", now, fake.tool);
-  EXPECT_EQ(events.take(), flagOnly);
+  EXPECT_EQ(qortest::postedEvents(), flagOnly);
   std::string log = newLog();
   EXPECT_THAT(log, HasSubstr("Error during calling onewire-tool.py"));
   EXPECT_THAT(log, HasSubstr("Writing to the premarked ring's 1Wire failed"));
 
   store(kRingLabel, "");
-  events.take();
+  qortest::postedEvents();
   writePremarkedData(R"({"ringType": "focus metric", "focusCloseValue": "1m"})", now, fake.tool);
-  EXPECT_EQ(events.take(), flagOnly);
+  EXPECT_EQ(qortest::postedEvents(), flagOnly);
   EXPECT_THAT(newLog(), HasSubstr("Unit has an invalid value: focus metric\n"));
 
   fake.endWith("sleep 1000");
@@ -264,9 +264,9 @@ TEST_F(Routes, FailedRingWriteResetsTheWritingFlagWithoutAPulse) {
 
   for (const char* body : {"{\"ringType\": \"Iris\"", "ringType=Iris", R"({"ringType": "Iris"})"}) {
     store(kRingLabel, "");
-    events.take();
+    qortest::postedEvents();
     writePremarkedData(body, now, fake.tool);
-    EXPECT_EQ(events.take(), flagOnly) << body;
+    EXPECT_EQ(qortest::postedEvents(), flagOnly) << body;
     EXPECT_EQ(value(kWriting), "false") << body;
     EXPECT_THAT(newLog(), HasSubstr("Writing to the premarked ring's 1Wire failed")) << body;
   }

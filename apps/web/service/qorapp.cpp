@@ -9,11 +9,14 @@
 #include "apps/common/introspection/jsonstring.h"
 #include "apps/common/log/log.h"
 #include "apps/libs/lhwinfo/hwinfo.h"
-#include "apps/web/service/qorapp_variables.h"
 #include "apps/web/service/request.h"
 #include "gen/code/introspection_gen.h"
 
 namespace {
+namespace persistent = catalogue::MemPersistent;
+namespace pelt = catalogue::PeltDevice;
+constexpr const VariablePlace& deviceList = catalogue::MemExternalDevices::PeltDeviceList;
+
 constexpr const char* kUnknownRequest = "{\"result\": \"Unknown request\" }";
 
 // Text of a fixed-size field that another process may have left without its terminator.
@@ -104,8 +107,8 @@ void QorApp::deviceInfo(Request* request) {
   std::ostream& out = request->output();
   std::string_view name, version;
   if (gMemPersistent != nullptr) {
-    name = fieldText(gMemPersistent + qorvars::kProductName, qorvars::kProductTextSize);
-    version = fieldText(gMemPersistent + qorvars::kProductVersion, qorvars::kProductTextSize);
+    name = fieldText(gMemPersistent + persistent::ProductName.offset, persistent::ProductName.size);
+    version = fieldText(gMemPersistent + persistent::ProductVersion.offset, persistent::ProductVersion.size);
   }
   // 64-bit products: a card of 4 GiB or more overflows a 32-bit unsigned long.
   uint64_t total = 0, available = 0;
@@ -123,11 +126,11 @@ void QorApp::deviceInfo(Request* request) {
   out << "  \"space_available\": " << available << ",\r\n";
   out << "  \"devices\": [\r\n";
   bool first = true;
-  for (uint32_t i = 0; gMemExternalDevices != nullptr && i < qorvars::kPeltDeviceCount; ++i) {
-    const char* device = gMemExternalDevices + qorvars::kPeltDeviceList + i * qorvars::kPeltDeviceSize;
-    if (device[qorvars::kPeltDeviceConnected] == 0) continue;
-    std::string_view deviceName = fieldText(device + qorvars::kPeltDeviceName, qorvars::kPeltTextSize);
-    int32_t serial = fieldInt(device + qorvars::kPeltSerNumber);
+  for (uint32_t i = 0; gMemExternalDevices != nullptr && i < deviceList.count; ++i) {
+    const char* device = gMemExternalDevices + deviceList.offset + i * deviceList.size;
+    if (device[pelt::PeltDeviceConnected.offset] == 0) continue;
+    std::string_view deviceName = fieldText(device + pelt::PeltDeviceName.offset, pelt::PeltDeviceName.size);
+    int32_t serial = fieldInt(device + pelt::PeltSerNumber.offset);
     if (!first) out << ", \r\n";
     first = false;
     out << "    {\r\n";
@@ -135,7 +138,7 @@ void QorApp::deviceInfo(Request* request) {
     out << "      \"name\": \"" << JsonEscaped{deviceName} << "\",\r\n";
     out << "      \"serialnumber\": \"" << serial << "\",\r\n";
     out << "      \"firmwareversion\": \""
-        << JsonEscaped{fieldText(device + qorvars::kPeltMainSwVersion, qorvars::kPeltTextSize)} << "\"\r\n";
+        << JsonEscaped{fieldText(device + pelt::PeltMainSwVersion.offset, pelt::PeltMainSwVersion.size)} << "\"\r\n";
     out << "    }";
   }
   out << "\r\n  ]\r\n";

@@ -39,8 +39,6 @@ class QorApp {
   bool parseFormData(Request* request, std::map<std::string, std::string>& fields, const char* filePath);
   static void splitHeaderLine(std::map<std::string, std::string>& out, const std::string& line);
 
-  const std::string& getDeviceId() const { return deviceId; }
-
  private:
   void listFlat(Request* request, const char* folder);
   // The nested walk with the folders it has entered, so a link back into the walk ends it.

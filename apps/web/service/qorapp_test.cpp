@@ -5,11 +5,13 @@
 
 #include <cstring>
 
-#include "apps/web/service/qorapp_variables.h"
 #include "apps/web/service/test/qorapp_fixture.h"
 #include "gen/code/introspection_gen.h"
 
 namespace {
+namespace devices = catalogue::MemExternalDevices;
+namespace media = catalogue::MemMedia;
+namespace persistent = catalogue::MemPersistent;
 using qortest::kHead;
 
 class QorAppTest : public ::testing::Test {
@@ -35,13 +37,13 @@ class QorAppTest : public ::testing::Test {
   }
   void putText(char* at, const std::string& text) { std::memcpy(at, text.data(), text.size()); }
   char* device(int index) {
-    return segments.externalDevices() + qorvars::kPeltDeviceList + index * qorvars::kPeltDeviceSize;
+    return segments.externalDevices() + devices::PeltDeviceList.offset + index * catalogue::PeltDevice::kSize;
   }
   void connect(int index, const std::string& name, int32_t serial, const std::string& version) {
     device(index)[0] = 1;
-    std::memcpy(device(index) + qorvars::kPeltSerNumber, &serial, 4);
-    putText(device(index) + qorvars::kPeltDeviceName, name);
-    putText(device(index) + qorvars::kPeltMainSwVersion, version);
+    std::memcpy(device(index) + catalogue::PeltDevice::PeltSerNumber.offset, &serial, 4);
+    putText(device(index) + catalogue::PeltDevice::PeltDeviceName.offset, name);
+    putText(device(index) + catalogue::PeltDevice::PeltMainSwVersion.offset, version);
   }
   // The part of the document before the accessory list, with this machine's figures.
   std::string documentHead(const std::string& name, const std::string& version) {
@@ -60,8 +62,8 @@ class QorAppTest : public ::testing::Test {
 };
 
 TEST_F(QorAppTest, DeviceDocumentListsConnectedAccessoriesInIndexOrder) {
-  putText(segments.persistent() + qorvars::kProductName, "Hand \"Unit\"");
-  putText(segments.persistent() + qorvars::kProductVersion, "3.2.1");
+  putText(segments.persistent() + persistent::ProductName.offset, "Hand \"Unit\"");
+  putText(segments.persistent() + persistent::ProductVersion.offset, "3.2.1");
   EXPECT_EQ(withoutAvailable(get("/device/info")),
             withoutAvailable(kHead + documentHead(R"(Hand \"Unit\")", "3.2.1") + "\r\n  ]\r\n}\r\n"));
 
@@ -80,11 +82,11 @@ TEST_F(QorAppTest, DeviceDocumentListsConnectedAccessoriesInIndexOrder) {
 }
 
 TEST_F(QorAppTest, DeviceTextsWithoutTerminatorEndAtTheirField) {
-  putText(segments.persistent() + qorvars::kProductName, std::string(20, 'N'));
-  putText(segments.persistent() + qorvars::kProductVersion, std::string(20, 'V'));
+  putText(segments.persistent() + persistent::ProductName.offset, std::string(20, 'N'));
+  putText(segments.persistent() + persistent::ProductVersion.offset, std::string(20, 'V'));
   segments.persistent()[40] = 'X';
   connect(0, std::string(50, 'D'), 1, std::string(50, 'F'));
-  device(0)[qorvars::kPeltMainSwVersion + 50] = 'X';
+  device(0)[catalogue::PeltDevice::PeltMainSwVersion.offset + 50] = 'X';
   std::string answer = get("/device/info");
   EXPECT_NE(answer.find("\"name\": \"" + std::string(20, 'N') + "\",\r\n"), std::string::npos) << answer;
   EXPECT_NE(answer.find("\"firmwareversion\": \"" + std::string(20, 'V') + "\",\r\n"), std::string::npos);
@@ -127,45 +129,5 @@ TEST_F(QorAppTest, RoutesOnPrefixesAndAnswersEverythingElseAsUnknown) {
 }
 
 TEST_F(QorAppTest, NullRequestIsIgnored) { app.handleRequest(nullptr, 1); }
-
-// The places the app reads and writes directly must be the catalogue's.
-TEST(QorAppVariables, PlacesAndEventsAgreeWithTheCatalogue) {
-  struct Expected {
-    unsigned int memory;
-    const char* name;
-    uint32_t offset;
-    uint32_t event;
-  };
-  const Expected expected[] = {
-      {0, "ProductName", qorvars::kProductName, 0},
-      {0, "ProductVersion", qorvars::kProductVersion, 0},
-      {7, "PeltDeviceList", qorvars::kPeltDeviceList, 0},
-      {7, "PeltUpdateDeviceName", qorvars::kPeltUpdateDeviceName, qorvars::kPeltUpdateDeviceNameChanged.event},
-      {7, "PeltUpdateDeviceSerial", qorvars::kPeltUpdateDeviceSerial, qorvars::kPeltUpdateDeviceSerialChanged.event},
-      {7, "PeltUpdateFileName", qorvars::kPeltUpdateFileName, qorvars::kPeltUpdateFileNameChanged.event},
-      {7, "PeltUpdateStart", qorvars::kPeltUpdateStart, qorvars::kPeltUpdateStartChanged.event},
-      {7, "PeltUpdateProgress", qorvars::kPeltUpdateProgress, qorvars::kPeltUpdateProgressChanged.event},
-      {7, "PeltUpdateIndex", qorvars::kPeltUpdateIndex, 0},
-      {7, "PeltUpdateCount", qorvars::kPeltUpdateCount, 0},
-      {7, "PeltUpdateState", qorvars::kPeltUpdateState, qorvars::kPeltUpdateStateChanged.event},
-      {14, "HostUpdateFileName", qorvars::kHostUpdateFileName, qorvars::kHostUpdateFileNameChanged.event},
-      {14, "HostUpdateFileState", qorvars::kHostUpdateFileState, 0},
-      {14, "HostUpdateStart", qorvars::kHostUpdateStart, qorvars::kHostUpdateStartChanged.event},
-  };
-  for (const Expected& e : expected) {
-    const MemoryInfo& memory = MEMORY_ARRAY[e.memory];
-    const VariableInfo* row = nullptr;
-    for (uint32_t i = 0; i < memory.count; ++i)
-      if (std::strcmp(memory.rows[i].name, e.name) == 0) row = &memory.rows[i];
-    ASSERT_NE(row, nullptr) << e.name;
-    EXPECT_EQ(row->offset, e.offset) << e.name;
-    if (e.event != 0) {
-      EXPECT_EQ(row->event.event, e.event) << e.name;
-    }
-  }
-  ASSERT_EQ(UPDATESTATE_NAME_ARRAY_SIZE, 14u);
-  EXPECT_STREQ(UPDATESTATE_NAME_ARRAY[qorvars::kFileValid], "FileValid");
-  EXPECT_STREQ(UPDATESTATE_NAME_ARRAY[qorvars::kRebooting], "Rebooting");
-}
 
 }  // namespace

@@ -10,21 +10,28 @@
 #include "apps/common/introspection/setters.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/qorapp.h"
-#include "apps/web/service/qorapp_variables.h"
 #include "apps/web/service/request.h"
 #include "gen/code/introspection_gen.h"
 
 namespace {
-template <typename T>
-T& variable(char* memory, uint32_t offset) {
-  return *reinterpret_cast<T*>(memory + offset);
-}
-using FileName = std::array<char, qorvars::kFileNameSize>;
-using DeviceName = std::array<char, qorvars::kPeltTextSize>;
+namespace media = catalogue::MemMedia;
+namespace devices = catalogue::MemExternalDevices;
 
-int32_t readInt(const char* memory, uint32_t offset) {
+template <typename T>
+void store(const VariablePlace& place, const T& value) {
+  setVariable(*reinterpret_cast<T*>(*MEMORY_POINTER_ARRAY[place.mem] + place.offset), place.event, value);
+}
+
+// N is the place's size, given where the place is named.
+template <std::size_t N>
+void storeText(const VariablePlace& place, const char* text) {
+  auto& target = *reinterpret_cast<std::array<char, N>*>(*MEMORY_POINTER_ARRAY[place.mem] + place.offset);
+  setVariable(target, place.event, text);
+}
+
+int32_t readInt(const VariablePlace& place) {
   int32_t value;
-  std::memcpy(&value, memory + offset, sizeof value);
+  std::memcpy(&value, *MEMORY_POINTER_ARRAY[place.mem] + place.offset, sizeof value);
   return value;
 }
 
@@ -85,8 +92,7 @@ void QorApp::update(Request* request) {
       answer(request, std::string("Could not store the update file: ") + std::strerror(errno));
       return;
     }
-    setVariable(variable<FileName>(gMemMedia, qorvars::kHostUpdateFileName), qorvars::kHostUpdateFileNameChanged,
-                paths.hostUpdateFile.c_str());
+    storeText<media::HostUpdateFileName.size>(media::HostUpdateFileName, paths.hostUpdateFile.c_str());
     hostUpdatePending = true;
   } else if (!updateAccessory(request, id, dash, fields["file"])) {
     return;
@@ -116,17 +122,12 @@ bool QorApp::updateAccessory(Request* request, const std::string& id, size_t das
     answer(request, std::string("Could not store the update file: ") + std::strerror(error));
     return false;
   }
-  char* devices = gMemExternalDevices;
-  setVariable(variable<int32_t>(devices, qorvars::kPeltUpdateState), qorvars::kPeltUpdateStateChanged,
-              qorvars::kNoFileSelected);
-  setVariable(variable<int32_t>(devices, qorvars::kPeltUpdateProgress), qorvars::kPeltUpdateProgressChanged, 0);
-  setVariable(variable<FileName>(devices, qorvars::kPeltUpdateFileName), qorvars::kPeltUpdateFileNameChanged, "");
-  setVariable(variable<FileName>(devices, qorvars::kPeltUpdateFileName), qorvars::kPeltUpdateFileNameChanged,
-              paths.clientUpdateFile.c_str());
-  setVariable(variable<int32_t>(devices, qorvars::kPeltUpdateDeviceSerial), qorvars::kPeltUpdateDeviceSerialChanged,
-              serial);
-  setVariable(variable<DeviceName>(devices, qorvars::kPeltUpdateDeviceName), qorvars::kPeltUpdateDeviceNameChanged,
-              id.substr(0, dash).c_str());
+  store(devices::PeltUpdateState, catalogue::UpdateState::NoFileSelected);
+  store(devices::PeltUpdateProgress, 0);
+  storeText<devices::PeltUpdateFileName.size>(devices::PeltUpdateFileName, "");
+  storeText<devices::PeltUpdateFileName.size>(devices::PeltUpdateFileName, paths.clientUpdateFile.c_str());
+  store(devices::PeltUpdateDeviceSerial, serial);
+  storeText<devices::PeltUpdateDeviceName.size>(devices::PeltUpdateDeviceName, id.substr(0, dash).c_str());
   return true;
 }
 
@@ -134,24 +135,20 @@ void QorApp::updateStatus(Request* request) {
   int32_t state;
   int32_t progress = 0;
   if (hostUpdatePending) {
-    state = readInt(gMemMedia, qorvars::kHostUpdateFileState);
-    if (state == qorvars::kFileValid) {
-      setVariable(variable<uint8_t>(gMemMedia, qorvars::kHostUpdateStart), qorvars::kHostUpdateStartChanged,
-                  uint8_t{1});
-      state = qorvars::kRebooting;
+    state = readInt(media::HostUpdateFileState);
+    if (state == catalogue::UpdateState::FileValid) {
+      store(media::HostUpdateStart, uint8_t{1});
+      state = catalogue::UpdateState::Rebooting;
     }
   } else {
-    char* devices = gMemExternalDevices;
-    state = readInt(devices, qorvars::kPeltUpdateState);
-    int32_t count = readInt(devices, qorvars::kPeltUpdateCount);
+    state = readInt(devices::PeltUpdateState);
+    int32_t count = readInt(devices::PeltUpdateCount);
     // Computed wide: the unit's other processes may leave any values here.
     if (count != 0) {
-      int64_t done = int64_t{readInt(devices, qorvars::kPeltUpdateProgress)} +
-                     100 * int64_t{readInt(devices, qorvars::kPeltUpdateIndex)};
+      int64_t done = int64_t{readInt(devices::PeltUpdateProgress)} + 100 * int64_t{readInt(devices::PeltUpdateIndex)};
       progress = static_cast<int32_t>(done / count);
     }
-    if (state == qorvars::kFileValid)
-      setVariable(variable<uint8_t>(devices, qorvars::kPeltUpdateStart), qorvars::kPeltUpdateStartChanged, uint8_t{1});
+    if (state == catalogue::UpdateState::FileValid) store(devices::PeltUpdateStart, uint8_t{1});
   }
   std::string name = stateName(state);
   LOG(LogLight, "Update Status: %s, %i%%", name.c_str(), progress);

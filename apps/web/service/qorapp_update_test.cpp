@@ -5,10 +5,13 @@
 
 #include "apps/common/log/log.h"
 #include "apps/web/service/qorapp.h"
-#include "apps/web/service/qorapp_variables.h"
 #include "apps/web/service/test/qorapp_fixture.h"
+#include "gen/code/introspection_gen.h"
 
 namespace {
+namespace devices = catalogue::MemExternalDevices;
+namespace media = catalogue::MemMedia;
+namespace persistent = catalogue::MemPersistent;
 namespace fs = std::filesystem;
 using qortest::kHead;
 using Events = std::vector<uint32_t>;
@@ -35,7 +38,6 @@ class QorAppUpdateTest : public ::testing::Test {
   char* devices() { return segments.externalDevices(); }
 
   gen::LogLevel level = gen::Warn;
-  qortest::EventRecorder broker;
   qortest::Segments segments;
   qortest::TempDir dir;
   QorApp::Paths paths;
@@ -46,89 +48,95 @@ TEST_F(QorAppUpdateTest, UnitUpdateStoresTheFileAndWaitsForTheGoAhead) {
   EXPECT_EQ(upload(body("HU-77", "FIRMWARE\r\n")), std::string(kHead) + "{\"taskid\": \"HU-77\" }");
   EXPECT_EQ(qortest::readFile(paths.hostUpdateFile), "FIRMWARE\r\n");
   EXPECT_FALSE(fs::exists(paths.uploadFile));
-  EXPECT_EQ(text(segments.media(), qorvars::kHostUpdateFileName), paths.hostUpdateFile);
-  EXPECT_EQ(broker.take(), (Events{898}));
+  EXPECT_EQ(text(segments.media(), media::HostUpdateFileName.offset), paths.hostUpdateFile);
+  EXPECT_EQ(qortest::postedEvents(), (Events{media::HostUpdateFileName.event.event}));
   EXPECT_FALSE(fs::exists(paths.postDataDump));  // only kept at the most verbose level
 
   // The same name again is no change.
   EXPECT_EQ(upload(body("HU-77", "v2")), std::string(kHead) + "{\"taskid\": \"HU-77\" }");
-  EXPECT_EQ(broker.take(), Events{});
+  EXPECT_EQ(qortest::postedEvents(), Events{});
 
-  segments.setInt(segments.media(), qorvars::kHostUpdateFileState, 1);
+  segments.setInt(segments.media(), media::HostUpdateFileState.offset, 1);
   EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"CheckingFile\", \"progress\": 0 }");
-  segments.setInt(segments.media(), qorvars::kHostUpdateFileState, 2);
+  segments.setInt(segments.media(), media::HostUpdateFileState.offset, 2);
   EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"Rebooting\", \"progress\": 0 }");
   EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"Rebooting\", \"progress\": 0 }");
-  EXPECT_EQ(segments.media()[qorvars::kHostUpdateStart], 1);
-  EXPECT_EQ(broker.take(), (Events{900}));  // the go-ahead once
+  EXPECT_EQ(segments.media()[media::HostUpdateStart.offset], 1);
+  EXPECT_EQ(qortest::postedEvents(), (Events{media::HostUpdateStart.event.event}));  // the go-ahead once
 
   // Once the unit's own update was accepted, the status stays the unit's.
   EXPECT_EQ(upload(body("ABC-1", "x")), std::string(kHead) + "{\"taskid\": \"ABC-1\" }");
-  segments.setInt(devices(), qorvars::kPeltUpdateState, 10);
-  segments.setInt(segments.media(), qorvars::kHostUpdateFileState, 10);
+  segments.setInt(devices(), devices::PeltUpdateState.offset, 10);
+  segments.setInt(segments.media(), media::HostUpdateFileState.offset, 10);
   EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"Success\", \"progress\": 0 }");
 }
 
 TEST_F(QorAppUpdateTest, AccessoryUpdateResetsAndAnnouncesInOrder) {
-  segments.setInt(devices(), qorvars::kPeltUpdateState, 5);
-  segments.setInt(devices(), qorvars::kPeltUpdateProgress, 30);
-  std::strcpy(devices() + qorvars::kPeltUpdateFileName, paths.clientUpdateFile.c_str());
+  segments.setInt(devices(), devices::PeltUpdateState.offset, 5);
+  segments.setInt(devices(), devices::PeltUpdateProgress.offset, 30);
+  std::strcpy(devices() + devices::PeltUpdateFileName.offset, paths.clientUpdateFile.c_str());
 
   EXPECT_EQ(upload(body("ABC-DEF-42", "CMF")), std::string(kHead) + "{\"taskid\": \"ABC-DEF-42\" }");
   EXPECT_EQ(qortest::readFile(paths.clientUpdateFile), "CMF");
-  EXPECT_EQ(broker.take(), (Events{249, 256, 266, 266, 251, 250}));
-  EXPECT_EQ(segments.getInt(devices(), qorvars::kPeltUpdateState), 0);
-  EXPECT_EQ(segments.getInt(devices(), qorvars::kPeltUpdateProgress), 0);
-  EXPECT_EQ(segments.getInt(devices(), qorvars::kPeltUpdateDeviceSerial), 42);
-  EXPECT_EQ(text(devices(), qorvars::kPeltUpdateDeviceName), "ABC-DEF");
-  EXPECT_EQ(text(devices(), qorvars::kPeltUpdateFileName), paths.clientUpdateFile);
+  EXPECT_EQ(qortest::postedEvents(),
+            (Events{devices::PeltUpdateState.event.event, devices::PeltUpdateProgress.event.event,
+                    devices::PeltUpdateFileName.event.event, devices::PeltUpdateFileName.event.event,
+                    devices::PeltUpdateDeviceSerial.event.event, devices::PeltUpdateDeviceName.event.event}));
+  EXPECT_EQ(segments.getInt(devices(), devices::PeltUpdateState.offset), 0);
+  EXPECT_EQ(segments.getInt(devices(), devices::PeltUpdateProgress.offset), 0);
+  EXPECT_EQ(segments.getInt(devices(), devices::PeltUpdateDeviceSerial.offset), 42);
+  EXPECT_EQ(text(devices(), devices::PeltUpdateDeviceName.offset), "ABC-DEF");
+  EXPECT_EQ(text(devices(), devices::PeltUpdateFileName.offset), paths.clientUpdateFile);
 
   // The file name is announced for every upload; the rest only when it changes.
   EXPECT_EQ(upload(body("ABC-DEF-42", "CMF")), std::string(kHead) + "{\"taskid\": \"ABC-DEF-42\" }");
-  EXPECT_EQ(broker.take(), (Events{266, 266}));
+  EXPECT_EQ(qortest::postedEvents(),
+            (Events{devices::PeltUpdateFileName.event.event, devices::PeltUpdateFileName.event.event}));
   EXPECT_EQ(upload(body("X- +12abc", "CMF")), std::string(kHead) + "{\"taskid\": \"X- +12abc\" }");
-  EXPECT_EQ(broker.take(), (Events{266, 266, 251, 250}));
-  EXPECT_EQ(segments.getInt(devices(), qorvars::kPeltUpdateDeviceSerial), 12);
-  EXPECT_EQ(text(devices(), qorvars::kPeltUpdateDeviceName), "X");
+  EXPECT_EQ(qortest::postedEvents(),
+            (Events{devices::PeltUpdateFileName.event.event, devices::PeltUpdateFileName.event.event,
+                    devices::PeltUpdateDeviceSerial.event.event, devices::PeltUpdateDeviceName.event.event}));
+  EXPECT_EQ(segments.getInt(devices(), devices::PeltUpdateDeviceSerial.offset), 12);
+  EXPECT_EQ(text(devices(), devices::PeltUpdateDeviceName.offset), "X");
 
   // A name longer than its field is cut to 49 bytes.
   EXPECT_EQ(upload(body(std::string(60, 'N') + "-1", "CMF")),
             std::string(kHead) + "{\"taskid\": \"" + std::string(60, 'N') + "-1\" }");
-  EXPECT_EQ(text(devices(), qorvars::kPeltUpdateDeviceName), std::string(49, 'N'));
+  EXPECT_EQ(text(devices(), devices::PeltUpdateDeviceName.offset), std::string(49, 'N'));
 }
 
 TEST_F(QorAppUpdateTest, AccessoryStatusReportsProgressOverAllPartsAndGoesAheadOnce) {
   EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"NoFileSelected\", \"progress\": 0 }");
-  segments.setInt(devices(), qorvars::kPeltUpdateState, 13);
-  segments.setInt(devices(), qorvars::kPeltUpdateProgress, 50);
-  segments.setInt(devices(), qorvars::kPeltUpdateIndex, 1);
-  segments.setInt(devices(), qorvars::kPeltUpdateCount, 4);
+  segments.setInt(devices(), devices::PeltUpdateState.offset, 13);
+  segments.setInt(devices(), devices::PeltUpdateProgress.offset, 50);
+  segments.setInt(devices(), devices::PeltUpdateIndex.offset, 1);
+  segments.setInt(devices(), devices::PeltUpdateCount.offset, 4);
   EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"InProgress\", \"progress\": 37 }");
-  segments.setInt(devices(), qorvars::kPeltUpdateProgress, -350);
+  segments.setInt(devices(), devices::PeltUpdateProgress.offset, -350);
   EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"InProgress\", \"progress\": -62 }");
-  segments.setInt(devices(), qorvars::kPeltUpdateCount, 0);
+  segments.setInt(devices(), devices::PeltUpdateCount.offset, 0);
   EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"InProgress\", \"progress\": 0 }");
-  segments.setInt(devices(), qorvars::kPeltUpdateIndex, INT32_MIN);
-  segments.setInt(devices(), qorvars::kPeltUpdateCount, -1);
+  segments.setInt(devices(), devices::PeltUpdateIndex.offset, INT32_MIN);
+  segments.setInt(devices(), devices::PeltUpdateCount.offset, -1);
   status();  // no overflow trap on values another process left behind
-  EXPECT_EQ(broker.take(), Events{});
+  EXPECT_EQ(qortest::postedEvents(), Events{});
 
-  segments.setInt(devices(), qorvars::kPeltUpdateState, 2);
+  segments.setInt(devices(), devices::PeltUpdateState.offset, 2);
   EXPECT_EQ(status().substr(std::strlen(kHead), 23), "{\"status\": \"FileValid\",");
   EXPECT_EQ(status().substr(std::strlen(kHead), 23), "{\"status\": \"FileValid\",");
-  EXPECT_EQ(devices()[qorvars::kPeltUpdateStart], 1);
-  EXPECT_EQ(broker.take(), (Events{267}));
+  EXPECT_EQ(devices()[devices::PeltUpdateStart.offset], 1);
+  EXPECT_EQ(qortest::postedEvents(), (Events{devices::PeltUpdateStart.event.event}));
 
   for (int32_t state : {14, -1, INT32_MIN}) {
-    segments.setInt(devices(), qorvars::kPeltUpdateState, state);
-    segments.setInt(devices(), qorvars::kPeltUpdateCount, 0);
+    segments.setInt(devices(), devices::PeltUpdateState.offset, state);
+    segments.setInt(devices(), devices::PeltUpdateCount.offset, 0);
     EXPECT_EQ(status(),
               std::string(kHead) + "{\"status\": \"INVALID_VALUE: " + std::to_string(state) + "\", \"progress\": 0 }");
   }
 }
 
 TEST_F(QorAppUpdateTest, RefusedUploadsChangeNothing) {
-  segments.setInt(devices(), qorvars::kPeltUpdateState, 5);
+  segments.setInt(devices(), devices::PeltUpdateState.offset, 5);
   EXPECT_EQ(upload(body("HU-77", "x"), "text/plain"), result("Invalid content type"));
   EXPECT_EQ(upload(body("HU-77", "x"), "multipart/form-data"), result("Invalid content type"));
   EXPECT_EQ(upload("--sep\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\nHU-77\r\n--sep--"),
@@ -145,9 +153,9 @@ TEST_F(QorAppUpdateTest, RefusedUploadsChangeNothing) {
   fs::remove_all(dir / "update");
   EXPECT_EQ(upload(body("ABC-1", "x")), result("Could not store the update file: No such file or directory"));
   EXPECT_EQ(upload(body("HU-77", "x")), result("Could not store the update file: No such file or directory"));
-  EXPECT_EQ(broker.take(), Events{});
-  EXPECT_EQ(segments.getInt(devices(), qorvars::kPeltUpdateState), 5);
-  EXPECT_EQ(text(segments.media(), qorvars::kHostUpdateFileName), "");
+  EXPECT_EQ(qortest::postedEvents(), Events{});
+  EXPECT_EQ(segments.getInt(devices(), devices::PeltUpdateState.offset), 5);
+  EXPECT_EQ(text(segments.media(), media::HostUpdateFileName.offset), "");
   // And the unit's update was never taken as pending.
   EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"FileNotCompatible\", \"progress\": 0 }");
 }

@@ -48,8 +48,6 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   void appendLogOutput(Request* request);
   void sendLogging();
 
-  // Row index of a variable by exact name within a memory; false when the memory has none.
-  static bool findVariable(unsigned int mem, const std::string& name, unsigned int& var);
   static bool waitsFor(const Request& request, int kind);
 
  private:

@@ -6,16 +6,6 @@
 #include "apps/common/introspection/json.h"
 #include "apps/web/service/requesthandler.h"
 
-bool RequestHandler::findVariable(unsigned int mem, const std::string& name, unsigned int& var) {
-  for (unsigned int i = 0; i < Introspection::getVarCount(mem); ++i) {
-    if (name == Introspection::getVarName(mem, i)) {
-      var = i;
-      return true;
-    }
-  }
-  return false;
-}
-
 bool RequestHandler::setVars(const std::string& body, std::stringstream& errors) {
   Json reader;
   if (!reader.parse(body)) {
@@ -45,7 +35,7 @@ bool RequestHandler::setVars(const std::string& body, std::stringstream& errors)
       if (name == "Index") index = std::stoi(value.value);
     const unsigned int mem = Introspection::getMemIndex(memoryName);
     unsigned int var = 0;
-    if (!findVariable(mem, variableName, var)) return false;
+    if (!Introspection::findVariable(mem, variableName, var)) return false;
     if (Introspection::getVarBaseType(mem, var) == BaseStruct)
       answer = Introspection::setVarValueJson(mem, var, reader.members, index);
     else

@@ -5,16 +5,14 @@
 #include <nlohmann/json.hpp>
 
 #include "apps/common/introspection/introspection.h"
-#include "apps/web/service/testsegments.h"
+#include "apps/common/introspection/testcatalogue.h"
 
 namespace {
 
 std::string rendered(const std::string& memory, const std::string& name) {
-  const unsigned int mem = Introspection::getMemIndex(memory);
-  unsigned int var = 0;
-  EXPECT_TRUE(RequestHandler::findVariable(mem, name, var)) << name;
+  const RowRef row = findRow(memory, name);
   std::string out;
-  RequestHandler::printVariable(mem, var, out);
+  RequestHandler::printVariable(row.mem, row.var, out);
   return out;
 }
 
@@ -41,14 +39,14 @@ TEST(AppendJsonKey, AppendsStringMembersAndRefusesOthers) {
 }
 
 TEST(Rendering, ValuesByBaseType) {
-  TestSegments segments;
-  TestSegments::store("MemPersistent", "AUXTorque", int32_t{3});
+  TestPayloads segments;
+  storeBytes("MemPersistent", "AUXTorque", int32_t{3});
   EXPECT_EQ(rendered("MemPersistent", "AUXTorque"), R"({"max":"4","min":"1","type":"int","value":"3"})");
-  TestSegments::store("MemPersistent", "BluetoothPower", true);
+  storeBytes("MemPersistent", "BluetoothPower", true);
   EXPECT_EQ(rendered("MemPersistent", "BluetoothPower"),
             R"({ "value": "true", "type": "bool", "textid": [ "false", "true" ]})");
   // A string carries the array flag and still renders as one value.
-  TestSegments::storeText("MemStatic", "ModemVersionString", "v1.2");
+  storeText("MemStatic", "ModemVersionString", "v1.2");
   EXPECT_EQ(rendered("MemStatic", "ModemVersionString"), R"({"max":"0","min":"0","type":"string","value":"v1.2"})");
   EXPECT_NE(rendered("MemGuiLocal", "UserButtonsFlags").find(R"("type":"string")"), std::string::npos);
   // An array of structures: one object per element, commas without blanks.
@@ -57,16 +55,16 @@ TEST(Rendering, ValuesByBaseType) {
   EXPECT_EQ(speeds.size(), 120u);
   EXPECT_EQ(rendered("MemCamera", "CamSpeedList").find(", "), std::string::npos);
 
-  *TestSegments::pointer(Introspection::getMemIndex("MemDeviceState")) = nullptr;
+  *MEMORY_POINTER_ARRAY[Introspection::getMemIndex("MemDeviceState")] = nullptr;
   EXPECT_EQ(rendered("MemDeviceState", "DeviceUpdateProgress"),
             R"({"max":"100","min":"0","type":"int","value":"n/a"})");
 }
 
 TEST(Rendering, FailedValueBecomesErrorObjectAndTreeGoesOn) {
-  TestSegments segments;
+  TestPayloads segments;
   // An enumeration value beyond its entries is rendered by the row's getter, made to fail here.
-  VariableInfo& row = const_cast<VariableInfo&>(TestSegments::row("MemApp", "AppServiceLogLevel"));
-  TestSegments::store("MemApp", "AppServiceLogLevel", uint32_t{99});
+  VariableInfo& row = const_cast<VariableInfo&>(findRow("MemApp", "AppServiceLogLevel").info());
+  storeBytes("MemApp", "AppServiceLogLevel", uint32_t{99});
   const VariableGetter getter = row.getter;
   row.getter = [](void*, int) -> std::string { throw std::runtime_error("bad \"text\" \xff\n"); };
   const std::string value = rendered("MemApp", "AppServiceLogLevel");
@@ -79,7 +77,7 @@ TEST(Rendering, FailedValueBecomesErrorObjectAndTreeGoesOn) {
 }
 
 TEST(Rendering, TreeHoldsEveryMemoryAndRowInOrder) {
-  TestSegments segments;
+  TestPayloads segments;
   std::string tree;
   RequestHandler::createJsonTree(tree);
   EXPECT_EQ(tree.find_first_of("\r\n"), std::string::npos);
@@ -112,7 +110,7 @@ TEST(Rendering, TreeHoldsEveryMemoryAndRowInOrder) {
 }
 
 TEST(SetVars, RefusedInputAnswersFalseWithItsText) {
-  TestSegments segments;
+  TestPayloads segments;
   const auto attempt = [](const std::string& body) {
     std::stringstream errors;
     const bool ok = RequestHandler::setVars(body, errors);
@@ -131,11 +129,11 @@ TEST(SetVars, RefusedInputAnswersFalseWithItsText) {
             std::pair(false, std::string("Value has to be 'true' or 'false'")));
 
   // An unchanged value is stored without announcing anything, so no broker is needed here.
-  TestSegments::store("MemPersistent", "AUXTorque", int32_t{3});
+  storeBytes("MemPersistent", "AUXTorque", int32_t{3});
   EXPECT_EQ(attempt("{'MemPersistent':{'AUXTorque':'3'}}"), std::pair(true, std::string()));
   EXPECT_EQ(attempt("{\"MemPersistent\":{\"AUXTorque\":3}}"), std::pair(true, std::string()));
 
-  *TestSegments::pointer(0) = nullptr;
+  *MEMORY_POINTER_ARRAY[0] = nullptr;
   EXPECT_EQ(attempt("{'MemPersistent':{'AUXTorque':2}}"), std::pair(false, std::string("n/a")));
 }
 

@@ -14,7 +14,7 @@ bool variableLoggingOn() {
   static const auto location = [] {
     const unsigned int mem = Introspection::getMemIndex("MemStatic");
     unsigned int var = 0;
-    if (!RequestHandler::findVariable(mem, "VariableLogging", var))
+    if (!Introspection::findVariable(mem, "VariableLogging", var))
       THROW_ERROR("No variable VariableLogging in MemStatic");
     return std::pair{mem, var};
   }();

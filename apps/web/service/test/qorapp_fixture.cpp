@@ -1,97 +1,27 @@
 #include "apps/web/service/test/qorapp_fixture.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <semaphore.h>
-#include <sys/mount.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "apps/common/event/eventpoll.h"
 #include "apps/web/service/fcgi.h"
 #include "gen/code/introspection_gen.h"
 #include "tools/fcgi-client/fcgiclient.h"
 
 namespace qortest {
-namespace {
-void enterPrivateUnitPaths() {
-  static bool entered = false;
-  if (entered) return;
-  ASSERT_EQ(::unshare(CLONE_NEWNS), 0) << std::strerror(errno);
-  ASSERT_EQ(::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr), 0) << std::strerror(errno);
-  ASSERT_EQ(::mount("none", "/dev/shm", "tmpfs", 0, nullptr), 0) << std::strerror(errno);
-  ASSERT_EQ(::mount("none", "/var", "tmpfs", 0, nullptr), 0) << std::strerror(errno);
-  ASSERT_EQ(::mkdir("/var/volatile", 0755), 0) << std::strerror(errno);
-  entered = true;
-}
-}  // namespace
-
-EventRecorder::EventRecorder() {
-  enterPrivateUnitPaths();
-  listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, "/var/volatile/message-broker.socket", sizeof address.sun_path - 1);
-  ::unlink(address.sun_path);
-  EXPECT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << std::strerror(errno);
-  EXPECT_EQ(::listen(listener, 1), 0);
-  sem_unlink("/message-broker-ready");
-  sem_t* ready = sem_open("/message-broker-ready", O_CREAT, 0666, 1);
-  EXPECT_NE(ready, SEM_FAILED);
-  sem_close(ready);
-  connection = std::make_unique<ServerConnection>(poll);
-  peer = ::accept(listener, nullptr, nullptr);
-  EXPECT_GE(peer, 0);
-  gServerConnection = connection.get();
-}
-
-EventRecorder::~EventRecorder() {
-  gServerConnection = nullptr;
-  ::close(peer);
-  connection.reset();
-  ::close(listener);
-  sem_unlink("/message-broker-ready");
-}
-
-std::vector<uint32_t> EventRecorder::take() {
+std::vector<uint32_t> postedEvents() {
   std::vector<uint32_t> events;
-  Notify record;
-  while (::recv(peer, &record, sizeof record, MSG_DONTWAIT | MSG_WAITALL) == static_cast<ssize_t>(sizeof record)) {
+  for (const Notify& record : takePostedEvents()) {
     EXPECT_EQ(record.a, 0u);
     EXPECT_EQ(record.b, 0u);
     events.push_back(record.event);
   }
   return events;
-}
-
-Segments::Segments()
-    : persistentPayload(MEMORY_ARRAY[0].payloadSize),
-      externalDevicesPayload(MEMORY_ARRAY[7].payloadSize),
-      mediaPayload(MEMORY_ARRAY[14].payloadSize) {
-  gMemPersistent = persistent();
-  gMemExternalDevices = externalDevices();
-  gMemMedia = media();
-}
-
-Segments::~Segments() {
-  gMemPersistent = nullptr;
-  gMemExternalDevices = nullptr;
-  gMemMedia = nullptr;
-}
-
-void Segments::setInt(char* memory, uint32_t offset, int32_t value) { std::memcpy(memory + offset, &value, 4); }
-
-int32_t Segments::getInt(const char* memory, uint32_t offset) {
-  int32_t value;
-  std::memcpy(&value, memory + offset, 4);
-  return value;
 }
 
 TempDir::TempDir() {

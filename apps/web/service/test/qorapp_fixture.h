@@ -1,50 +1,32 @@
 #pragma once
-// What the device app's tests share: a broker end that records the events the service posts,
+// What the device app's tests share: the events the service posts,
 // segments of their own, and requests sent through the service's FastCGI listener.
+#include <cstring>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "apps/common/event/eventpoll.h"
-#include "apps/common/event/notify.h"
-#include "apps/common/event/serverconnection.h"
+#include "apps/common/introspection/testcatalogue.h"
 #include "apps/web/service/qorapp.h"
 #include "apps/web/service/request.h"
 
 namespace qortest {
 
-// Connects gServerConnection to a listener of the test's own, inside a private mount namespace with
-// its own /var and /dev/shm (the client knows only the unit's fixed paths).
-class EventRecorder {
+// Event numbers posted since the last call (all with zero arguments).
+std::vector<uint32_t> postedEvents();
+
+// The zeroed payloads of every memory; the device app's three by name.
+class Segments : public TestPayloads {
  public:
-  EventRecorder();
-  ~EventRecorder();
-  // Event numbers posted since the last call.
-  std::vector<uint32_t> take();
-
- private:
-  EventPoll poll;
-  int listener = -1;
-  int peer = -1;
-  std::unique_ptr<ServerConnection> connection;
-};
-
-// Zeroed payloads of the three memories the device app uses, bound to their pointer globals.
-class Segments {
- public:
-  Segments();
-  ~Segments();
-  char* persistent() { return persistentPayload.data(); }
-  char* externalDevices() { return externalDevicesPayload.data(); }
-  char* media() { return mediaPayload.data(); }
-  void setInt(char* memory, uint32_t offset, int32_t value);
-  int32_t getInt(const char* memory, uint32_t offset);
-
- private:
-  std::vector<char> persistentPayload;
-  std::vector<char> externalDevicesPayload;
-  std::vector<char> mediaPayload;
+  char* persistent() { return gMemPersistent; }
+  char* externalDevices() { return gMemExternalDevices; }
+  char* media() { return gMemMedia; }
+  static void setInt(char* memory, uint32_t offset, int32_t value) { std::memcpy(memory + offset, &value, 4); }
+  static int32_t getInt(const char* memory, uint32_t offset) {
+    int32_t value;
+    std::memcpy(&value, memory + offset, 4);
+    return value;
+  }
 };
 
 // A scratch folder removed with everything in it.
