@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "apps/common/introspection/testcatalogue.h"
 #include "apps/web/service/changedevents.h"
 #include "apps/web/service/qorapp.h"
 #include "apps/web/service/requesthandler.h"
 #include "apps/web/service/test/qorapp_fixture.h"
-#include "apps/common/introspection/testcatalogue.h"
 
 namespace {
 namespace fs = std::filesystem;
