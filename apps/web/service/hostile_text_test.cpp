@@ -51,7 +51,6 @@ TEST(HostileText, EveryAnswerIsValidJson) {
   expectParses("{\r\n\"id\": 1,\r\n" + changed.takeDocument(), "update");
 
   const std::string bytes = hostileBytes();
-  qortest::EventRecorder broker;
   qortest::TempDir dir;
   QorApp::Paths paths = qortest::pathsIn(dir);
   QorApp app(bytes, bytes, paths);

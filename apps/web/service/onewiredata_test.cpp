@@ -257,9 +257,9 @@ TEST_F(Routes, FailedRingWriteResetsTheWritingFlagWithoutAPulse) {
   fake.endWith("sleep 1000");
   fake.tool.timeout = std::chrono::milliseconds(100);
   store(kRingLabel, "");
-  events.take();
+  qortest::postedEvents();
   writePremarkedData(R"({"ringType": "Iris", "irisValue": "2.8"})", now, fake.tool);
-  EXPECT_EQ(events.take(), flagOnly);
+  EXPECT_EQ(qortest::postedEvents(), flagOnly);
   EXPECT_THAT(newLog(), HasSubstr("Error during calling onewire-tool.py"));
 
   for (const char* body : {"{\"ringType\": \"Iris\"", "ringType=Iris", R"({"ringType": "Iris"})"}) {
