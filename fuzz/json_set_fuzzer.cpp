@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The raw bytes as a stored string, without a terminator when they fill the field.
   static const unsigned int stringMem = Introspection::getMemIndex("MemStatic");
   static unsigned int stringVar = 0;
-  if (!RequestHandler::findVariable(stringMem, "ModemVersionString", stringVar)) std::abort();
+  if (!Introspection::findVariable(stringMem, "ModemVersionString", stringVar)) std::abort();
   const VariableInfo& row = MEMORY_ARRAY[stringMem].rows[stringVar];
   char* field = *row.memory + row.offset;
   const size_t capacity = std::stoul(row.arrayLength);

@@ -59,7 +59,7 @@ struct Pipe {
 };
 
 // Records what it was called with; optionally drains its pipe so it stops being ready.
-struct Recorder : EventPoll::Callback {
+struct Recorder final : EventPoll::Callback {
   std::vector<EventType> calls;
   Pipe* drainOnCall = nullptr;
   void event(EventType type) override {
