@@ -9,9 +9,9 @@ import puppeteer from "puppeteer-core";
 const { UNIT_INIT, UNIT_STATE, UNIT_BUILD, SCREENSHOTS, BROWSER_HOME } = process.env;
 const CONSOLE = "http://127.0.0.1:8080/";
 
-// The simulator runs in the unit's mounts (segments, broker socket) and IPC namespace.
+// The simulator runs in the unit's mounts (segments, broker socket), IPC and process namespaces (its /proc).
 const simulator = (...args) =>
-  execFileSync("nsenter", ["-t", UNIT_INIT, "-m", "-i", "--", `${UNIT_BUILD}/bin/unit-simulator`, ...args], {
+  execFileSync("nsenter", ["-t", UNIT_INIT, "-m", "-i", "-p", "--", `${UNIT_BUILD}/bin/unit-simulator`, ...args], {
     encoding: "utf8",
   }).trim();
 
