@@ -2,11 +2,26 @@
 // A program run as a child of the service: no shell between, its own process group so that it can be
 // ended with everything it started, and its standard streams on descriptors the caller chooses.
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
+
+// A descriptor closed when it goes out of scope, for the ends of a child's streams.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd(fd) {}
+  ~Descriptor() { reset(); }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  void reset() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+  int fd;
+};
 
 class ChildProcess {
  public:

@@ -33,10 +33,7 @@ void Logging::init() {
   // Close-on-exec, so that no other child of the service inherits the pipe and keeps it open.
   if (::pipe2(ends, O_CLOEXEC) != 0) THROW_ERROR_NUMBER("pipe");
   fd = ends[0];
-  struct WriteEnd {
-    int fd;
-    ~WriteEnd() { ::close(fd); }
-  } writeEnd{ends[1]};
+  Descriptor writeEnd(ends[1]);
   ChildProcess::Streams streams;
   streams.output = writeEnd.fd;
   child.emplace(command, streams);

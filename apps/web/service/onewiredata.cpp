@@ -56,19 +56,6 @@ void storeIfChanged(const VariablePlace& place, const std::string& value) {
 
 nlohmann::json parseBody(const std::string& body) { return nlohmann::json::parse(body, nullptr, true, false); }
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : fd(fd) {}
-  ~Descriptor() { reset(); }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  void reset() {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-  }
-  int fd;
-};
-
 }  // namespace
 
 int dateCode(const std::tm& now) { return 100 * (now.tm_year - 100) + (now.tm_yday - now.tm_wday + 7) / 7; }
