@@ -12,7 +12,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <exception>
 #include <fstream>
 #include <stdexcept>
@@ -83,6 +82,16 @@ int countTimers() {
   return count;
 }
 
+template <typename Call>
+std::string errorOf(Call call) {
+  try {
+    call();
+  } catch (const std::runtime_error& error) {
+    return error.what();
+  }
+  return "(nothing thrown)";
+}
+
 void signalSoon(pthread_t target, int signal) {
   std::thread([target, signal] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -91,12 +100,10 @@ void signalSoon(pthread_t target, int signal) {
 }
 }  // namespace
 
-TEST(EventPoll, DispatchesReadableLevelTriggeredAndLogsRegistration) {
+TEST(EventPoll, DispatchesReadableLevelTriggered) {
   EventPoll poll;
   Pipe pipe;
   Recorder recorder;
-  size_t start = kernelLogText().size();
-
   poll.add(pipe.read, &recorder, EPOLLIN);
   EXPECT_EQ(poll.wait(0, true), EventPoll::Timeout);
   pipe.fill();
@@ -107,15 +114,6 @@ TEST(EventPoll, DispatchesReadableLevelTriggeredAndLogsRegistration) {
   poll.remove(pipe.read);
   EXPECT_EQ(poll.wait(0, true), EventPoll::Timeout);
   EXPECT_EQ(recorder.calls.size(), 2u);
-
-  std::string log = kernelLogSince(start);
-  char address[32];
-  std::snprintf(address, sizeof address, "%p", static_cast<void*>(&recorder));
-  EXPECT_NE(log.find("DebugMost   " /* tag */), std::string::npos);
-  EXPECT_NE(log.find("Add new client " + std::to_string(pipe.read) + "/" + address + "\n"), std::string::npos);
-  EXPECT_NE(log.find(std::string("DebugAll    ")), std::string::npos);
-  EXPECT_NE(log.find(std::string("Call    client ") + address + " for events 00000001\n"), std::string::npos);
-  EXPECT_NE(log.find("Remove  client " + std::to_string(pipe.read) + "\n"), std::string::npos);
 }
 
 TEST(EventPoll, HangUpWinsOverReadableAndPriorityOverReadable) {
@@ -203,7 +201,6 @@ TEST(EventPoll, NullCallbackIsReportedAndCallbackExceptionsStopTheBatch) {
   poll.add(orphan.read, nullptr, EPOLLIN);
   orphan.fill();
   EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
-  EXPECT_NE(kernelLogSince(start).find("Warn        " /* tag */), std::string::npos);
   EXPECT_NE(kernelLogSince(start).find("Unhandled event: 00000001\n"), std::string::npos);
   poll.remove(orphan.read);
 
@@ -222,34 +219,15 @@ TEST(EventPoll, RegistrationFailuresAndClosedPollThrow) {
   Pipe pipe;
   Recorder recorder;
   poll.add(pipe.read, &recorder, EPOLLIN);
-  try {
-    poll.add(pipe.read, &recorder, EPOLLIN);
-    ADD_FAILURE() << "second add of the same descriptor succeeded";
-  } catch (const std::runtime_error& error) {
-    EXPECT_NE(std::string(error.what()).find(" epoll_ctl: File exists"), std::string::npos) << error.what();
-  }
-  try {
-    poll.remove(pipe.write);
-    ADD_FAILURE() << "remove of an unregistered descriptor succeeded";
-  } catch (const std::runtime_error& error) {
-    EXPECT_NE(std::string(error.what()).find(" epoll_ctl: No such file or directory"), std::string::npos);
-  }
-
+  EXPECT_NE(errorOf([&] { poll.add(pipe.read, &recorder, EPOLLIN); }).find(" epoll_ctl: File exists"),
+            std::string::npos);
+  EXPECT_NE(errorOf([&] { poll.remove(pipe.write); }).find(" epoll_ctl: No such file or directory"), std::string::npos);
   EXPECT_EQ(poll.close(), 0);
   EXPECT_LT(poll.close(), 0);
   poll.remove(pipe.read);  // nothing to do once closed
-  try {
-    poll.add(pipe.read, &recorder, EPOLLIN);
-    ADD_FAILURE() << "add on a closed poll succeeded";
-  } catch (const std::runtime_error& error) {
-    EXPECT_NE(std::string(error.what()).find(" add called on an already closed handle"), std::string::npos);
-  }
-  try {
-    poll.wait(0, true);
-    ADD_FAILURE() << "wait on a closed poll succeeded";
-  } catch (const std::runtime_error& error) {
-    EXPECT_NE(std::string(error.what()).find(" wait called on an already closed handle"), std::string::npos);
-  }
+  EXPECT_NE(errorOf([&] { poll.add(pipe.read, &recorder, EPOLLIN); }).find(" add called on an already closed handle"),
+            std::string::npos);
+  EXPECT_NE(errorOf([&] { poll.wait(0, true); }).find(" wait called on an already closed handle"), std::string::npos);
 }
 
 TEST(EventPoll, TerminateSignalInterruptsThenEndsTheLoop) {
@@ -263,7 +241,6 @@ TEST(EventPoll, TerminateSignalInterruptsThenEndsTheLoop) {
     EXPECT_EQ(poll.wait(5000, false), EventPoll::Terminate);
     EXPECT_TRUE(EventPoll::shouldTerminate());
     std::string log = kernelLogSince(start);
-    EXPECT_NE(log.find("LogLight    "), std::string::npos);
     EXPECT_NE(log.find(" SIG 15: Terminated\n"), std::string::npos);
 
     // The flag stays: every later wait ends at once, but the loop may still ask for dispatching.

@@ -13,11 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/unit/kernel_log_capture.h"
 #include "tools/message-broker/broker_test_support.h"
 
 using ::testing::EndsWith;
-using ::testing::HasSubstr;
 
 bool operator==(const Notify& left, const Notify& right) {
   return left.event == right.event && left.a == right.a && left.b == right.b;
@@ -28,9 +26,10 @@ using brokertest::kSemaphore;
 using brokertest::kSocketPath;
 using brokertest::semaphoreValue;
 
-std::string errorOfConnecting(EventPoll& poll) {
+template <typename Call>
+std::string errorOf(Call call) {
   try {
-    ServerConnection connection(poll);
+    call();
   } catch (const std::runtime_error& error) {
     return error.what();
   }
@@ -91,11 +90,12 @@ class ServerConnectionTest : public ::testing::Test {
 
 TEST_F(ServerConnectionTest, StartUpFailsWithoutBrokerAndHandsTheSemaphoreBackWhenConnectFails) {
   ::sem_unlink(kSemaphore);
-  EXPECT_THAT(errorOfConnecting(poll), EndsWith(std::string("sem_open: ") + std::strerror(ENOENT)));
+  auto connect = [this] { ServerConnection connection(poll); };
+  EXPECT_THAT(errorOf(connect), EndsWith(std::string("sem_open: ") + std::strerror(ENOENT)));
 
   sem_t* ready = ::sem_open(kSemaphore, O_CREAT, 0666, 1);
   ::sem_close(ready);
-  EXPECT_THAT(errorOfConnecting(poll), EndsWith(std::string("connect: ") + std::strerror(ENOENT)));
+  EXPECT_THAT(errorOf(connect), EndsWith(std::string("connect: ") + std::strerror(ENOENT)));
   EXPECT_EQ(semaphoreValue(), 1) << "the next client of the broker must still get through";
   ::sem_unlink(kSemaphore);
 }
@@ -105,8 +105,6 @@ TEST_F(ServerConnectionTest, SendsControlAndEventRecordsAsWholeWrites) {
   ServerConnection connection(poll);
   broker.accept();
   EXPECT_EQ(semaphoreValue(), 1);
-  EXPECT_THAT(testsupport::kernelLogText(), HasSubstr("Waiting for server\n"));
-  EXPECT_THAT(testsupport::kernelLogText(), HasSubstr("Connected after 0 attempts\n"));
   connection.subscribeAll();
   connection.postEvent(Notify{700, 1, 3});
   connection.subscribe(Notify{42, 0, 0});
@@ -149,12 +147,7 @@ TEST_F(ServerConnectionTest, AHungUpBrokerLeavesAClosedConnectionThatRefusesToPo
   broker.hangUp();
   poll.wait(100, false);
   EXPECT_EQ(poll.wait(50, false), EventPoll::Timeout) << "a closed connection must leave the poll";
-  try {
-    connection.postEvent(Notify{6, 0, 0});
-    FAIL() << "posting on a closed connection must fail";
-  } catch (const std::runtime_error& error) {
-    EXPECT_THAT(error.what(), EndsWith("Could not send message to server"));
-  }
+  EXPECT_THAT(errorOf([&] { connection.postEvent(Notify{6, 0, 0}); }), EndsWith("Could not send message to server"));
   connection.close();
 }
 
@@ -175,11 +168,6 @@ TEST_F(ServerConnectionTest, ABrokerThatOnlyStopsSendingIsTreatedAsGoneNotPolled
 }
 
 TEST(FreePostEvent, FailsWithoutSink) {
-  try {
-    postEvent(Notify{6, 0, 0});
-    FAIL() << "posting without a connection must fail";
-  } catch (const std::runtime_error& error) {
-    EXPECT_THAT(error.what(), EndsWith("Trying to post event without server connection"));
-  }
+  EXPECT_THAT(errorOf([] { postEvent(Notify{6, 0, 0}); }), EndsWith("Trying to post event without server connection"));
 }
 }  // namespace
