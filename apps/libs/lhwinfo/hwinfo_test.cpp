@@ -48,21 +48,17 @@ class HwInfoTest : public ::testing::Test {
     return name;
   }
   static void put(const std::string& path, long at, const std::string& bytes) {
-    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
-    out.seekp(at);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::fstream(path, std::ios::binary | std::ios::in | std::ios::out)
+        .seekp(at)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
   static std::string get(const std::string& path, long at, size_t count) {
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(at);
     std::string bytes(count, '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(count));
+    std::ifstream(path, std::ios::binary).seekg(at).read(bytes.data(), static_cast<std::streamsize>(count));
     return bytes;
   }
   static std::string field(const std::string& text, size_t size) {
-    std::string bytes = text;
-    bytes.resize(size, '\0');
-    return bytes;
+    return text + std::string(size - text.size(), '\0');
   }
 
   // A factory block of the current layout with a correct checksum.

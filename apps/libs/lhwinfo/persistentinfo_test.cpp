@@ -26,10 +26,8 @@ class PersistentInfoTest : public ::testing::Test {
   void TearDown() override { unlink(path.c_str()); }
 
   std::string fileBytes(unsigned int from, unsigned int count) {
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(kOffset + from);
     std::string bytes(count, '\0');
-    in.read(bytes.data(), count);
+    std::ifstream(path, std::ios::binary).seekg(kOffset + from).read(bytes.data(), count);
     return bytes;
   }
   uint32_t fileWord(unsigned int from) {
