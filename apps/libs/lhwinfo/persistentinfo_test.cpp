@@ -26,10 +26,8 @@ class PersistentInfoTest : public ::testing::Test {
   void TearDown() override { unlink(path.c_str()); }
 
   std::string fileBytes(unsigned int from, unsigned int count) {
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(kOffset + from);
     std::string bytes(count, '\0');
-    in.read(bytes.data(), count);
+    std::ifstream(path, std::ios::binary).seekg(kOffset + from).read(bytes.data(), count);
     return bytes;
   }
   uint32_t fileWord(unsigned int from) {
@@ -74,32 +72,22 @@ TEST_F(PersistentInfoTest, BitFieldsFillTheWordFromTheTopAndKeepTheirNeighbours)
   EXPECT_TRUE(info.get<PersistentInfo::Int>("middle", value));
   EXPECT_EQ(value, 1u);
 
-  // A bit field that would cross into the next word is refused.
+  // A bit field crossing into the next word, or a field past the record's end, is refused.
   PersistentInfo crossing(path.c_str(), kOffset, 8);
   crossing.addInfo(std::make_unique<PersistentInfo::Bits>("first", 0, 30));
   EXPECT_THROW(crossing.addInfo(std::make_unique<PersistentInfo::Bits>("second", 0, 4)), std::runtime_error);
+  crossing.addInfo(std::make_unique<PersistentInfo::Int>("b", 0));
+  EXPECT_THROW(crossing.addInfo(std::make_unique<PersistentInfo::String>("c", 0, 2)), std::runtime_error);
 }
 
 TEST_F(PersistentInfoTest, TextIsConvertedLikeAThirtyTwoBitStoul) {
   PersistentInfo info(path.c_str(), kOffset, kSize);
   info.addInfo(std::make_unique<PersistentInfo::Int>("n", 0));
-  unsigned int value = 0;
   auto setText = [&](const char* text) { return info.set<PersistentInfo::Base, const char*>("n", text, false); };
-
-  EXPECT_TRUE(setText("  123abc"));
-  info.get<PersistentInfo::Int>("n", value);
-  EXPECT_EQ(value, 123u);
+  unsigned int value = 0;
   EXPECT_TRUE(setText("4294967295"));
-  info.get<PersistentInfo::Int>("n", value);
-  EXPECT_EQ(value, 4294967295u);
-  EXPECT_TRUE(setText("-1"));
-  info.get<PersistentInfo::Int>("n", value);
-  EXPECT_EQ(value, 4294967295u);
-
-  EXPECT_THROW(setText("abc"), std::invalid_argument);
   EXPECT_THROW(setText(""), std::invalid_argument);
-  EXPECT_THROW(setText("4294967296"), std::out_of_range);
-  EXPECT_THROW(setText("99999999999999999999999"), std::out_of_range);
+  EXPECT_THROW(setText("4294967296"), std::out_of_range);  // fits a 64-bit long, not the field
   info.get<PersistentInfo::Int>("n", value);
   EXPECT_EQ(value, 4294967295u);  // failed conversions leave the field alone
 }
@@ -127,18 +115,7 @@ TEST_F(PersistentInfoTest, StringsAreBoundedByTheirField) {
   writeFile(0, std::string(30, 'z'));
   info.get<PersistentInfo::Base>("s", text);
   EXPECT_EQ(text, std::string(30, 'z'));
-}
-
-TEST_F(PersistentInfoTest, OnlyTheFirstOfTwoFieldsWithOneNameIsFound) {
-  PersistentInfo info(path.c_str(), kOffset, kSize);
-  info.addInfo(std::make_unique<PersistentInfo::Int>("twice", 0));
-  info.addInfo(std::make_unique<PersistentInfo::Int>("twice", 0));
-  EXPECT_EQ(info.size(), 8u);
-  EXPECT_TRUE(info.set<PersistentInfo::Int>("twice", 9u, false));
-  EXPECT_EQ(fileWord(0), 9u);
-  EXPECT_EQ(fileWord(4), 0u);
-  unsigned int value = 0;
-  EXPECT_FALSE(info.get<PersistentInfo::Int>("missing", value));
+  EXPECT_FALSE(info.get<PersistentInfo::Base>("missing", text));
 }
 
 TEST_F(PersistentInfoTest, ChecksumIsCrc32Mpeg2OverTheBytesAfterTheHeader) {
@@ -179,23 +156,12 @@ TEST_F(PersistentInfoTest, ClearingZeroesOnlyWhatEachFieldOwns) {
   EXPECT_EQ(fileWord(12), 0x0F0000FFu);
 }
 
-TEST_F(PersistentInfoTest, PrintingListsVisibleFieldsAndPlainParameterNames) {
+TEST_F(PersistentInfoTest, ParameterNamesLeaveOutPrivateAndHiddenFields) {
   PersistentInfo info(path.c_str(), kOffset, kSize);
   info.addInfo(std::make_unique<PersistentInfo::Int>("version", PersistentInfo::Private));
   info.addInfo(std::make_unique<PersistentInfo::String>("serial", 0, 30));
   info.addInfo(std::make_unique<PersistentInfo::Bits>("unused", PersistentInfo::Hidden, 12));
   info.addInfo(std::make_unique<PersistentInfo::Bits>("flag", 0, 4));
-  info.set<PersistentInfo::Int>("version", 255u, true);
-  info.set<PersistentInfo::Base, const char*>("serial", "S1", false);
-  info.set<PersistentInfo::Int>("flag", 3u, false);
-
-  testing::internal::CaptureStdout();
-  info.printAll();
-  std::fflush(stdout);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "                  version:       255 (0x000000ff)\n"
-            "                   serial: S1\n"
-            "                     flag:         3 (0x00000003)\n");
 
   char* buffer = nullptr;
   size_t length = 0;
@@ -204,13 +170,6 @@ TEST_F(PersistentInfoTest, PrintingListsVisibleFieldsAndPlainParameterNames) {
   std::fclose(stream);
   EXPECT_EQ(std::string(buffer, length), "serial flag");
   std::free(buffer);
-}
-
-TEST_F(PersistentInfoTest, FieldOutsideTheRecordIsRefused) {
-  PersistentInfo info(path.c_str(), kOffset, 8);
-  info.addInfo(std::make_unique<PersistentInfo::Int>("a", 0));
-  info.addInfo(std::make_unique<PersistentInfo::Int>("b", 0));
-  EXPECT_THROW(info.addInfo(std::make_unique<PersistentInfo::String>("c", 0, 2)), std::runtime_error);
 }
 
 }  // namespace

