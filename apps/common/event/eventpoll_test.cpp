@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/unit/child_process.h"
+#include "tests/unit/error_text.h"
 #include "tests/unit/kernel_log_capture.h"
 
 // Tests that raise signals run in a child: the terminate flag, once set, stays set for the whole process.
@@ -82,15 +83,7 @@ int countTimers() {
   return count;
 }
 
-template <typename Call>
-std::string errorOf(Call call) {
-  try {
-    call();
-  } catch (const std::runtime_error& error) {
-    return error.what();
-  }
-  return "(nothing thrown)";
-}
+using testsupport::errorOf;
 
 void signalSoon(pthread_t target, int signal) {
   std::thread([target, signal] {

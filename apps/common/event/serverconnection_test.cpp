@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/error_text.h"
 #include "tools/message-broker/broker_test_support.h"
 
 using ::testing::EndsWith;
@@ -26,15 +27,7 @@ using brokertest::kSemaphore;
 using brokertest::kSocketPath;
 using brokertest::semaphoreValue;
 
-template <typename Call>
-std::string errorOf(Call call) {
-  try {
-    call();
-  } catch (const std::runtime_error& error) {
-    return error.what();
-  }
-  return "";
-}
+using testsupport::errorOf;
 
 // A broker played by the test itself, so that it can cut the byte stream wherever it likes.
 class ScriptedBroker {
