@@ -9,12 +9,12 @@ struct Notify {
 };
 static_assert(sizeof(Notify) == 12);
 
-// Control events of the broker protocol; variable change events follow from 6 on.
+// Control events of the broker protocol, numbered from 0 in this order; variable change events follow from 6 on.
 enum ControlEvent : uint32_t {
-  EventInvalid = 0,
-  EventSubscribe = 1,
-  EventUnsubscribe = 2,
-  EventSubscribeAll = 3,
-  EventUnsubscribeAll = 4,
-  EventCalibAllMotor = 5,
+  EventInvalid,
+  EventSubscribe,
+  EventUnsubscribe,
+  EventSubscribeAll,
+  EventUnsubscribeAll,
+  EventCalibAllMotor
 };

@@ -7,15 +7,8 @@
 
 #include "apps/common/event/notify.h"
 
-enum BaseType : uint32_t {
-  BaseInt = 0,
-  BaseFloat = 1,
-  BaseBool = 2,
-  BaseString = 3,
-  BaseBuffer = 4,
-  BaseEnum = 5,
-  BaseStruct = 6,
-};
+// Numbered from 0 in this order, as the generated tables carry them.
+enum BaseType : uint32_t { BaseInt, BaseFloat, BaseBool, BaseString, BaseBuffer, BaseEnum, BaseStruct };
 
 // Renders the stored value at address (element index where the type has elements).
 using VariableGetter = std::string (*)(void* address, int index);

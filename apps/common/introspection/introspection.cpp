@@ -1,5 +1,8 @@
 #include "apps/common/introspection/introspection.h"
 
+#include <optional>
+#include <regex>
+
 #include "apps/common/introspection/jsonstring.h"
 #include "apps/common/introspection/rows.h"
 #include "apps/common/introspection/structs.h"
@@ -138,14 +141,9 @@ std::string Introspection::setVarValueJson(unsigned int mem, unsigned int var, c
 
 std::string Introspection::getVarMin(unsigned int mem, unsigned int var) {
   const VariableInfo& row = rowAt(mem, var);
-  switch (row.baseType) {
-    case BaseInt:
-      return row.min != nullptr ? row.min : "-2147483648";
-    case BaseFloat:
-      return row.min != nullptr ? row.min : "-1e38";
-    default:
-      return "0";
-  }
+  if (row.baseType == BaseInt) return row.min != nullptr ? row.min : "-2147483648";
+  if (row.baseType == BaseFloat) return row.min != nullptr ? row.min : "-1e38";
+  return "0";
 }
 
 std::string Introspection::getVarMax(unsigned int mem, unsigned int var) {
@@ -192,4 +190,25 @@ std::string_view Introspection::printBool(bool value) {
 
 const char* eventName(Notify notify) {
   return notify.event < EVENT_NAME_SIZE ? EVENT_NAME[notify.event] : EVENT_NAME[EventInvalid];
+}
+
+namespace {
+// Empty while no pattern is set: an empty expression would match between all characters.
+std::optional<std::regex>& escapePattern() {
+  static std::optional<std::regex> pattern;
+  return pattern;
+}
+}  // namespace
+
+std::string Introspection::escape(const std::string& text) {
+  const std::optional<std::regex>& pattern = escapePattern();
+  return pattern ? std::regex_replace(text, *pattern, "\\$&") : text;
+}
+
+void Introspection::setEscapeCharacters(const std::string& pattern) {
+  if (pattern.empty()) {
+    escapePattern().reset();
+  } else {
+    escapePattern() = std::regex(pattern, std::regex::ECMAScript);
+  }
 }

@@ -34,6 +34,11 @@ class Introspection {
   static std::string printValue(const std::string& value, const std::string& type, const std::string& min,
                                 const std::string& max);
   static std::string_view printBool(bool value);
+  // A backslash before every match of the escape pattern; the text unchanged while none is set. Kept for
+  // the unit's other programs: this service's JSON goes through appendJsonEscaped, which also handles
+  // control bytes and text that is not UTF-8.
+  static std::string escape(const std::string& text);
+  static void setEscapeCharacters(const std::string& pattern);
 };
 
 // The name of the event's number in EVENT_NAME, "Invalid" beyond the table.

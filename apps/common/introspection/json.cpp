@@ -1,5 +1,7 @@
 #include "apps/common/introspection/json.h"
 
+#include <iterator>
+
 bool Json::isWhitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 bool Json::isString(char c) { return c == '"' || c == '\''; }
@@ -133,27 +135,12 @@ void Json::clearPair() {
 }
 
 Json::State Json::step(char c) {
-  switch (state) {
-    case Start:
-      return nextChar<Start>(c);
-    case NameStart:
-      return nextChar<NameStart>(c);
-    case Name:
-      return nextChar<Name>(c);
-    case NameEnd:
-      return nextChar<NameEnd>(c);
-    case ValueStart:
-      return nextChar<ValueStart>(c);
-    case Value:
-      return nextChar<Value>(c);
-    case ValueEnd:
-      return nextChar<ValueEnd>(c);
-    case End:
-      return nextChar<End>(c);
-    case Error:
-      break;
-  }
-  return Error;
+  using Step = State (Json::*)(char);
+  static constexpr Step kSteps[] = {&Json::nextChar<Start>,    &Json::nextChar<NameStart>,  &Json::nextChar<Name>,
+                                    &Json::nextChar<NameEnd>,  &Json::nextChar<ValueStart>, &Json::nextChar<Value>,
+                                    &Json::nextChar<ValueEnd>, &Json::nextChar<End>};
+  static_assert(std::size(kSteps) == Error, "one step per state that reads characters");
+  return state < Error ? (this->*kSteps[state])(c) : Error;
 }
 
 bool Json::parse(const std::string& source) {

@@ -20,6 +20,7 @@ class Json {
   std::vector<std::pair<std::string, ObjectValue>> members;
   int errorPosition = -1;
 
+  // One step function per state that reads characters (Error reads none), specialised in json.cpp.
   template <int N>
   State nextChar(char c);
   static bool isWhitespace(char c);
@@ -42,21 +43,3 @@ class Json {
   bool topIsArray = false;
   State state = Start;
 };
-
-// One step function per state that reads characters (Error reads none).
-template <>
-Json::State Json::nextChar<Json::Start>(char c);
-template <>
-Json::State Json::nextChar<Json::NameStart>(char c);
-template <>
-Json::State Json::nextChar<Json::Name>(char c);
-template <>
-Json::State Json::nextChar<Json::NameEnd>(char c);
-template <>
-Json::State Json::nextChar<Json::ValueStart>(char c);
-template <>
-Json::State Json::nextChar<Json::Value>(char c);
-template <>
-Json::State Json::nextChar<Json::ValueEnd>(char c);
-template <>
-Json::State Json::nextChar<Json::End>(char c);

@@ -69,22 +69,24 @@ void writeField(char* element, const VariableInfo& row, const StructInfo& field,
       break;
   }
 }
+
+// Fields sit at their packed offsets, so the value is copied out rather than read in place.
+template <typename Number, void (*appendNumber)(std::string&, Number)>
+void appendNumberField(std::string& out, std::string_view head, const char* address) {
+  Number value;
+  std::memcpy(&value, address, sizeof value);
+  out += head;
+  appendNumber(out, value);
+  out += "\"}";
+}
 }  // namespace
 
 void appendIntField(std::string& out, std::string_view head, const char* address) {
-  int32_t value;
-  std::memcpy(&value, address, sizeof value);
-  out += head;
-  appendDecimal(out, value);
-  out += "\"}";
+  appendNumberField<int32_t, appendDecimal>(out, head, address);
 }
 
 void appendFloatField(std::string& out, std::string_view head, const char* address) {
-  float value;
-  std::memcpy(&value, address, sizeof value);
-  out += head;
-  appendFixed(out, value);
-  out += "\"}";
+  appendNumberField<float, appendFixed>(out, head, address);
 }
 
 void appendBoolField(std::string& out, std::string_view head, const char* address) {

@@ -135,24 +135,39 @@ void appendValue(std::string& out, const VariableInfo& row, const RowText& text,
   out += text.tail;
 }
 
+void appendFailure(std::string& out, std::string_view what) {
+  out += "{\"error\": \"";
+  appendJsonEscaped(out, what);
+  out += "\"}";
+}
+
 void appendElement(std::string& out, const VariableInfo& row, const RowText& text, int index) {
   const std::size_t start = out.size();
   try {
     appendValue(out, row, text, index);
   } catch (const std::exception& error) {
     out.resize(start);
-    out += "{\"error\": \"";
-    appendJsonEscaped(out, error.what());
-    out += "\"}";
+    appendFailure(out, error.what());
   }
+}
+
+const RowText& rowText(unsigned int mem, unsigned int var) {
+  static const std::vector<std::vector<RowText>> table = prepareAll();
+  if (mem >= MEMORY_ARRAY_SIZE || var >= MEMORY_ARRAY[mem].count) THROW_ERROR("Index exceeds limit");
+  return table[mem][var];
 }
 }  // namespace
 
+void appendVariableValue(std::string& out, unsigned int mem, unsigned int var, int index) {
+  const RowText& text = rowText(mem, var);
+  const int count = text.arrayCount < 0 ? 1 : text.arrayCount;
+  if (index < 0 || index >= count) return appendFailure(out, "Index exceeds limit");
+  appendElement(out, MEMORY_ARRAY[mem].rows[var], text, index);
+}
+
 void appendVariable(std::string& out, unsigned int mem, unsigned int var) {
-  static const std::vector<std::vector<RowText>> table = prepareAll();
-  if (mem >= MEMORY_ARRAY_SIZE || var >= MEMORY_ARRAY[mem].count) THROW_ERROR("Index exceeds limit");
+  const RowText& text = rowText(mem, var);
   const VariableInfo& row = MEMORY_ARRAY[mem].rows[var];
-  const RowText& text = table[mem][var];
   if (text.arrayCount < 0) {
     appendElement(out, row, text, 0);
     return;

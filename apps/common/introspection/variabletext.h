@@ -7,6 +7,8 @@
 // An array of structures as [element,element,...], anything else as one value object. A value that
 // fails to render becomes {"error": "..."} in its place, so the document stays readable.
 void appendVariable(std::string& out, unsigned int mem, unsigned int var);
+// One value of a variable: element index of an array, 0 for any other.
+void appendVariableValue(std::string& out, unsigned int mem, unsigned int var, int index);
 
 // The whole-state tree: "MemPersistent" : {"AUXTorque" : value,...},... in catalogue order.
 // beforeVariable, when given, runs before each variable (so that a caller can send what out holds).

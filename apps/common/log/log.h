@@ -4,16 +4,8 @@
 #include <cstdint>
 
 namespace gen {
-enum LogLevel : int32_t {
-  DebugAll = 0,
-  DebugMost = 1,
-  DebugLight = 2,
-  LogAll = 3,
-  LogMost = 4,
-  LogLight = 5,
-  Warn = 6,
-  Error = 7,
-};
+// Numbered from 0 in this order, as the unit stores a level in its log-level variable.
+enum LogLevel : int32_t { DebugAll, DebugMost, DebugLight, LogAll, LogMost, LogLight, Warn, Error };
 }  // namespace gen
 
 extern const char* const LOGLEVEL_NAME_ARRAY[];

@@ -30,6 +30,28 @@ int readFully(int fd, unsigned char* data, size_t length) {
   return 0;
 }
 
+// Both ioctls answer from the one header, each with the fields a device fills in.
+int readScreenInfo(int fd, fb_var_screeninfo* var, fb_fix_screeninfo* fix) {
+  Header h;
+  if (readHeader(fd, h) != 0) return -1;
+  if (var != nullptr) {
+    *var = fb_var_screeninfo{};
+    var->xres = h.xres;
+    var->yres = h.yres;
+    var->xres_virtual = h.xresVirtual;
+    var->yres_virtual = h.yresVirtual;
+    var->xoffset = h.xoffset;
+    var->yoffset = h.yoffset;
+    var->bits_per_pixel = h.bitsPerPixel;
+  }
+  if (fix != nullptr) {
+    *fix = fb_fix_screeninfo{};
+    fix->line_length = h.lineLength;
+    fix->smem_len = h.smemLen;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int readHeader(int fd, Header& header) {
@@ -63,28 +85,9 @@ int writeHeader(int fd, const Header& header) {
   return 0;
 }
 
-int getVarScreenInfo(int fd, fb_var_screeninfo& var) {
-  Header header;
-  if (readHeader(fd, header) != 0) return -1;
-  var = fb_var_screeninfo{};
-  var.xres = header.xres;
-  var.yres = header.yres;
-  var.xres_virtual = header.xresVirtual;
-  var.yres_virtual = header.yresVirtual;
-  var.xoffset = header.xoffset;
-  var.yoffset = header.yoffset;
-  var.bits_per_pixel = header.bitsPerPixel;
-  return 0;
-}
+int getVarScreenInfo(int fd, fb_var_screeninfo& var) { return readScreenInfo(fd, &var, nullptr); }
 
-int getFixScreenInfo(int fd, fb_fix_screeninfo& fix) {
-  Header header;
-  if (readHeader(fd, header) != 0) return -1;
-  fix = fb_fix_screeninfo{};
-  fix.line_length = header.lineLength;
-  fix.smem_len = header.smemLen;
-  return 0;
-}
+int getFixScreenInfo(int fd, fb_fix_screeninfo& fix) { return readScreenInfo(fd, nullptr, &fix); }
 
 int putVarScreenInfo(int fd, const fb_var_screeninfo& var) {
   Header header;

@@ -4,7 +4,6 @@
 #include <exception>
 
 #include "apps/common/introspection/introspection.h"
-#include "apps/common/introspection/jsonstring.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/onewiredata.h"
 #include "apps/web/service/request.h"
@@ -91,7 +90,7 @@ void RequestHandler::serveSet(Request* request) {
   const bool ok = setVars(request->postData, errors);
   std::ostream& out = request->output();
   out << "{\"result\": " << (ok ? 1 : 0);
-  if (!ok) out << ", \"error\": \"" << JsonEscaped{errors.str()} << "\"";
+  if (!ok) out << ", \"error\": \"" << encodeString(errors.str()) << "\"";
   out << " }";
   request->end();
 }
@@ -106,7 +105,7 @@ void RequestHandler::serveLog(Request* request) {
 void RequestHandler::serveUnknown(Request* request, const std::string& script) {
   LOG(Warn, "Unknown script: '%s'", script.c_str());
   const std::string text = "Unknown script: '" + script + "'";
-  request->output() << "{\"result\": 0, \"error\": \"" << JsonEscaped{text} << "\" }";
+  request->output() << "{\"result\": 0, \"error\": \"" << encodeString(text) << "\" }";
   request->end();
 }
 

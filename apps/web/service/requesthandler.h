@@ -38,6 +38,9 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   // what out holds instead of buffering the whole document.
   static void createJsonTree(std::string& out, const std::function<void()>& flush = {});
   static void printVariable(unsigned int mem, unsigned int var, std::string& out);
+  static void printValue(unsigned int mem, unsigned int var, std::string& out, int index);
+  // Free text for a JSON string of an answer.
+  static std::string encodeString(const std::string& text);
   static void appendJsonKey(const nlohmann::json& body, const std::string& key, std::string& text);
 
   // Writes.
