@@ -23,20 +23,11 @@
 #include <string>
 #include <vector>
 
+#include "apps/web/service/fcgirecord.h"
+
 namespace fcgiclient {
 
-enum RecordType : uint8_t {
-  kBeginRequest = 1,
-  kAbortRequest = 2,
-  kEndRequest = 3,
-  kParams = 4,
-  kStdin = 5,
-  kStdout = 6,
-  kStderr = 7,
-  kData = 8,
-  kGetValues = 9,
-  kGetValuesResult = 10,
-};
+using enum FcgiRecordType;
 
 struct Record {
   uint8_t version = 0;

@@ -12,17 +12,9 @@
 
 #include "apps/common/log/log.h"
 #include "apps/web/service/fcgi.h"
+#include "apps/web/service/fcgirecord.h"
 
 namespace {
-enum RecordType : unsigned char {
-  kBeginRequest = 1,
-  kEndRequest = 3,
-  kParams = 4,
-  kStdin = 5,
-  kStdout = 6,
-  kStderr = 7,
-  kLastKnownType = 10,
-};
 
 constexpr size_t kHeaderSize = 8;
 constexpr size_t kBeginBodySize = 8;
@@ -155,7 +147,7 @@ bool Request::dispatchRecord(const unsigned char* record) {
   unsigned int recordId = (record[2] << 8) | record[3];
   unsigned int length = contentLength(record);
   LOG(DebugAll, "REQUEST     rx(%i, %i, %i)", recordId, type, length);
-  if (type > kLastKnownType) return false;
+  if (type > kGetValuesResult) return false;
   auto* body = const_cast<unsigned char*>(record + kHeaderSize);
   switch (type) {
     case kBeginRequest:
