@@ -82,9 +82,7 @@ TEST_F(Setters, FloatConvertsLikeStofAndPrintsSixDecimals) {
 
 TEST_F(Setters, BoolTakesExactlyTrueOrFalseAndRewritesAStoredTwo) {
   const RowRef row = findRow("MemLensMarkers", "FocusMarkerClearValue");
-  for (const char* text : {"True", "1", "true "}) {
-    EXPECT_EQ(row.set(text), "Value has to be 'true' or 'false'") << text;
-  }
+  for (const char* text : {"True", "1", "true "}) EXPECT_EQ(row.set(text), "Value has to be 'true' or 'false'") << text;
   EXPECT_TRUE(takePostedEvents().empty());
   EXPECT_EQ(row.get(), "false");
 

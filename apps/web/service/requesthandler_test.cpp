@@ -10,13 +10,6 @@
 
 namespace {
 
-std::string rendered(const std::string& memory, const std::string& name) {
-  const RowRef row = findRow(memory, name);
-  std::string out;
-  RequestHandler::printVariable(row.mem, row.var, out);
-  return out;
-}
-
 TEST(AppendJsonKey, AppendsStringMembersAndRefusesOthers) {
   const auto body = nlohmann::json::parse(R"({"ringType": "Iris", "irisValue": 2.8})");
   std::string text = "2411\n";
@@ -35,11 +28,13 @@ TEST(AppendJsonKey, AppendsStringMembersAndRefusesOthers) {
 TEST(Rendering, FailedValueBecomesErrorObjectAndTreeGoesOn) {
   TestPayloads segments;
   // An enumeration value beyond its entries is rendered by the row's getter, made to fail here.
-  VariableInfo& row = const_cast<VariableInfo&>(findRow("MemApp", "AppServiceLogLevel").info());
-  storeBytes("MemApp", "AppServiceLogLevel", uint32_t{99});
+  const RowRef level = findRow("MemApp", "AppServiceLogLevel");
+  VariableInfo& row = const_cast<VariableInfo&>(level.info());
+  level.store(uint32_t{99});
   const VariableGetter getter = row.getter;
   row.getter = [](void*, int) -> std::string { throw std::runtime_error("bad \"text\" \xff\n"); };
-  const std::string value = rendered("MemApp", "AppServiceLogLevel");
+  std::string value;
+  RequestHandler::printVariable(level.mem, level.var, value);
   std::string tree;
   RequestHandler::createJsonTree(tree);
   row.getter = getter;
