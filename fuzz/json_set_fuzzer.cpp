@@ -19,17 +19,6 @@ namespace {
 TestPayloads* segments;
 std::vector<std::string> before;
 
-void renderMemory(unsigned int mem, std::string& out) {
-  out += '{';
-  for (unsigned int var = 0; var < MEMORY_ARRAY[mem].count; ++var) {
-    out += var == 0 ? "\"" : ",\"";
-    out += MEMORY_ARRAY[mem].rows[var].name;
-    out += "\" : ";
-    RequestHandler::printVariable(mem, var, out);
-  }
-  out += '}';
-}
-
 void requireValidJson(const std::string& text) {
   if (!nlohmann::json::accept(text)) std::abort();
 }
@@ -50,14 +39,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::stringstream errors;
   RequestHandler::setVars(body, errors);
 
-  // Every memory the write changed renders as a JSON object; then it is made equal again.
+  // After a write that changed anything the whole state renders as JSON; the copy is then made equal again.
+  bool changed = false;
   for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem) {
     char* payload = *MEMORY_ARRAY[mem].rows[0].memory;
     if (std::memcmp(payload, before[mem].data(), before[mem].size()) == 0) continue;
-    std::string out;
-    renderMemory(mem, out);
-    requireValidJson(out);
+    changed = true;
     std::memcpy(before[mem].data(), payload, before[mem].size());
+  }
+  if (changed) {
+    std::string tree;
+    RequestHandler::createJsonTree(tree);
+    requireValidJson("{" + tree + "}");
   }
   // The raw bytes as a stored string, without a terminator when they fill the field.
   static const unsigned int stringMem = Introspection::getMemIndex("MemStatic");

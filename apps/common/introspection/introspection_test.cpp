@@ -29,7 +29,6 @@ TEST(Introspection, LooksUpMemoriesAndRowsAndChecksEveryIndex) {
   EXPECT_STREQ(Introspection::getMemName(0), "MemPersistent");
   EXPECT_EQ(Introspection::getMemIndex("MemApp"), 19u);
   EXPECT_EQ(failureMessage([] { Introspection::getMemIndex("memapp"); }), "Unknown memory \"memapp\"");
-  EXPECT_EQ(failureMessage([] { Introspection::getMemIndex(""); }), "Unknown memory \"\"");
 
   EXPECT_EQ(Introspection::getVarCount(0), 140u);
   EXPECT_STREQ(Introspection::getVarName(0, 0), "AUXTorque");
@@ -55,7 +54,7 @@ TEST(Introspection, EventsLeadToTheirLastRowAndUnknownNumbersToTheFirst) {
   const RowRef marker = findRow("MemLensMarkers", "FocusMarkerClearValue");
   const RowRef copy = findRow("MemLens", "FocusMarkerClearValue");
   ASSERT_EQ(copy.info().event.event, marker.info().event.event);
-  ASSERT_EQ(copy.info().memory, marker.info().memory);
+  ASSERT_TRUE(copy.info().memory == marker.info().memory && copy.info().offset == marker.info().offset);
 
   unsigned int mem = 99, var = 99;
   Introspection::getVarLocation(marker.info().event, mem, var);
@@ -73,8 +72,8 @@ TEST(Introspection, EventsLeadToTheirLastRowAndUnknownNumbersToTheFirst) {
 TEST(Introspection, ValuesOfUnmappedMemoriesAreNotAvailable) {
   const RowRef torque = findRow("MemPersistent", "AUXTorque");
   ASSERT_EQ(*torque.info().memory, nullptr);
-  EXPECT_EQ(Introspection::getVarValue(torque.mem, torque.var, 0), "n/a");
-  EXPECT_EQ(Introspection::setVarValue(torque.mem, torque.var, "3"), "n/a");
+  EXPECT_EQ(torque.get(), "n/a");
+  EXPECT_EQ(torque.set("3"), "n/a");
   EXPECT_EQ(Introspection::setVarValueJson(torque.mem, torque.var, {}, 0), "n/a");
   EXPECT_STREQ(Introspection::getVarName(torque.mem, torque.var), "AUXTorque");
   EXPECT_TRUE(takePostedEvents().empty());
@@ -85,29 +84,19 @@ TEST(Introspection, GettersAreNeverAskedForAnElementOutsideTheVariable) {
   const RowRef speeds = findRow("MemCamera", "CamSpeedList");
   const RowRef motor = findRow("MemMotors", "FocusMotor");
   const RowRef torque = findRow("MemPersistent", "AUXTorque");
-  EXPECT_NE(Introspection::getVarValue(speeds.mem, speeds.var, 119), "");
-  EXPECT_EQ(failureMessage([&] { Introspection::getVarValue(speeds.mem, speeds.var, 120); }), "Index exceeds limit");
-  EXPECT_EQ(failureMessage([&] { Introspection::getVarValue(speeds.mem, speeds.var, -1); }), "Index exceeds limit");
-  EXPECT_EQ(failureMessage([&] { Introspection::getVarValue(motor.mem, motor.var, 1); }), "Index exceeds limit");
-  EXPECT_EQ(failureMessage([&] { Introspection::getVarValue(torque.mem, torque.var, 1); }), "Index exceeds limit");
+  EXPECT_NE(speeds.get(119), "");
+  EXPECT_EQ(failureMessage([&] { speeds.get(120); }), "Index exceeds limit");
+  EXPECT_EQ(failureMessage([&] { speeds.get(-1); }), "Index exceeds limit");
+  EXPECT_EQ(failureMessage([&] { motor.get(1); }), "Index exceeds limit");
+  EXPECT_EQ(failureMessage([&] { torque.get(1); }), "Index exceeds limit");
 }
 
 TEST(Introspection, PrintValueIsTheLibrarysCompactObject) {
   EXPECT_EQ(Introspection::printValue("3", "int", "1", "4"), R"({"max":"4","min":"1","type":"int","value":"3"})");
 
-  // Every single byte alone and inside text, and sequences that are not UTF-8 (cut, overlong, surrogate,
-  // beyond U+10FFFF, lone continuation), render as the library serialises them: valid text unchanged,
-  // each maximal ill-formed part as one U+FFFD. The result is always a parseable JSON object.
-  std::vector<std::string> values = {"gr\xc3\xbc\xc3\x9f \xe2\x82\xac \"q\" \\ \xf0\x9f\x98\x80",
-                                     "\xe2\x82",
-                                     "\xe2\x82x",
-                                     "\xf0\x9f\x98",
-                                     "\xc0\xaf",
-                                     "\xe0\x80\xaf",
-                                     "\xed\xa0\x80",
-                                     "\xf4\x90\x80\x80",
-                                     "\x80\xbf\x80",
-                                     "\xf8\x88\x80\x80\x80"};
+  // Every single byte alone and inside text, valid text and the hostile sequences render as the library
+  // serialises them: valid text unchanged, each maximal ill-formed part as one U+FFFD.
+  std::vector<std::string> values = {"gr\xc3\xbc\xc3\x9f \xe2\x82\xac \"q\" \\ \xf0\x9f\x98\x80", hostileBytes()};
   for (int byte = 0; byte < 256; ++byte) {
     values.push_back(std::string(1, char(byte)));
     values.push_back(std::string{'a', char(byte), 'b'});
@@ -115,12 +104,6 @@ TEST(Introspection, PrintValueIsTheLibrarysCompactObject) {
   for (const std::string& value : values) {
     const std::string rendered = Introspection::printValue(value, "string", "0", "0");
     EXPECT_EQ(rendered, libraryRendering(value, "string", "0", "0")) << value;
-    EXPECT_NO_THROW(nlohmann::json::parse(rendered)) << value;
     EXPECT_EQ(Introspection::printValue("1", value, value, value), libraryRendering("1", value, value, value));
   }
-}
-
-TEST(Introspection, PrintBoolIsFixedText) {
-  EXPECT_EQ(Introspection::printBool(false), R"({ "value": "false", "type": "bool", "textid": [ "false", "true" ]})");
-  EXPECT_EQ(Introspection::printBool(true), R"({ "value": "true", "type": "bool", "textid": [ "false", "true" ]})");
 }

@@ -2,14 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
 
 namespace {
-std::string printed(const char* format, double value) {
+template <typename T>
+std::string printed(const char* format, T value) {
   char text[80];
   std::snprintf(text, sizeof text, format, value);
   return text;
@@ -21,29 +21,14 @@ TEST(NumberText, DigitsAreThoseOfPrintf) {
   for (int32_t value : {0, 1, -1, 42, 2147483647, -2147483647 - 1}) {
     out.clear();
     appendDecimal(out, value);
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
-    EXPECT_EQ(out, text);
+    EXPECT_EQ(out, printed("%d", static_cast<int>(value)));
   }
   // Every special value, ties of the sixth decimal, the edge of the exact path, and random bit patterns.
-  std::vector<float> values = {0.0f,
-                               -0.0f,
-                               0.5e-6f,
-                               -0.5e-6f,
-                               1.5e-6f,
-                               2.5e-6f,
-                               0.1f,
-                               -2.75f,
-                               8.3886075e6f,
-                               9.007199e9f,
-                               9.0072e9f,
-                               3.4028235e38f,
-                               -3.4028235e38f,
-                               1e-45f,
-                               std::numeric_limits<float>::infinity(),
-                               -std::numeric_limits<float>::infinity(),
-                               std::numeric_limits<float>::quiet_NaN(),
-                               -std::numeric_limits<float>::quiet_NaN()};
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  constexpr float kNan = std::numeric_limits<float>::quiet_NaN();
+  std::vector<float> values = {0.0f,           -0.0f,  0.5e-6f,      -0.5e-6f,    1.5e-6f,   2.5e-6f,
+                               0.1f,           -2.75f, 8.3886075e6f, 9.007199e9f, 9.0072e9f, 3.4028235e38f,
+                               -3.4028235e38f, 1e-45f, kInf,         -kInf,       kNan,      -kNan};
   std::mt19937 random(7);
   for (int i = 0; i < 200000; ++i) {
     const uint32_t bits = random();

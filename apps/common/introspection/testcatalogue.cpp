@@ -6,6 +6,7 @@
 
 #include "apps/common/event/eventsink.h"
 #include "apps/common/introspection/introspection.h"
+#include "tests/unit/error_text.h"
 
 namespace {
 class EventRecorder : public EventSink {
@@ -24,16 +25,11 @@ EventRecorder& recorder() {
 std::vector<Notify> takePostedEvents() { return std::exchange(recorder().events, {}); }
 
 std::string failureMessage(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::runtime_error& error) {
-    std::string text = error.what();
-    std::size_t at = text.find(':') + 1;
-    while (at < text.size() && text[at] == ' ') ++at;
-    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
-    return text.substr(at + 1);
-  }
-  return "no failure";
+  const std::string text = testsupport::errorOf(action);
+  std::size_t at = text.find(':') + 1;
+  while (at < text.size() && text[at] == ' ') ++at;
+  while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+  return text.substr(at + 1);
 }
 
 RowRef findRow(const std::string& memory, const std::string& name) {
@@ -42,8 +38,11 @@ RowRef findRow(const std::string& memory, const std::string& name) {
   return row;
 }
 
-void storeText(const std::string& memory, const std::string& name, const char* text) {
-  std::strcpy(findRow(memory, name).address(), text);
+std::string hostileBytes() {
+  std::string bytes;
+  for (int c = 1; c < 256; ++c) bytes += static_cast<char>(c);
+  return bytes + "\"\\\"\\\\\x80\xc0\xaf\xe0\x80\xaf\xf0\x80\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xf8\x88\x80\x80\x80" +
+         "\xe2\x82x\xe2\x82\xf0\x9f\x98\xc3";
 }
 
 TestPayloads::TestPayloads() {

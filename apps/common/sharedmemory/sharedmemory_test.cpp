@@ -7,8 +7,9 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <stdexcept>
 #include <string>
+
+#include "tests/unit/error_text.h"
 
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
@@ -18,19 +19,12 @@ namespace {
 std::string uniqueName(const char* what) { return std::string("SegTest") + what + std::to_string(::getpid()); }
 
 bool segmentExists(const std::string& name) {
-  int fd = ::shm_open(("/" + name).c_str(), O_RDONLY, 0);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
+  const int fd = ::shm_open(("/" + name).c_str(), O_RDONLY, 0);
+  return fd >= 0 && ::close(fd) == 0;
 }
 
 std::string errorOf(SharedMemory& memory) {
-  try {
-    memory.address();
-  } catch (const std::runtime_error& error) {
-    return error.what();
-  }
-  return "";
+  return testsupport::errorOf([&] { memory.address(); });
 }
 
 // A segment as a foreign process might leave it: raw length and size word chosen freely.
@@ -112,11 +106,6 @@ TEST(SharedMemory, RefusesShortAndMissingSegmentsInsteadOfCrashingOrCreating) {
   ::shm_unlink(("/" + name).c_str());
 
   SharedMemory missing(name.c_str(), 8);
-  try {
-    missing.open();
-    FAIL() << "opening a segment that does not exist must fail";
-  } catch (const std::runtime_error& error) {
-    EXPECT_THAT(error.what(), EndsWith("/" + name + ": " + std::strerror(ENOENT)));
-  }
+  EXPECT_THAT(testsupport::errorOf([&] { missing.open(); }), EndsWith("/" + name + ": " + std::strerror(ENOENT)));
   EXPECT_FALSE(segmentExists(name)) << "open must never create";
 }

@@ -14,15 +14,6 @@
 namespace {
 namespace fs = std::filesystem;
 
-// Every byte value but NUL, then quotes, backslashes, a lone continuation byte, overlong forms, a
-// surrogate, a code point beyond U+10FFFF, and sequences cut short by the next one.
-std::string hostileBytes() {
-  std::string bytes;
-  for (int c = 1; c < 256; ++c) bytes += static_cast<char>(c);
-  bytes += "\"\\\"\\\\\x80\xc0\xaf\xe0\x80\xaf\xf0\x80\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82\xf0\x9f\x98\xc3";
-  return bytes;
-}
-
 // Fills every payload with the hostile bytes over and over, so that every string row and every string
 // field of a structure holds some of them, cut at its end, without a terminator.
 void fillWithHostileBytes() {
