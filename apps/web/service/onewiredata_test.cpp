@@ -2,14 +2,13 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -34,60 +33,33 @@ std::tm day(int year, int month, int dayOfMonth) {
   return date;
 }
 
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // A stand-in for the 1-Wire writer in a scratch folder: records its arguments and its input, says
 // something on both output streams, and ends as the folder's "how" file tells it.
 class FakeTool {
  public:
-  FakeTool() : folder(std::filesystem::temp_directory_path() / ("onewire-test-" + std::to_string(::getpid()))) {
-    std::filesystem::create_directories(folder);
-    tool.program = (folder / "tool").string();
-    tool.logDevice = (folder / "log").string();
-    std::ofstream(tool.logDevice).close();
-    std::ofstream(tool.program) << "#!/bin/sh\n"
-                                << "cd '" << folder.string() << "'\n"
-                                << "printf '%s|' \"$@\" > args\n"
-                                << "cat > input\n"
-                                << "echo out; echo err >&2\n"
-                                << "[ -f how ] && . ./how\n"
-                                << "exit 0\n";
+  FakeTool() {
+    qortest::writeFile(tool.logDevice, "");
+    qortest::writeFile(tool.program, "#!/bin/sh\ncd '" + dir.path() +
+                                         "'\nprintf '%s|' \"$@\" > args\ncat > input\necho out; echo err >&2\n"
+                                         "[ -f how ] && . ./how\nexit 0\n");
     std::filesystem::permissions(tool.program, std::filesystem::perms::owner_all);
   }
-  ~FakeTool() { std::filesystem::remove_all(folder); }
-  void endWith(const std::string& shellLine) { std::ofstream(folder / "how") << shellLine << "\n"; }
-  std::string file(const char* name) const { return readFile(folder / name); }
+  void endWith(const std::string& shellLine) { qortest::writeFile(dir / "how", shellLine + "\n"); }
+  std::string file(const char* name) const { return qortest::readFile(dir / name); }
 
-  std::filesystem::path folder;
-  OneWireTool tool;
+  qortest::TempDir dir;
+  OneWireTool tool{dir / "tool", dir / "log"};
 };
 
-struct Variable {
-  unsigned int mem = 0;
-  unsigned int var = 0;
-};
+const RowRef kModemLabel = findRow("MemServiceMode", "ServiceMode1WireModemLabel");
+const RowRef kModemType = findRow("MemServiceMode", "ServiceModeConnectedModemType");
+const RowRef kWriting = findRow("MemServiceMode", "ServiceModeWritingToRing1Wire");
+const RowRef kRingLabel = findRow("MemServiceMode", "ServiceMode1WireRingLabel");
+const RowRef kAutoDetect = findRow("MemPersistent", "PreMarkedRingAutoDet");
 
-Variable variable(const char* memory, const char* name) {
-  Variable found;
-  found.mem = Introspection::getMemIndex(memory);
-  EXPECT_TRUE(Introspection::findVariable(found.mem, name, found.var)) << name;
-  return found;
-}
-
-const Variable kModemLabel = variable("MemServiceMode", "ServiceMode1WireModemLabel");
-const Variable kModemType = variable("MemServiceMode", "ServiceModeConnectedModemType");
-const Variable kWriting = variable("MemServiceMode", "ServiceModeWritingToRing1Wire");
-const Variable kRingLabel = variable("MemServiceMode", "ServiceMode1WireRingLabel");
-const Variable kAutoDetect = variable("MemPersistent", "PreMarkedRingAutoDet");
-
-std::string value(const Variable& v) { return Introspection::getVarValue(v.mem, v.var, 0); }
-uint32_t event(const Variable& v) { return Introspection::getVarEvent(v.mem, v.var).event; }
-void store(const Variable& v, const char* text) { ASSERT_EQ(Introspection::setVarValue(v.mem, v.var, text), ""); }
+std::string value(const RowRef& v) { return Introspection::getVarValue(v.mem, v.var, 0); }
+uint32_t event(const RowRef& v) { return Introspection::getVarEvent(v.mem, v.var).event; }
+void store(const RowRef& v, const char* text) { ASSERT_EQ(Introspection::setVarValue(v.mem, v.var, text), ""); }
 
 // The unit's variables in memory of the test's own, every change event recorded, the kernel log read back.
 class Routes : public testing::Test {
@@ -132,20 +104,21 @@ TEST(OneWireData, RingTextHasDateTypeDigitAndTheMatchingValue) {
   EXPECT_THROW(ringText({{"ringType", 4}}, now), nlohmann::json::type_error);
 }
 
-TEST(OneWireData, AnythingButAnExitWithZeroIsAFailure) {
+TEST(OneWireData, ToolTakesUpToAPipeOfTextAndFailsUnlessItExitsWithZero) {
   FakeTool fake;
-  fake.endWith("exit 1");
-  EXPECT_FALSE(runOneWireTool("x\n", fake.tool));
-  fake.endWith("kill -KILL $$");
-  EXPECT_FALSE(runOneWireTool("x\n", fake.tool));
+  EXPECT_TRUE(runOneWireTool(std::string(PIPE_BUF, 'x'), fake.tool)) << "a pipe's worth is written whole";
+  EXPECT_THROW(runOneWireTool(std::string(PIPE_BUF + 1, 'x'), fake.tool), std::runtime_error);
+  for (const char* end : {"exit 1", "kill -KILL $$"}) {
+    fake.endWith(end);
+    EXPECT_FALSE(runOneWireTool("x\n", fake.tool)) << end;
+  }
 
   OneWireTool missing = fake.tool;
-  missing.program = (fake.folder / "no-such-tool").string();
+  missing.program = fake.dir / "no-such-tool";
   EXPECT_FALSE(runOneWireTool("x\n", missing));
   OneWireTool noLog = fake.tool;
-  noLog.logDevice = (fake.folder / "no-folder" / "kmsg").string();
+  noLog.logDevice = fake.dir / "no-folder/kmsg";
   EXPECT_THROW(runOneWireTool("x\n", noLog), std::runtime_error);
-  EXPECT_THROW(runOneWireTool(std::string(8192, 'x'), fake.tool), std::runtime_error);
 }
 
 TEST(OneWireData, ToolThatNeverEndsIsStoppedWithAllItStartedAfterItsTime) {
@@ -221,29 +194,25 @@ TEST_F(Routes, RingIsWrittenByTheToolThenAnnouncedByAPulse) {
 
 TEST_F(Routes, FailedRingWriteResetsTheWritingFlagWithoutAPulse) {
   FakeTool fake;
-  const std::tm now = day(2024, 3, 20);
-  const std::vector<uint32_t> flagOnly{event(kWriting), event(kRingLabel), event(kWriting)};
-
   fake.endWith("exit 1");
-  writePremarkedData(R"({"ringType": "Iris", "irisValue": "2.8"})", now, fake.tool);
-  EXPECT_EQ(qortest::postedEvents(), flagOnly);
-  std::string log = newLog();
-  EXPECT_THAT(log, HasSubstr("Error during calling onewire-tool.py"));
-  EXPECT_THAT(log, HasSubstr("Writing to the premarked ring's 1Wire failed"));
-
-  store(kRingLabel, "");
-  qortest::postedEvents();
-  writePremarkedData(R"({"ringType": "focus metric", "focusCloseValue": "1m"})", now, fake.tool);
-  EXPECT_EQ(qortest::postedEvents(), flagOnly);
-  EXPECT_THAT(newLog(), HasSubstr("Unit has an invalid value: focus metric\n"));
-
-  for (const char* body : {"{\"ringType\": \"Iris\"", "ringType=Iris", R"({"ringType": "Iris"})"}) {
+  const struct {
+    const char* body;
+    const char* log;
+  } failures[] = {{R"({"ringType": "Iris", "irisValue": "2.8"})", "Error during calling onewire-tool.py"},
+                  {R"({"ringType": "focus metric", "focusCloseValue": "1m"})", "invalid value: focus metric\n"},
+                  {"{\"ringType\": \"Iris\"", "Error"},
+                  {"ringType=Iris", "Error"},
+                  {R"({"ringType": "Iris"})", "Error"}};
+  for (const auto& failure : failures) {
+    SCOPED_TRACE(failure.body);
     store(kRingLabel, "");
     qortest::postedEvents();
-    writePremarkedData(body, now, fake.tool);
-    EXPECT_EQ(qortest::postedEvents(), flagOnly) << body;
-    EXPECT_EQ(value(kWriting), "false") << body;
-    EXPECT_THAT(newLog(), HasSubstr("Writing to the premarked ring's 1Wire failed")) << body;
+    writePremarkedData(failure.body, day(2024, 3, 20), fake.tool);
+    EXPECT_EQ(qortest::postedEvents(), (std::vector<uint32_t>{event(kWriting), event(kRingLabel), event(kWriting)}));
+    EXPECT_EQ(value(kWriting), "false");
+    const std::string log = newLog();
+    EXPECT_THAT(log, HasSubstr(failure.log));
+    EXPECT_THAT(log, HasSubstr("Writing to the premarked ring's 1Wire failed"));
   }
   EXPECT_EQ(value(kAutoDetect), "false");
 }
