@@ -20,6 +20,7 @@
 #include "tests/unit/kernel_log_capture.h"
 
 using testing::HasSubstr;
+using Events = std::vector<uint32_t>;
 
 namespace {
 
@@ -93,13 +94,10 @@ TEST(OneWireData, RingTextHasDateTypeDigitAndTheMatchingValue) {
   EXPECT_EQ(ringText(body("Iris"), now), "2411\n4\n2.8\n");
   EXPECT_EQ(ringText(body("Focus Imperial Reverse"), now), "2411\n9\n0.45m\n");
 
-  EXPECT_THAT([&] { ringText(body("focus metric"), now); },
-              testing::ThrowsMessage<std::runtime_error>(HasSubstr("Unit has an invalid value: focus metric\n")));
-  EXPECT_THAT(
-      [&] {
-        ringText({{"ringType", "Iris"}, {"focusCloseValue", "1m"}}, now);
-      },
-      testing::ThrowsMessage<std::runtime_error>(HasSubstr("Key: 'irisValue' is missing")));
+  const auto failsWith = [](const char* text) { return testing::ThrowsMessage<std::runtime_error>(HasSubstr(text)); };
+  EXPECT_THAT([&] { ringText(body("focus metric"), now); }, failsWith("Unit has an invalid value: focus metric\n"));
+  const nlohmann::json noIris{{"ringType", "Iris"}, {"focusCloseValue", "1m"}};
+  EXPECT_THAT([&] { ringText(noIris, now); }, failsWith("Key: 'irisValue' is missing"));
   EXPECT_THROW(ringText({{"ringType", "Iris"}, {"irisValue", 2.8}}, now), nlohmann::json::type_error);
   EXPECT_THROW(ringText({{"ringType", 4}}, now), nlohmann::json::type_error);
 }
@@ -113,12 +111,8 @@ TEST(OneWireData, ToolTakesUpToAPipeOfTextAndFailsUnlessItExitsWithZero) {
     EXPECT_FALSE(runOneWireTool("x\n", fake.tool)) << end;
   }
 
-  OneWireTool missing = fake.tool;
-  missing.program = fake.dir / "no-such-tool";
-  EXPECT_FALSE(runOneWireTool("x\n", missing));
-  OneWireTool noLog = fake.tool;
-  noLog.logDevice = fake.dir / "no-folder/kmsg";
-  EXPECT_THROW(runOneWireTool("x\n", noLog), std::runtime_error);
+  EXPECT_FALSE(runOneWireTool("x\n", {fake.dir / "no-such-tool", fake.tool.logDevice}));
+  EXPECT_THROW(runOneWireTool("x\n", {fake.tool.program, fake.dir / "no-folder/kmsg"}), std::runtime_error);
 }
 
 TEST(OneWireData, ToolThatNeverEndsIsStoppedWithAllItStartedAfterItsTime) {
@@ -145,18 +139,17 @@ TEST_F(Routes, ModemLetterSelectsTheTypeOrReportsAnUnknownModem) {
   writeModemData(R"({"devType": "A"})");
   EXPECT_EQ(value(kModemLabel), "Modem encryption started ...");
   EXPECT_EQ(value(kModemType), "Varn");
-  EXPECT_EQ(qortest::postedEvents(), (std::vector<uint32_t>{event(kModemLabel), event(kModemType)}));
+  EXPECT_EQ(qortest::postedEvents(), (Events{event(kModemLabel), event(kModemType)}));
 
   writeModemData(R"({"devType": "C"})");
   EXPECT_EQ(value(kModemLabel), "Unknown Modem type connected");
   EXPECT_EQ(value(kModemType), "Varn");
-  EXPECT_EQ(qortest::postedEvents(), (std::vector<uint32_t>{event(kModemLabel)}))
-      << "the starting label was already set";
+  EXPECT_EQ(qortest::postedEvents(), (Events{event(kModemLabel)})) << "the starting label was already set";
 
   writeModemData(R"({"devType": "D"})");
   EXPECT_EQ(value(kModemType), "P900");
   writeModemData(R"({"devType": "D"})");
-  EXPECT_EQ(qortest::postedEvents(), (std::vector<uint32_t>{event(kModemLabel), event(kModemType)}))
+  EXPECT_EQ(qortest::postedEvents(), (Events{event(kModemLabel), event(kModemType)}))
       << "a value already held is not announced again";
   EXPECT_EQ(newLog().find("Error"), std::string::npos);
 }
@@ -182,8 +175,8 @@ TEST_F(Routes, RingIsWrittenByTheToolThenAnnouncedByAPulse) {
   writePremarkedData(R"({"ringType": "Iris", "irisValue": "2.8"})", now, fake.tool);
   EXPECT_EQ(fake.file("input"), "2411\n4\n2.8\n\n");
   EXPECT_EQ(fake.file("args"), "-e|-m|knob|");
-  EXPECT_EQ(qortest::postedEvents(), (std::vector<uint32_t>{event(kWriting), event(kRingLabel), event(kAutoDetect),
-                                                            event(kAutoDetect), event(kWriting)}));
+  EXPECT_EQ(qortest::postedEvents(),
+            (Events{event(kWriting), event(kRingLabel), event(kAutoDetect), event(kAutoDetect), event(kWriting)}));
   EXPECT_EQ(value(kWriting), "false");
   EXPECT_EQ(value(kRingLabel), "-");
   EXPECT_EQ(value(kAutoDetect), "true");
@@ -208,7 +201,7 @@ TEST_F(Routes, FailedRingWriteResetsTheWritingFlagWithoutAPulse) {
     store(kRingLabel, "");
     qortest::postedEvents();
     writePremarkedData(failure.body, day(2024, 3, 20), fake.tool);
-    EXPECT_EQ(qortest::postedEvents(), (std::vector<uint32_t>{event(kWriting), event(kRingLabel), event(kWriting)}));
+    EXPECT_EQ(qortest::postedEvents(), (Events{event(kWriting), event(kRingLabel), event(kWriting)}));
     EXPECT_EQ(value(kWriting), "false");
     const std::string log = newLog();
     EXPECT_THAT(log, HasSubstr(failure.log));

@@ -15,6 +15,9 @@ namespace persistent = catalogue::MemPersistent;
 namespace fs = std::filesystem;
 using qortest::kHead;
 using Events = std::vector<uint32_t>;
+const uint32_t kState = devices::PeltUpdateState.event.event, kProgress = devices::PeltUpdateProgress.event.event,
+               kFile = devices::PeltUpdateFileName.event.event, kSerial = devices::PeltUpdateDeviceSerial.event.event,
+               kName = devices::PeltUpdateDeviceName.event.event;
 
 class QorAppUpdateTest : public ::testing::Test {
  protected:
@@ -80,10 +83,7 @@ TEST_F(QorAppUpdateTest, AccessoryUpdateResetsAndAnnouncesInOrder) {
 
   EXPECT_EQ(upload(body("ABC-DEF-42", "CMF")), taskId("ABC-DEF-42"));
   EXPECT_EQ(qortest::readFile(paths.clientUpdateFile), "CMF");
-  EXPECT_EQ(qortest::postedEvents(),
-            (Events{devices::PeltUpdateState.event.event, devices::PeltUpdateProgress.event.event,
-                    devices::PeltUpdateFileName.event.event, devices::PeltUpdateFileName.event.event,
-                    devices::PeltUpdateDeviceSerial.event.event, devices::PeltUpdateDeviceName.event.event}));
+  EXPECT_EQ(qortest::postedEvents(), (Events{kState, kProgress, kFile, kFile, kSerial, kName}));
   EXPECT_EQ(qortest::getInt(devices(), devices::PeltUpdateState.offset), 0);
   EXPECT_EQ(qortest::getInt(devices(), devices::PeltUpdateProgress.offset), 0);
   EXPECT_EQ(qortest::getInt(devices(), devices::PeltUpdateDeviceSerial.offset), 42);
@@ -92,12 +92,9 @@ TEST_F(QorAppUpdateTest, AccessoryUpdateResetsAndAnnouncesInOrder) {
 
   // The file name is announced for every upload; the rest only when it changes.
   EXPECT_EQ(upload(body("ABC-DEF-42", "CMF")), taskId("ABC-DEF-42"));
-  EXPECT_EQ(qortest::postedEvents(),
-            (Events{devices::PeltUpdateFileName.event.event, devices::PeltUpdateFileName.event.event}));
+  EXPECT_EQ(qortest::postedEvents(), (Events{kFile, kFile}));
   EXPECT_EQ(upload(body("X- +12abc", "CMF")), taskId("X- +12abc"));
-  EXPECT_EQ(qortest::postedEvents(),
-            (Events{devices::PeltUpdateFileName.event.event, devices::PeltUpdateFileName.event.event,
-                    devices::PeltUpdateDeviceSerial.event.event, devices::PeltUpdateDeviceName.event.event}));
+  EXPECT_EQ(qortest::postedEvents(), (Events{kFile, kFile, kSerial, kName}));
   EXPECT_EQ(qortest::getInt(devices(), devices::PeltUpdateDeviceSerial.offset), 12);
   EXPECT_EQ(text(devices(), devices::PeltUpdateDeviceName.offset), "X");
 
