@@ -3,26 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <fstream>
 #include <stdexcept>
 
 #include "tests/unit/kernel_log_capture.h"
 
 namespace {
-
-// Written independently of the library: the block's checksum as the unit's other programs compute it.
-uint32_t crc32Mpeg2(const std::string& bytes) {
-  uint32_t crc = 0xFFFFFFFF;
-  for (unsigned char byte : bytes) {
-    for (int bit = 7; bit >= 0; --bit) {
-      bool feedback = ((crc >> 31) ^ ((byte >> bit) & 1u)) != 0;
-      crc <<= 1;
-      if (feedback) crc ^= 0x04C11DB7;
-    }
-  }
-  return crc;
-}
 
 std::string word(uint32_t value) { return std::string(reinterpret_cast<const char*>(&value), 4); }
 
@@ -61,29 +47,20 @@ class HwInfoTest : public ::testing::Test {
     return text + std::string(size - text.size(), '\0');
   }
 
+  // The block's checksum over its first length bytes, by the record code whose check value is tested apart.
+  uint32_t checksum(unsigned int length) { return PersistentInfo(mmc.c_str(), kBlock, 348).checksum(length); }
   // A factory block of the current layout with a correct checksum.
   void writeValidBlock(const std::string& serial, const std::string& board, uint32_t knobMin) {
-    std::string body = field(serial, 30) + field(board, 30) + field("2.1", 30) + field("", 30) + word(knobMin) +
-                       std::string(32, '\0') + field("", 180);
-    ASSERT_EQ(body.size(), 348u - 12);
-    put(mmc, kBlock, word(5) + word(348) + word(crc32Mpeg2(body)) + body);
+    put(mmc, kBlock + 12, field(serial, 30) + field(board, 30) + field("2.1", 30) + field("", 30) + word(knobMin));
+    put(mmc, kBlock, word(5) + word(348) + word(checksum(348)));
   }
   std::string readText(HwInfo& info, const char* name) {
     std::string text = "unread";
     EXPECT_TRUE(info.read(name, text)) << name;
     return text;
   }
-  uint32_t blockWord(long at) {
-    uint32_t value;
-    std::memcpy(&value, get(mmc, kBlock + at, 4).data(), 4);
-    return value;
-  }
   // A repaired block carries the current version and length and a checksum the unit accepts.
-  void expectSealed() {
-    EXPECT_EQ(blockWord(0), 5u);
-    EXPECT_EQ(blockWord(4), 348u);
-    EXPECT_EQ(blockWord(8), crc32Mpeg2(get(mmc, kBlock + 12, 348 - 12)));
-  }
+  void expectSealed() { EXPECT_EQ(get(mmc, kBlock, 12), word(5) + word(348) + word(checksum(348))); }
 
   std::string mem;
   std::string mmc;
@@ -121,7 +98,8 @@ TEST_F(HwInfoTest, CorruptOrOversizedBlockGetsFactoryDefaults) {
 TEST_F(HwInfoTest, ShorterOlderLayoutKeepsItsValuesAndGainsZeroedFields) {
   std::string body = field("OLD1", 30) + field("oldboard", 30) + field("0.9", 30) + field("", 30) + word(3) +
                      std::string(348 - 136, '\x55');
-  put(mmc, kBlock, word(4) + word(136) + word(crc32Mpeg2(body.substr(0, 124))) + body);
+  put(mmc, kBlock + 12, body);
+  put(mmc, kBlock, word(4) + word(136) + word(checksum(136)));
   HwInfo info(mem.c_str(), mmc.c_str());
   info.initialize();
   EXPECT_EQ(readText(info, "serial"), "OLD1");
@@ -178,9 +156,7 @@ TEST_F(HwInfoTest, BootFlagsAreBitsOfTheRegisterWord) {
   EXPECT_TRUE(info.write("boot_failed", 1u));
   EXPECT_TRUE(info.write(std::string("boot_failed_counter=2")));
   EXPECT_TRUE(info.write("update_requested", 0u));
-  uint32_t value;
-  std::memcpy(&value, get(mem, kRegister, 4).data(), 4);
-  EXPECT_EQ(value, 0x00000032u);
+  EXPECT_EQ(get(mem, kRegister, 4), word(0x00000032u));
   // Text writes reach the block only.
   EXPECT_EQ(info.write("boot_failed", "0"), 0);
 }

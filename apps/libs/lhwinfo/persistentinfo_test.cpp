@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <fstream>
 #include <stdexcept>
 
@@ -30,11 +29,7 @@ class PersistentInfoTest : public ::testing::Test {
     std::ifstream(path, std::ios::binary).seekg(kOffset + from).read(bytes.data(), count);
     return bytes;
   }
-  uint32_t fileWord(unsigned int from) {
-    uint32_t word;
-    std::memcpy(&word, fileBytes(from, 4).data(), 4);
-    return word;
-  }
+  static std::string word(uint32_t value) { return std::string(reinterpret_cast<const char*>(&value), 4); }
   void writeFile(unsigned int from, const std::string& bytes) {
     std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
     out.seekp(kOffset + from);
@@ -54,16 +49,16 @@ TEST_F(PersistentInfoTest, BitFieldsFillTheWordFromTheTopAndKeepTheirNeighbours)
 
   writeFile(0, std::string("\x00\x00\x00\x00", 4));
   EXPECT_TRUE((info.set<PersistentInfo::Base, const char*>("top", "1", false)));
-  EXPECT_EQ(fileWord(0), 0x80000000u);
+  EXPECT_EQ(fileBytes(0, 4), word(0x80000000u));
   EXPECT_TRUE((info.set<PersistentInfo::Base, const char*>("counter", "0x", false)));
   EXPECT_TRUE((info.set<PersistentInfo::Base, const char*>("counter", "31", false)));  // masked to 4 bits
-  EXPECT_EQ(fileWord(0), 0x8000000Fu);
+  EXPECT_EQ(fileBytes(0, 4), word(0x8000000Fu));
   EXPECT_TRUE(info.set<PersistentInfo::Int>("flag", 1u, false));
-  EXPECT_EQ(fileWord(0), 0x8000001Fu);
+  EXPECT_EQ(fileBytes(0, 4), word(0x8000001Fu));
   EXPECT_TRUE(info.set<PersistentInfo::Int>("middle", 0x3FFFFFFu, false));
-  EXPECT_EQ(fileWord(0), 0xFFFFFFFFu);
+  EXPECT_EQ(fileBytes(0, 4), word(0xFFFFFFFFu));
   EXPECT_TRUE(info.set<PersistentInfo::Int>("middle", 1u, false));
-  EXPECT_EQ(fileWord(0), 0x8000003Fu);
+  EXPECT_EQ(fileBytes(0, 4), word(0x8000003Fu));
 
   std::string text;
   EXPECT_TRUE(info.get<PersistentInfo::Base>("counter", text));
@@ -133,6 +128,7 @@ TEST_F(PersistentInfoTest, ChecksumIsCrc32Mpeg2OverTheBytesAfterTheHeader) {
   writeFile(12, "0");
   EXPECT_NE(info.checksum(13), one);
 
+  EXPECT_NO_THROW(info.checksum(kSize));  // the whole record
   EXPECT_THROW(info.checksum(kSize + 1), std::runtime_error);
 }
 
@@ -147,13 +143,13 @@ TEST_F(PersistentInfoTest, ClearingZeroesOnlyWhatEachFieldOwns) {
   writeFile(12, "\xff\xff\xff\xff");
   info.clearAll();
   EXPECT_EQ(fileBytes(0, 12), std::string("\0\0\0\0\0bcdefg\0", 12));
-  EXPECT_EQ(fileWord(12), 0x0FFFFFFFu);
+  EXPECT_EQ(fileBytes(12, 4), word(0x0FFFFFFFu));
 
   info.setNewMemToDefault(13, 15);
-  EXPECT_EQ(fileWord(12), 0x0F0000FFu);
+  EXPECT_EQ(fileBytes(12, 4), word(0x0F0000FFu));
   info.setNewMemToDefault(20, 10);                  // empty range: nothing happens
   info.setNewMemToDefault(kSize - 2, kSize + 100);  // never past the record
-  EXPECT_EQ(fileWord(12), 0x0F0000FFu);
+  EXPECT_EQ(fileBytes(12, 4), word(0x0F0000FFu));
 }
 
 TEST_F(PersistentInfoTest, ParameterNamesLeaveOutPrivateAndHiddenFields) {

@@ -2,14 +2,13 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -21,6 +20,7 @@
 #include "tests/unit/kernel_log_capture.h"
 
 using testing::HasSubstr;
+using Events = std::vector<uint32_t>;
 
 namespace {
 
@@ -34,60 +34,33 @@ std::tm day(int year, int month, int dayOfMonth) {
   return date;
 }
 
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // A stand-in for the 1-Wire writer in a scratch folder: records its arguments and its input, says
 // something on both output streams, and ends as the folder's "how" file tells it.
 class FakeTool {
  public:
-  FakeTool() : folder(std::filesystem::temp_directory_path() / ("onewire-test-" + std::to_string(::getpid()))) {
-    std::filesystem::create_directories(folder);
-    tool.program = (folder / "tool").string();
-    tool.logDevice = (folder / "log").string();
-    std::ofstream(tool.logDevice).close();
-    std::ofstream(tool.program) << "#!/bin/sh\n"
-                                << "cd '" << folder.string() << "'\n"
-                                << "printf '%s|' \"$@\" > args\n"
-                                << "cat > input\n"
-                                << "echo out; echo err >&2\n"
-                                << "[ -f how ] && . ./how\n"
-                                << "exit 0\n";
+  FakeTool() {
+    qortest::writeFile(tool.logDevice, "");
+    qortest::writeFile(tool.program, "#!/bin/sh\ncd '" + dir.path() +
+                                         "'\nprintf '%s|' \"$@\" > args\ncat > input\necho out; echo err >&2\n"
+                                         "[ -f how ] && . ./how\nexit 0\n");
     std::filesystem::permissions(tool.program, std::filesystem::perms::owner_all);
   }
-  ~FakeTool() { std::filesystem::remove_all(folder); }
-  void endWith(const std::string& shellLine) { std::ofstream(folder / "how") << shellLine << "\n"; }
-  std::string file(const char* name) const { return readFile(folder / name); }
+  void endWith(const std::string& shellLine) { qortest::writeFile(dir / "how", shellLine + "\n"); }
+  std::string file(const char* name) const { return qortest::readFile(dir / name); }
 
-  std::filesystem::path folder;
-  OneWireTool tool;
+  qortest::TempDir dir;
+  OneWireTool tool{dir / "tool", dir / "log"};
 };
 
-struct Variable {
-  unsigned int mem = 0;
-  unsigned int var = 0;
-};
+const RowRef kModemLabel = findRow("MemServiceMode", "ServiceMode1WireModemLabel");
+const RowRef kModemType = findRow("MemServiceMode", "ServiceModeConnectedModemType");
+const RowRef kWriting = findRow("MemServiceMode", "ServiceModeWritingToRing1Wire");
+const RowRef kRingLabel = findRow("MemServiceMode", "ServiceMode1WireRingLabel");
+const RowRef kAutoDetect = findRow("MemPersistent", "PreMarkedRingAutoDet");
 
-Variable variable(const char* memory, const char* name) {
-  Variable found;
-  found.mem = Introspection::getMemIndex(memory);
-  EXPECT_TRUE(Introspection::findVariable(found.mem, name, found.var)) << name;
-  return found;
-}
-
-const Variable kModemLabel = variable("MemServiceMode", "ServiceMode1WireModemLabel");
-const Variable kModemType = variable("MemServiceMode", "ServiceModeConnectedModemType");
-const Variable kWriting = variable("MemServiceMode", "ServiceModeWritingToRing1Wire");
-const Variable kRingLabel = variable("MemServiceMode", "ServiceMode1WireRingLabel");
-const Variable kAutoDetect = variable("MemPersistent", "PreMarkedRingAutoDet");
-
-std::string value(const Variable& v) { return Introspection::getVarValue(v.mem, v.var, 0); }
-uint32_t event(const Variable& v) { return Introspection::getVarEvent(v.mem, v.var).event; }
-void store(const Variable& v, const char* text) { ASSERT_EQ(Introspection::setVarValue(v.mem, v.var, text), ""); }
+std::string value(const RowRef& v) { return Introspection::getVarValue(v.mem, v.var, 0); }
+uint32_t event(const RowRef& v) { return Introspection::getVarEvent(v.mem, v.var).event; }
+void store(const RowRef& v, const char* text) { ASSERT_EQ(Introspection::setVarValue(v.mem, v.var, text), ""); }
 
 // The unit's variables in memory of the test's own, every change event recorded, the kernel log read back.
 class Routes : public testing::Test {
@@ -121,31 +94,25 @@ TEST(OneWireData, RingTextHasDateTypeDigitAndTheMatchingValue) {
   EXPECT_EQ(ringText(body("Iris"), now), "2411\n4\n2.8\n");
   EXPECT_EQ(ringText(body("Focus Imperial Reverse"), now), "2411\n9\n0.45m\n");
 
-  EXPECT_THAT([&] { ringText(body("focus metric"), now); },
-              testing::ThrowsMessage<std::runtime_error>(HasSubstr("Unit has an invalid value: focus metric\n")));
-  EXPECT_THAT(
-      [&] {
-        ringText({{"ringType", "Iris"}, {"focusCloseValue", "1m"}}, now);
-      },
-      testing::ThrowsMessage<std::runtime_error>(HasSubstr("Key: 'irisValue' is missing")));
+  const auto failsWith = [](const char* text) { return testing::ThrowsMessage<std::runtime_error>(HasSubstr(text)); };
+  EXPECT_THAT([&] { ringText(body("focus metric"), now); }, failsWith("Unit has an invalid value: focus metric\n"));
+  const nlohmann::json noIris{{"ringType", "Iris"}, {"focusCloseValue", "1m"}};
+  EXPECT_THAT([&] { ringText(noIris, now); }, failsWith("Key: 'irisValue' is missing"));
   EXPECT_THROW(ringText({{"ringType", "Iris"}, {"irisValue", 2.8}}, now), nlohmann::json::type_error);
   EXPECT_THROW(ringText({{"ringType", 4}}, now), nlohmann::json::type_error);
 }
 
-TEST(OneWireData, AnythingButAnExitWithZeroIsAFailure) {
+TEST(OneWireData, ToolTakesUpToAPipeOfTextAndFailsUnlessItExitsWithZero) {
   FakeTool fake;
-  fake.endWith("exit 1");
-  EXPECT_FALSE(runOneWireTool("x\n", fake.tool));
-  fake.endWith("kill -KILL $$");
-  EXPECT_FALSE(runOneWireTool("x\n", fake.tool));
+  EXPECT_TRUE(runOneWireTool(std::string(PIPE_BUF, 'x'), fake.tool)) << "a pipe's worth is written whole";
+  EXPECT_THROW(runOneWireTool(std::string(PIPE_BUF + 1, 'x'), fake.tool), std::runtime_error);
+  for (const char* end : {"exit 1", "kill -KILL $$"}) {
+    fake.endWith(end);
+    EXPECT_FALSE(runOneWireTool("x\n", fake.tool)) << end;
+  }
 
-  OneWireTool missing = fake.tool;
-  missing.program = (fake.folder / "no-such-tool").string();
-  EXPECT_FALSE(runOneWireTool("x\n", missing));
-  OneWireTool noLog = fake.tool;
-  noLog.logDevice = (fake.folder / "no-folder" / "kmsg").string();
-  EXPECT_THROW(runOneWireTool("x\n", noLog), std::runtime_error);
-  EXPECT_THROW(runOneWireTool(std::string(8192, 'x'), fake.tool), std::runtime_error);
+  EXPECT_FALSE(runOneWireTool("x\n", {fake.dir / "no-such-tool", fake.tool.logDevice}));
+  EXPECT_THROW(runOneWireTool("x\n", {fake.tool.program, fake.dir / "no-folder/kmsg"}), std::runtime_error);
 }
 
 TEST(OneWireData, ToolThatNeverEndsIsStoppedWithAllItStartedAfterItsTime) {
@@ -172,18 +139,17 @@ TEST_F(Routes, ModemLetterSelectsTheTypeOrReportsAnUnknownModem) {
   writeModemData(R"({"devType": "A"})");
   EXPECT_EQ(value(kModemLabel), "Modem encryption started ...");
   EXPECT_EQ(value(kModemType), "Varn");
-  EXPECT_EQ(qortest::postedEvents(), (std::vector<uint32_t>{event(kModemLabel), event(kModemType)}));
+  EXPECT_EQ(qortest::postedEvents(), (Events{event(kModemLabel), event(kModemType)}));
 
   writeModemData(R"({"devType": "C"})");
   EXPECT_EQ(value(kModemLabel), "Unknown Modem type connected");
   EXPECT_EQ(value(kModemType), "Varn");
-  EXPECT_EQ(qortest::postedEvents(), (std::vector<uint32_t>{event(kModemLabel)}))
-      << "the starting label was already set";
+  EXPECT_EQ(qortest::postedEvents(), (Events{event(kModemLabel)})) << "the starting label was already set";
 
   writeModemData(R"({"devType": "D"})");
   EXPECT_EQ(value(kModemType), "P900");
   writeModemData(R"({"devType": "D"})");
-  EXPECT_EQ(qortest::postedEvents(), (std::vector<uint32_t>{event(kModemLabel), event(kModemType)}))
+  EXPECT_EQ(qortest::postedEvents(), (Events{event(kModemLabel), event(kModemType)}))
       << "a value already held is not announced again";
   EXPECT_EQ(newLog().find("Error"), std::string::npos);
 }
@@ -209,8 +175,8 @@ TEST_F(Routes, RingIsWrittenByTheToolThenAnnouncedByAPulse) {
   writePremarkedData(R"({"ringType": "Iris", "irisValue": "2.8"})", now, fake.tool);
   EXPECT_EQ(fake.file("input"), "2411\n4\n2.8\n\n");
   EXPECT_EQ(fake.file("args"), "-e|-m|knob|");
-  EXPECT_EQ(qortest::postedEvents(), (std::vector<uint32_t>{event(kWriting), event(kRingLabel), event(kAutoDetect),
-                                                            event(kAutoDetect), event(kWriting)}));
+  EXPECT_EQ(qortest::postedEvents(),
+            (Events{event(kWriting), event(kRingLabel), event(kAutoDetect), event(kAutoDetect), event(kWriting)}));
   EXPECT_EQ(value(kWriting), "false");
   EXPECT_EQ(value(kRingLabel), "-");
   EXPECT_EQ(value(kAutoDetect), "true");
@@ -221,29 +187,25 @@ TEST_F(Routes, RingIsWrittenByTheToolThenAnnouncedByAPulse) {
 
 TEST_F(Routes, FailedRingWriteResetsTheWritingFlagWithoutAPulse) {
   FakeTool fake;
-  const std::tm now = day(2024, 3, 20);
-  const std::vector<uint32_t> flagOnly{event(kWriting), event(kRingLabel), event(kWriting)};
-
   fake.endWith("exit 1");
-  writePremarkedData(R"({"ringType": "Iris", "irisValue": "2.8"})", now, fake.tool);
-  EXPECT_EQ(qortest::postedEvents(), flagOnly);
-  std::string log = newLog();
-  EXPECT_THAT(log, HasSubstr("Error during calling onewire-tool.py"));
-  EXPECT_THAT(log, HasSubstr("Writing to the premarked ring's 1Wire failed"));
-
-  store(kRingLabel, "");
-  qortest::postedEvents();
-  writePremarkedData(R"({"ringType": "focus metric", "focusCloseValue": "1m"})", now, fake.tool);
-  EXPECT_EQ(qortest::postedEvents(), flagOnly);
-  EXPECT_THAT(newLog(), HasSubstr("Unit has an invalid value: focus metric\n"));
-
-  for (const char* body : {"{\"ringType\": \"Iris\"", "ringType=Iris", R"({"ringType": "Iris"})"}) {
+  const struct {
+    const char* body;
+    const char* log;
+  } failures[] = {{R"({"ringType": "Iris", "irisValue": "2.8"})", "Error during calling onewire-tool.py"},
+                  {R"({"ringType": "focus metric", "focusCloseValue": "1m"})", "invalid value: focus metric\n"},
+                  {"{\"ringType\": \"Iris\"", "Error"},
+                  {"ringType=Iris", "Error"},
+                  {R"({"ringType": "Iris"})", "Error"}};
+  for (const auto& failure : failures) {
+    SCOPED_TRACE(failure.body);
     store(kRingLabel, "");
     qortest::postedEvents();
-    writePremarkedData(body, now, fake.tool);
-    EXPECT_EQ(qortest::postedEvents(), flagOnly) << body;
-    EXPECT_EQ(value(kWriting), "false") << body;
-    EXPECT_THAT(newLog(), HasSubstr("Writing to the premarked ring's 1Wire failed")) << body;
+    writePremarkedData(failure.body, day(2024, 3, 20), fake.tool);
+    EXPECT_EQ(qortest::postedEvents(), (Events{event(kWriting), event(kRingLabel), event(kWriting)}));
+    EXPECT_EQ(value(kWriting), "false");
+    const std::string log = newLog();
+    EXPECT_THAT(log, HasSubstr(failure.log));
+    EXPECT_THAT(log, HasSubstr("Writing to the premarked ring's 1Wire failed"));
   }
   EXPECT_EQ(value(kAutoDetect), "false");
 }

@@ -15,6 +15,9 @@ namespace persistent = catalogue::MemPersistent;
 namespace fs = std::filesystem;
 using qortest::kHead;
 using Events = std::vector<uint32_t>;
+const uint32_t kState = devices::PeltUpdateState.event.event, kProgress = devices::PeltUpdateProgress.event.event,
+               kFile = devices::PeltUpdateFileName.event.event, kSerial = devices::PeltUpdateDeviceSerial.event.event,
+               kName = devices::PeltUpdateDeviceName.event.event;
 
 class QorAppUpdateTest : public ::testing::Test {
  protected:
@@ -34,107 +37,103 @@ class QorAppUpdateTest : public ::testing::Test {
   }
   std::string status() { return qortest::serve(app, 2, {{"PATH_INFO", "/device/status"}}); }
   static std::string result(const std::string& text) { return std::string(kHead) + "{\"result\": \"" + text + "\" }"; }
+  static std::string taskId(const std::string& id) { return std::string(kHead) + "{\"taskid\": \"" + id + "\" }"; }
+  static std::string state(const std::string& name, int32_t progress = 0) {
+    return std::string(kHead) + "{\"status\": \"" + name + "\", \"progress\": " + std::to_string(progress) + " }";
+  }
   std::string text(const char* memory, uint32_t offset) { return memory + offset; }
-  char* devices() { return segments.externalDevices(); }
+  char* devices() { return gMemExternalDevices; }
 
   gen::LogLevel level = gen::Warn;
-  qortest::Segments segments;
+  TestPayloads segments;
   qortest::TempDir dir;
   QorApp::Paths paths;
   QorApp app;
 };
 
 TEST_F(QorAppUpdateTest, UnitUpdateStoresTheFileAndWaitsForTheGoAhead) {
-  EXPECT_EQ(upload(body("HU-77", "FIRMWARE\r\n")), std::string(kHead) + "{\"taskid\": \"HU-77\" }");
+  EXPECT_EQ(upload(body("HU-77", "FIRMWARE\r\n")), taskId("HU-77"));
   EXPECT_EQ(qortest::readFile(paths.hostUpdateFile), "FIRMWARE\r\n");
   EXPECT_FALSE(fs::exists(paths.uploadFile));
-  EXPECT_EQ(text(segments.media(), media::HostUpdateFileName.offset), paths.hostUpdateFile);
+  EXPECT_EQ(text(gMemMedia, media::HostUpdateFileName.offset), paths.hostUpdateFile);
   EXPECT_EQ(qortest::postedEvents(), (Events{media::HostUpdateFileName.event.event}));
   EXPECT_FALSE(fs::exists(paths.postDataDump));  // only kept at the most verbose level
 
   // The same name again is no change.
-  EXPECT_EQ(upload(body("HU-77", "v2")), std::string(kHead) + "{\"taskid\": \"HU-77\" }");
+  EXPECT_EQ(upload(body("HU-77", "v2")), taskId("HU-77"));
   EXPECT_EQ(qortest::postedEvents(), Events{});
 
-  segments.setInt(segments.media(), media::HostUpdateFileState.offset, 2);
-  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"Rebooting\", \"progress\": 0 }");
-  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"Rebooting\", \"progress\": 0 }");
-  EXPECT_EQ(segments.media()[media::HostUpdateStart.offset], 1);
+  qortest::setInt(gMemMedia, media::HostUpdateFileState.offset, 2);
+  EXPECT_EQ(status(), state("Rebooting"));
+  EXPECT_EQ(status(), state("Rebooting"));
+  EXPECT_EQ(gMemMedia[media::HostUpdateStart.offset], 1);
   EXPECT_EQ(qortest::postedEvents(), (Events{media::HostUpdateStart.event.event}));  // the go-ahead once
 
   // Once the unit's own update was accepted, the status stays the unit's.
-  EXPECT_EQ(upload(body("ABC-1", "x")), std::string(kHead) + "{\"taskid\": \"ABC-1\" }");
-  segments.setInt(devices(), devices::PeltUpdateState.offset, 10);
-  segments.setInt(segments.media(), media::HostUpdateFileState.offset, 10);
-  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"Success\", \"progress\": 0 }");
+  EXPECT_EQ(upload(body("ABC-1", "x")), taskId("ABC-1"));
+  qortest::setInt(devices(), devices::PeltUpdateState.offset, 10);
+  qortest::setInt(gMemMedia, media::HostUpdateFileState.offset, 10);
+  EXPECT_EQ(status(), state("Success"));
 }
 
 TEST_F(QorAppUpdateTest, AccessoryUpdateResetsAndAnnouncesInOrder) {
-  segments.setInt(devices(), devices::PeltUpdateState.offset, 5);
-  segments.setInt(devices(), devices::PeltUpdateProgress.offset, 30);
+  qortest::setInt(devices(), devices::PeltUpdateState.offset, 5);
+  qortest::setInt(devices(), devices::PeltUpdateProgress.offset, 30);
   std::strcpy(devices() + devices::PeltUpdateFileName.offset, paths.clientUpdateFile.c_str());
 
-  EXPECT_EQ(upload(body("ABC-DEF-42", "CMF")), std::string(kHead) + "{\"taskid\": \"ABC-DEF-42\" }");
+  EXPECT_EQ(upload(body("ABC-DEF-42", "CMF")), taskId("ABC-DEF-42"));
   EXPECT_EQ(qortest::readFile(paths.clientUpdateFile), "CMF");
-  EXPECT_EQ(qortest::postedEvents(),
-            (Events{devices::PeltUpdateState.event.event, devices::PeltUpdateProgress.event.event,
-                    devices::PeltUpdateFileName.event.event, devices::PeltUpdateFileName.event.event,
-                    devices::PeltUpdateDeviceSerial.event.event, devices::PeltUpdateDeviceName.event.event}));
-  EXPECT_EQ(segments.getInt(devices(), devices::PeltUpdateState.offset), 0);
-  EXPECT_EQ(segments.getInt(devices(), devices::PeltUpdateProgress.offset), 0);
-  EXPECT_EQ(segments.getInt(devices(), devices::PeltUpdateDeviceSerial.offset), 42);
+  EXPECT_EQ(qortest::postedEvents(), (Events{kState, kProgress, kFile, kFile, kSerial, kName}));
+  EXPECT_EQ(qortest::getInt(devices(), devices::PeltUpdateState.offset), 0);
+  EXPECT_EQ(qortest::getInt(devices(), devices::PeltUpdateProgress.offset), 0);
+  EXPECT_EQ(qortest::getInt(devices(), devices::PeltUpdateDeviceSerial.offset), 42);
   EXPECT_EQ(text(devices(), devices::PeltUpdateDeviceName.offset), "ABC-DEF");
   EXPECT_EQ(text(devices(), devices::PeltUpdateFileName.offset), paths.clientUpdateFile);
 
   // The file name is announced for every upload; the rest only when it changes.
-  EXPECT_EQ(upload(body("ABC-DEF-42", "CMF")), std::string(kHead) + "{\"taskid\": \"ABC-DEF-42\" }");
-  EXPECT_EQ(qortest::postedEvents(),
-            (Events{devices::PeltUpdateFileName.event.event, devices::PeltUpdateFileName.event.event}));
-  EXPECT_EQ(upload(body("X- +12abc", "CMF")), std::string(kHead) + "{\"taskid\": \"X- +12abc\" }");
-  EXPECT_EQ(qortest::postedEvents(),
-            (Events{devices::PeltUpdateFileName.event.event, devices::PeltUpdateFileName.event.event,
-                    devices::PeltUpdateDeviceSerial.event.event, devices::PeltUpdateDeviceName.event.event}));
-  EXPECT_EQ(segments.getInt(devices(), devices::PeltUpdateDeviceSerial.offset), 12);
+  EXPECT_EQ(upload(body("ABC-DEF-42", "CMF")), taskId("ABC-DEF-42"));
+  EXPECT_EQ(qortest::postedEvents(), (Events{kFile, kFile}));
+  EXPECT_EQ(upload(body("X- +12abc", "CMF")), taskId("X- +12abc"));
+  EXPECT_EQ(qortest::postedEvents(), (Events{kFile, kFile, kSerial, kName}));
+  EXPECT_EQ(qortest::getInt(devices(), devices::PeltUpdateDeviceSerial.offset), 12);
   EXPECT_EQ(text(devices(), devices::PeltUpdateDeviceName.offset), "X");
 
   // A name longer than its field is cut to 49 bytes.
-  EXPECT_EQ(upload(body(std::string(60, 'N') + "-1", "CMF")),
-            std::string(kHead) + "{\"taskid\": \"" + std::string(60, 'N') + "-1\" }");
+  EXPECT_EQ(upload(body(std::string(60, 'N') + "-1", "CMF")), taskId(std::string(60, 'N') + "-1"));
   EXPECT_EQ(text(devices(), devices::PeltUpdateDeviceName.offset), std::string(49, 'N'));
 }
 
 TEST_F(QorAppUpdateTest, AccessoryStatusReportsProgressOverAllPartsAndGoesAheadOnce) {
-  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"NoFileSelected\", \"progress\": 0 }");
-  segments.setInt(devices(), devices::PeltUpdateState.offset, 13);
-  segments.setInt(devices(), devices::PeltUpdateProgress.offset, 50);
-  segments.setInt(devices(), devices::PeltUpdateIndex.offset, 1);
-  segments.setInt(devices(), devices::PeltUpdateCount.offset, 4);
-  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"InProgress\", \"progress\": 37 }");
-  segments.setInt(devices(), devices::PeltUpdateProgress.offset, -350);
-  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"InProgress\", \"progress\": -62 }");
-  segments.setInt(devices(), devices::PeltUpdateCount.offset, 0);
-  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"InProgress\", \"progress\": 0 }");
-  segments.setInt(devices(), devices::PeltUpdateIndex.offset, INT32_MIN);
-  segments.setInt(devices(), devices::PeltUpdateCount.offset, -1);
-  status();  // no overflow trap on values another process left behind
+  EXPECT_EQ(status(), state("NoFileSelected"));
+  // Values another process left behind, the last pair overflowing 32 bits on the way.
+  const struct {
+    int32_t state, progress, index, count;
+    std::string expected;
+  } reports[] = {{13, 50, 1, 4, state("InProgress", 37)},
+                 {13, -350, 1, 4, state("InProgress", -62)},
+                 {13, -350, 1, 0, state("InProgress")},
+                 {13, -350, INT32_MIN, -1, state("InProgress", 350)},
+                 {14, 0, 0, 0, state("INVALID_VALUE: 14")},
+                 {-1, 0, 0, 0, state("INVALID_VALUE: -1")},
+                 {INT32_MIN, 0, 0, 0, state("INVALID_VALUE: -2147483648")}};
+  for (const auto& report : reports) {
+    qortest::setInt(devices(), devices::PeltUpdateState.offset, report.state);
+    qortest::setInt(devices(), devices::PeltUpdateProgress.offset, report.progress);
+    qortest::setInt(devices(), devices::PeltUpdateIndex.offset, report.index);
+    qortest::setInt(devices(), devices::PeltUpdateCount.offset, report.count);
+    EXPECT_EQ(status(), report.expected);
+  }
   EXPECT_EQ(qortest::postedEvents(), Events{});
 
-  segments.setInt(devices(), devices::PeltUpdateState.offset, 2);
-  EXPECT_EQ(status().substr(std::strlen(kHead), 23), "{\"status\": \"FileValid\",");
-  EXPECT_EQ(status().substr(std::strlen(kHead), 23), "{\"status\": \"FileValid\",");
+  qortest::setInt(devices(), devices::PeltUpdateState.offset, 2);
+  EXPECT_EQ(status(), state("FileValid"));
+  EXPECT_EQ(status(), state("FileValid"));
   EXPECT_EQ(devices()[devices::PeltUpdateStart.offset], 1);
   EXPECT_EQ(qortest::postedEvents(), (Events{devices::PeltUpdateStart.event.event}));
-
-  for (int32_t state : {14, -1, INT32_MIN}) {
-    segments.setInt(devices(), devices::PeltUpdateState.offset, state);
-    segments.setInt(devices(), devices::PeltUpdateCount.offset, 0);
-    EXPECT_EQ(status(),
-              std::string(kHead) + "{\"status\": \"INVALID_VALUE: " + std::to_string(state) + "\", \"progress\": 0 }");
-  }
 }
 
 TEST_F(QorAppUpdateTest, RefusedUploadsChangeNothing) {
-  segments.setInt(devices(), devices::PeltUpdateState.offset, 5);
+  qortest::setInt(devices(), devices::PeltUpdateState.offset, 5);
   EXPECT_EQ(upload(body("HU-77", "x"), "text/plain"), result("Invalid content type"));
   EXPECT_EQ(upload(body("HU-77", "x"), "multipart/form-data"), result("Invalid content type"));
   EXPECT_EQ(upload("--sep\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\nHU-77\r\n--sep--"),
@@ -151,10 +150,10 @@ TEST_F(QorAppUpdateTest, RefusedUploadsChangeNothing) {
   EXPECT_EQ(upload(body("ABC-1", "x")), result("Could not store the update file: No such file or directory"));
   EXPECT_EQ(upload(body("HU-77", "x")), result("Could not store the update file: No such file or directory"));
   EXPECT_EQ(qortest::postedEvents(), Events{});
-  EXPECT_EQ(segments.getInt(devices(), devices::PeltUpdateState.offset), 5);
-  EXPECT_EQ(text(segments.media(), media::HostUpdateFileName.offset), "");
+  EXPECT_EQ(qortest::getInt(devices(), devices::PeltUpdateState.offset), 5);
+  EXPECT_EQ(text(gMemMedia, media::HostUpdateFileName.offset), "");
   // And the unit's update was never taken as pending.
-  EXPECT_EQ(status(), std::string(kHead) + "{\"status\": \"FileNotCompatible\", \"progress\": 0 }");
+  EXPECT_EQ(status(), state("FileNotCompatible"));
 }
 
 TEST_F(QorAppUpdateTest, MostVerboseLevelKeepsTheRawBody) {

@@ -15,19 +15,13 @@ namespace qortest {
 // Event numbers posted since the last call (all with zero arguments).
 std::vector<uint32_t> postedEvents();
 
-// The zeroed payloads of every memory; the device app's three by name.
-class Segments : public TestPayloads {
- public:
-  char* persistent() { return gMemPersistent; }
-  char* externalDevices() { return gMemExternalDevices; }
-  char* media() { return gMemMedia; }
-  static void setInt(char* memory, uint32_t offset, int32_t value) { std::memcpy(memory + offset, &value, 4); }
-  static int32_t getInt(const char* memory, uint32_t offset) {
-    int32_t value;
-    std::memcpy(&value, memory + offset, 4);
-    return value;
-  }
-};
+// A 32-bit number in a payload (of TestPayloads), at any alignment.
+inline void setInt(char* memory, uint32_t offset, int32_t value) { std::memcpy(memory + offset, &value, 4); }
+inline int32_t getInt(const char* memory, uint32_t offset) {
+  int32_t value;
+  std::memcpy(&value, memory + offset, 4);
+  return value;
+}
 
 // A scratch folder removed with everything in it.
 class TempDir {
