@@ -1,6 +1,7 @@
 #include "apps/common/event/eventpoll.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <pthread.h>
@@ -17,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/unit/child_process.h"
@@ -29,50 +31,35 @@ using testsupport::kernelLogText;
 using testsupport::passesInChild;
 
 namespace {
+using Event = EventPoll::Callback;
+using Calls = std::vector<Event::EventType>;
+
 struct Pipe {
   int read = -1;
   int write = -1;
   Pipe() {
     int fds[2];
-    if (::pipe(fds) == 0) {
-      read = fds[0];
-      write = fds[1];
-    }
+    EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    read = fds[0];
+    write = fds[1];
   }
   ~Pipe() {
-    closeRead();
-    closeWrite();
+    for (int fd : {read, write})
+      if (fd >= 0) ::close(fd);
   }
   void fill() { EXPECT_EQ(::write(write, "x", 1), 1); }
-  void drain() {
-    char buffer[64];
-    EXPECT_GT(::read(read, buffer, sizeof buffer), 0);
-  }
-  void closeRead() {
-    if (read >= 0) ::close(read);
-    read = -1;
-  }
-  void closeWrite() {
-    if (write >= 0) ::close(write);
-    write = -1;
-  }
 };
 
-// Records what it was called with; optionally drains its pipe so it stops being ready.
+// Records what it was called with; optionally drains its pipe so it stops being ready, or throws.
 struct Recorder final : EventPoll::Callback {
-  std::vector<EventType> calls;
+  Calls calls;
   Pipe* drainOnCall = nullptr;
+  bool throws = false;
   void event(EventType type) override {
     calls.push_back(type);
-    if (drainOnCall) drainOnCall->drain();
-  }
-};
-
-struct Thrower : EventPoll::Callback {
-  int calls = 0;
-  void event(EventType) override {
-    ++calls;
-    throw std::runtime_error("from callback");
+    char buffer[64];
+    if (drainOnCall && ::read(drainOnCall->read, buffer, sizeof buffer) <= 0) ADD_FAILURE() << "nothing to drain";
+    if (throws) throw std::runtime_error("from callback");
   }
 };
 
@@ -102,11 +89,9 @@ TEST(EventPoll, DispatchesReadableLevelTriggered) {
   pipe.fill();
   EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
   EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);  // still readable: reported again
-  EXPECT_EQ(recorder.calls, (std::vector<EventPoll::Callback::EventType>{EventPoll::Callback::Readable,
-                                                                         EventPoll::Callback::Readable}));
+  EXPECT_EQ(recorder.calls, (Calls{Event::Readable, Event::Readable}));
   poll.remove(pipe.read);
   EXPECT_EQ(poll.wait(0, true), EventPoll::Timeout);
-  EXPECT_EQ(recorder.calls.size(), 2u);
 }
 
 TEST(EventPoll, HangUpWinsOverReadableAndPriorityOverReadable) {
@@ -115,19 +100,17 @@ TEST(EventPoll, HangUpWinsOverReadableAndPriorityOverReadable) {
   Recorder hungUp;
   poll.add(pipe.read, &hungUp, EPOLLIN);
   pipe.fill();
-  pipe.closeWrite();  // readable and hung up at once
+  ::close(std::exchange(pipe.write, -1));  // readable and hung up at once
   EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
-  EXPECT_EQ(hungUp.calls, std::vector<EventPoll::Callback::EventType>{EventPoll::Callback::HangUp});
+  EXPECT_EQ(hungUp.calls, Calls{Event::HangUp});
 
   // Urgent TCP data raises EPOLLPRI together with EPOLLIN.
   int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(::listen(listener, 1), 0);  // on a free port
   sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 1), 0);
   ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   int client = ::socket(AF_INET, SOCK_STREAM, 0);
   ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   int server = ::accept(listener, nullptr, nullptr);
@@ -136,7 +119,7 @@ TEST(EventPoll, HangUpWinsOverReadableAndPriorityOverReadable) {
   Recorder urgent;
   poll.add(server, &urgent, EPOLLIN | EPOLLPRI);
   EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
-  EXPECT_EQ(urgent.calls, std::vector<EventPoll::Callback::EventType>{EventPoll::Callback::Priority});
+  EXPECT_EQ(urgent.calls, Calls{Event::Priority});
   ::close(server);
   ::close(client);
   ::close(listener);
@@ -147,19 +130,18 @@ TEST(EventPoll, WritabilityIsReportedOnlyWhenAskedForAndLast) {
   int pair[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
   Recorder recorder;
-  using Calls = std::vector<EventPoll::Callback::EventType>;
   poll.add(pair[0], &recorder, EPOLLIN);
   EXPECT_EQ(poll.wait(0, true), EventPoll::Timeout);  // writable, but not asked for
   poll.modify(pair[0], &recorder, EPOLLOUT);
   EXPECT_EQ(poll.wait(0, true), EventPoll::Dispatched);
-  EXPECT_EQ(recorder.calls, Calls{EventPoll::Callback::Writable});
+  EXPECT_EQ(recorder.calls, Calls{Event::Writable});
   poll.modify(pair[0], &recorder, EPOLLIN | EPOLLOUT);
   ASSERT_EQ(::write(pair[1], "x", 1), 1);
   EXPECT_EQ(poll.wait(0, true), EventPoll::Dispatched);
-  EXPECT_EQ(recorder.calls.back(), EventPoll::Callback::Readable);
+  EXPECT_EQ(recorder.calls.back(), Event::Readable);
   ::close(pair[1]);
   EXPECT_EQ(poll.wait(0, true), EventPoll::Dispatched);
-  EXPECT_EQ(recorder.calls.back(), EventPoll::Callback::HangUp);
+  EXPECT_EQ(recorder.calls.back(), Event::HangUp);
   poll.close();
   EXPECT_THROW(poll.modify(pair[0], &recorder, EPOLLIN), std::runtime_error);
   ::close(pair[0]);
@@ -198,13 +180,14 @@ TEST(EventPoll, NullCallbackIsReportedAndCallbackExceptionsStopTheBatch) {
   poll.remove(orphan.read);
 
   Pipe first, second;
-  Thrower one, other;
+  Recorder one, other;
+  one.throws = other.throws = true;
   poll.add(first.read, &one, EPOLLIN);
   poll.add(second.read, &other, EPOLLIN);
   first.fill();
   second.fill();
   EXPECT_THROW(poll.wait(1000, true), std::runtime_error);
-  EXPECT_EQ(one.calls + other.calls, 1);
+  EXPECT_EQ(one.calls.size() + other.calls.size(), 1u);
 }
 
 TEST(EventPoll, RegistrationFailuresAndClosedPollThrow) {
@@ -293,7 +276,7 @@ TEST(EventPoll, ConstructionIgnoresSigpipeAndReportsAFailedEpollCreate) {
     {
       EventPoll poll;
       Pipe pipe;
-      pipe.closeRead();
+      ::close(std::exchange(pipe.read, -1));
       EXPECT_EQ(::write(pipe.write, "x", 1), -1);
       EXPECT_EQ(errno, EPIPE);
     }
