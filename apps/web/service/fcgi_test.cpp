@@ -113,19 +113,18 @@ TEST_F(FcgiTable, MalformedRecordsAreSkippedAndTheStreamStaysInStep) {
   };
   std::string begin(8, '\0');
   begin[2] = 1;
-  std::string stream =
-      encodeRecord(fcgiclient::kParams, 1, fcgiclient::encodeNameValue("EARLY", "x")) +
-      encodeRecord(fcgiclient::kStdin, 1, "") +                           // before any BEGIN_REQUEST
-      encodeRecord(fcgiclient::kBeginRequest, 1, std::string(1, '\0')) +  // body too short
-      encodeRecord(11, 1, std::string(100, 'z'), 4) + encodeRecord(200, 1, "") +
-      encodeRecord(fcgiclient::kGetValues, 1, "abc", 5) + encodeRecord(fcgiclient::kAbortRequest, 1, "") +
-      encodeRecord(fcgiclient::kBeginRequest, 1, begin) +
-      encodeRecord(fcgiclient::kParams, 1,
-                   fcgiclient::encodeLength(0x7FFFFFFF) + fcgiclient::encodeLength(0x7FFFFFFF) + "x") +
-      encodeRecord(fcgiclient::kParams, 1, fcgiclient::encodeNameValue("GOOD", "1")) +
-      encodeRecord(fcgiclient::kParams, 1, "") + encodeRecord(fcgiclient::kStdin, 1, "in") +
-      encodeRecord(fcgiclient::kStdin, 1, "") + encodeRecord(fcgiclient::kStdin, 1, "") +  // a second end of input
-      encodeRecord(fcgiclient::kParams, 1, fcgiclient::encodeNameValue("LATE", "y"));
+  using namespace fcgiclient;
+  std::string stream = encodeRecord(kParams, 1, encodeNameValue("EARLY", "x")) +
+                       encodeRecord(kStdin, 1, "") +                           // before any BEGIN_REQUEST
+                       encodeRecord(kBeginRequest, 1, std::string(1, '\0')) +  // body too short
+                       encodeRecord(11, 1, std::string(100, 'z'), 4) + encodeRecord(200, 1, "") +
+                       encodeRecord(kGetValues, 1, "abc", 5) + encodeRecord(kAbortRequest, 1, "") +
+                       encodeRecord(kBeginRequest, 1, begin) +
+                       encodeRecord(kParams, 1, encodeLength(0x7FFFFFFF) + encodeLength(0x7FFFFFFF) + "x") +
+                       encodeRecord(kParams, 1, encodeNameValue("GOOD", "1")) + encodeRecord(kParams, 1, "") +
+                       encodeRecord(kStdin, 1, "i") + encodeRecord(kStdin, 1, "n") + encodeRecord(kStdin, 1, "") +
+                       encodeRecord(kStdin, 1, "") +  // a second end of input
+                       encodeRecord(kParams, 1, encodeNameValue("LATE", "y"));
   auto client = connect();
   ASSERT_TRUE(client->sendRaw(stream, 13));
   auto reply = client->readReply(1000);
