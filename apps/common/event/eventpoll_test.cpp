@@ -72,12 +72,6 @@ int countTimers() {
 
 using testsupport::errorOf;
 
-void signalSoon(pthread_t target, int signal) {
-  std::thread([target, signal] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ::pthread_kill(target, signal);
-  }).detach();
-}
 }  // namespace
 
 TEST(EventPoll, DispatchesReadableLevelTriggered) {
@@ -204,7 +198,10 @@ TEST(EventPoll, TerminateSignalInterruptsThenEndsTheLoop) {
     EventPoll poll;
     EXPECT_FALSE(EventPoll::shouldTerminate());
     size_t start = kernelLogText().size();
-    signalSoon(::pthread_self(), SIGTERM);
+    std::thread([target = ::pthread_self()] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      ::pthread_kill(target, SIGTERM);
+    }).detach();
     EXPECT_EQ(poll.wait(5000, false), EventPoll::Interrupted);
     EXPECT_EQ(kernelLogSince(start).find("SIG"), std::string::npos);  // reported by the next wait
     EXPECT_EQ(poll.wait(5000, false), EventPoll::Terminate);
