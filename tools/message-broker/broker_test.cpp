@@ -16,8 +16,7 @@ struct Record {
 
 class BrokerTest : public ::testing::Test {
  protected:
-  static constexpr size_t kMaxPending = 4096;
-  Broker broker{-1, kMaxPending, false};
+  Broker broker{-1, 4096, false};
   std::vector<int> ends;
 
   ~BrokerTest() override {

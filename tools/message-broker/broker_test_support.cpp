@@ -14,7 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 
 extern char** environ;
@@ -65,8 +65,6 @@ int BrokerProcess::stop() {
 
 std::string BrokerProcess::log() const {
   std::ifstream in(logPath);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 }  // namespace brokertest

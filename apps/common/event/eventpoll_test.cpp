@@ -1,6 +1,7 @@
 #include "apps/common/event/eventpoll.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <pthread.h>
@@ -17,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/unit/child_process.h"
@@ -29,50 +31,35 @@ using testsupport::kernelLogText;
 using testsupport::passesInChild;
 
 namespace {
+using Event = EventPoll::Callback;
+using Calls = std::vector<Event::EventType>;
+
 struct Pipe {
   int read = -1;
   int write = -1;
   Pipe() {
     int fds[2];
-    if (::pipe(fds) == 0) {
-      read = fds[0];
-      write = fds[1];
-    }
+    EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    read = fds[0];
+    write = fds[1];
   }
   ~Pipe() {
-    closeRead();
-    closeWrite();
+    for (int fd : {read, write})
+      if (fd >= 0) ::close(fd);
   }
   void fill() { EXPECT_EQ(::write(write, "x", 1), 1); }
-  void drain() {
-    char buffer[64];
-    EXPECT_GT(::read(read, buffer, sizeof buffer), 0);
-  }
-  void closeRead() {
-    if (read >= 0) ::close(read);
-    read = -1;
-  }
-  void closeWrite() {
-    if (write >= 0) ::close(write);
-    write = -1;
-  }
 };
 
-// Records what it was called with; optionally drains its pipe so it stops being ready.
+// Records what it was called with; optionally drains its pipe so it stops being ready, or throws.
 struct Recorder final : EventPoll::Callback {
-  std::vector<EventType> calls;
+  Calls calls;
   Pipe* drainOnCall = nullptr;
+  bool throws = false;
   void event(EventType type) override {
     calls.push_back(type);
-    if (drainOnCall) drainOnCall->drain();
-  }
-};
-
-struct Thrower : EventPoll::Callback {
-  int calls = 0;
-  void event(EventType) override {
-    ++calls;
-    throw std::runtime_error("from callback");
+    char buffer[64];
+    if (drainOnCall && ::read(drainOnCall->read, buffer, sizeof buffer) <= 0) ADD_FAILURE() << "nothing to drain";
+    if (throws) throw std::runtime_error("from callback");
   }
 };
 
@@ -85,12 +72,6 @@ int countTimers() {
 
 using testsupport::errorOf;
 
-void signalSoon(pthread_t target, int signal) {
-  std::thread([target, signal] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ::pthread_kill(target, signal);
-  }).detach();
-}
 }  // namespace
 
 TEST(EventPoll, DispatchesReadableLevelTriggered) {
@@ -102,11 +83,9 @@ TEST(EventPoll, DispatchesReadableLevelTriggered) {
   pipe.fill();
   EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
   EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);  // still readable: reported again
-  EXPECT_EQ(recorder.calls, (std::vector<EventPoll::Callback::EventType>{EventPoll::Callback::Readable,
-                                                                         EventPoll::Callback::Readable}));
+  EXPECT_EQ(recorder.calls, (Calls{Event::Readable, Event::Readable}));
   poll.remove(pipe.read);
   EXPECT_EQ(poll.wait(0, true), EventPoll::Timeout);
-  EXPECT_EQ(recorder.calls.size(), 2u);
 }
 
 TEST(EventPoll, HangUpWinsOverReadableAndPriorityOverReadable) {
@@ -115,19 +94,17 @@ TEST(EventPoll, HangUpWinsOverReadableAndPriorityOverReadable) {
   Recorder hungUp;
   poll.add(pipe.read, &hungUp, EPOLLIN);
   pipe.fill();
-  pipe.closeWrite();  // readable and hung up at once
+  ::close(std::exchange(pipe.write, -1));  // readable and hung up at once
   EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
-  EXPECT_EQ(hungUp.calls, std::vector<EventPoll::Callback::EventType>{EventPoll::Callback::HangUp});
+  EXPECT_EQ(hungUp.calls, Calls{Event::HangUp});
 
   // Urgent TCP data raises EPOLLPRI together with EPOLLIN.
   int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(::listen(listener, 1), 0);  // on a free port
   sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 1), 0);
   ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   int client = ::socket(AF_INET, SOCK_STREAM, 0);
   ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   int server = ::accept(listener, nullptr, nullptr);
@@ -136,7 +113,7 @@ TEST(EventPoll, HangUpWinsOverReadableAndPriorityOverReadable) {
   Recorder urgent;
   poll.add(server, &urgent, EPOLLIN | EPOLLPRI);
   EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
-  EXPECT_EQ(urgent.calls, std::vector<EventPoll::Callback::EventType>{EventPoll::Callback::Priority});
+  EXPECT_EQ(urgent.calls, Calls{Event::Priority});
   ::close(server);
   ::close(client);
   ::close(listener);
@@ -147,19 +124,18 @@ TEST(EventPoll, WritabilityIsReportedOnlyWhenAskedForAndLast) {
   int pair[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
   Recorder recorder;
-  using Calls = std::vector<EventPoll::Callback::EventType>;
   poll.add(pair[0], &recorder, EPOLLIN);
   EXPECT_EQ(poll.wait(0, true), EventPoll::Timeout);  // writable, but not asked for
   poll.modify(pair[0], &recorder, EPOLLOUT);
   EXPECT_EQ(poll.wait(0, true), EventPoll::Dispatched);
-  EXPECT_EQ(recorder.calls, Calls{EventPoll::Callback::Writable});
+  EXPECT_EQ(recorder.calls, Calls{Event::Writable});
   poll.modify(pair[0], &recorder, EPOLLIN | EPOLLOUT);
   ASSERT_EQ(::write(pair[1], "x", 1), 1);
   EXPECT_EQ(poll.wait(0, true), EventPoll::Dispatched);
-  EXPECT_EQ(recorder.calls.back(), EventPoll::Callback::Readable);
+  EXPECT_EQ(recorder.calls.back(), Event::Readable);
   ::close(pair[1]);
   EXPECT_EQ(poll.wait(0, true), EventPoll::Dispatched);
-  EXPECT_EQ(recorder.calls.back(), EventPoll::Callback::HangUp);
+  EXPECT_EQ(recorder.calls.back(), Event::HangUp);
   poll.close();
   EXPECT_THROW(poll.modify(pair[0], &recorder, EPOLLIN), std::runtime_error);
   ::close(pair[0]);
@@ -187,7 +163,7 @@ TEST(EventPoll, DispatchesAtMostEightPerWaitAndTheRestNextTime) {
   EXPECT_EQ(poll.wait(0, true), EventPoll::Timeout);
 }
 
-TEST(EventPoll, NullCallbackIsReportedAndCallbackExceptionsStopTheBatch) {
+TEST(EventPoll, NullCallbacksAndFailedRegistrationsAreReportedAndCallbackExceptionsStopTheBatch) {
   EventPoll poll;
   Pipe orphan;
   size_t start = kernelLogText().size();
@@ -198,29 +174,23 @@ TEST(EventPoll, NullCallbackIsReportedAndCallbackExceptionsStopTheBatch) {
   poll.remove(orphan.read);
 
   Pipe first, second;
-  Thrower one, other;
+  Recorder one, other;
+  one.throws = other.throws = true;
   poll.add(first.read, &one, EPOLLIN);
   poll.add(second.read, &other, EPOLLIN);
   first.fill();
   second.fill();
   EXPECT_THROW(poll.wait(1000, true), std::runtime_error);
-  EXPECT_EQ(one.calls + other.calls, 1);
-}
+  EXPECT_EQ(one.calls.size() + other.calls.size(), 1u);
 
-TEST(EventPoll, RegistrationFailuresAndClosedPollThrow) {
-  EventPoll poll;
-  Pipe pipe;
-  Recorder recorder;
-  poll.add(pipe.read, &recorder, EPOLLIN);
-  EXPECT_NE(errorOf([&] { poll.add(pipe.read, &recorder, EPOLLIN); }).find(" epoll_ctl: File exists"),
-            std::string::npos);
-  EXPECT_NE(errorOf([&] { poll.remove(pipe.write); }).find(" epoll_ctl: No such file or directory"), std::string::npos);
+  auto failsWith = [](auto call, const char* text) { return errorOf(call).find(text) != std::string::npos; };
+  EXPECT_TRUE(failsWith([&] { poll.add(first.read, &one, EPOLLIN); }, " epoll_ctl: File exists"));
+  EXPECT_TRUE(failsWith([&] { poll.remove(orphan.read); }, " epoll_ctl: No such file or directory"));
   EXPECT_EQ(poll.close(), 0);
   EXPECT_LT(poll.close(), 0);
-  poll.remove(pipe.read);  // nothing to do once closed
-  EXPECT_NE(errorOf([&] { poll.add(pipe.read, &recorder, EPOLLIN); }).find(" add called on an already closed handle"),
-            std::string::npos);
-  EXPECT_NE(errorOf([&] { poll.wait(0, true); }).find(" wait called on an already closed handle"), std::string::npos);
+  poll.remove(first.read);  // nothing to do once closed
+  EXPECT_TRUE(failsWith([&] { poll.add(first.read, &one, EPOLLIN); }, " add called on an already closed handle"));
+  EXPECT_TRUE(failsWith([&] { poll.wait(0, true); }, " wait called on an already closed handle"));
 }
 
 TEST(EventPoll, TerminateSignalInterruptsThenEndsTheLoop) {
@@ -228,7 +198,10 @@ TEST(EventPoll, TerminateSignalInterruptsThenEndsTheLoop) {
     EventPoll poll;
     EXPECT_FALSE(EventPoll::shouldTerminate());
     size_t start = kernelLogText().size();
-    signalSoon(::pthread_self(), SIGTERM);
+    std::thread([target = ::pthread_self()] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      ::pthread_kill(target, SIGTERM);
+    }).detach();
     EXPECT_EQ(poll.wait(5000, false), EventPoll::Interrupted);
     EXPECT_EQ(kernelLogSince(start).find("SIG"), std::string::npos);  // reported by the next wait
     EXPECT_EQ(poll.wait(5000, false), EventPoll::Terminate);
@@ -293,7 +266,7 @@ TEST(EventPoll, ConstructionIgnoresSigpipeAndReportsAFailedEpollCreate) {
     {
       EventPoll poll;
       Pipe pipe;
-      pipe.closeRead();
+      ::close(std::exchange(pipe.read, -1));
       EXPECT_EQ(::write(pipe.write, "x", 1), -1);
       EXPECT_EQ(errno, EPIPE);
     }

