@@ -11,13 +11,8 @@ here=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")" && pwd)
 build=$(cd "${1:-$here/../../build}" && pwd)
 shots=${2:-$build/browser-test}
 
-missing=()
-command -v node >/dev/null || missing+=("node (Debian package nodejs)")
-[[ -x /usr/bin/chromium ]] || missing+=("/usr/bin/chromium (Debian package chromium)")
-[[ -d $here/node_modules/puppeteer-core ]] || missing+=("puppeteer-core (npm ci in tests/browser)")
-if ((${#missing[@]})); then
-  printf 'browser test cannot run, missing: %s\n' "${missing[@]}" >&2
-  echo "tools/install-deps.sh installs them" >&2
+if ! command -v node >/dev/null || [[ ! -x /usr/bin/chromium || ! -d $here/node_modules/puppeteer-core ]]; then
+  echo "browser test cannot run: node, chromium or puppeteer-core is missing (tools/install-deps.sh installs them)" >&2
   exit 1
 fi
 

@@ -17,19 +17,11 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
-#include <utility>
-#include <vector>
 
 namespace {
 using Clock = std::chrono::steady_clock;
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Polls `done` every few milliseconds until it holds or the time is up.
 template <typename Condition>
@@ -48,8 +40,7 @@ std::string makeStateDir() {
     name = std::string(test->test_suite_name()) + "." + test->name();
   std::filesystem::create_directories(SANDBOX_STATE_ROOT);
   std::string pattern = std::string(SANDBOX_STATE_ROOT) + "/" + name + "-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) return {};
-  return pattern;
+  return ::mkdtemp(pattern.data()) ? pattern : std::string();
 }
 
 // The first object bubblewrap writes to its status descriptor names, as pid outside, the sandbox's init
@@ -69,25 +60,12 @@ pid_t readInitPid(int statusFd) {
   return key == std::string::npos ? -1 : static_cast<pid_t>(std::atol(text.c_str() + key + 12));
 }
 
-// A command line prepared before fork: between fork and exec the child may not allocate, since another
-// thread of the test could hold the allocator's lock.
-class CommandLine {
- public:
-  explicit CommandLine(std::vector<std::string> args) : strings(std::move(args)) {
-    for (auto& arg : strings) pointers.push_back(arg.data());
-    pointers.push_back(nullptr);
-  }
-  [[noreturn]] void exec() const {
-    ::execvp(pointers[0], pointers.data());
-    const char failed[] = "cannot execute the command\n";
-    [[maybe_unused]] ssize_t ignored = ::write(2, failed, sizeof failed - 1);
-    ::_exit(127);
-  }
-
- private:
-  std::vector<std::string> strings;
-  std::vector<char*> pointers;
-};
+// A word for /bin/sh that stands for exactly the given text.
+std::string shellWord(const std::string& text) {
+  std::string word = "'";
+  for (char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return word + "'";
+}
 
 pid_t onlyChildOf(pid_t parent) {
   std::string id = std::to_string(parent);
@@ -102,19 +80,24 @@ int decodeStatus(int status) {
 }
 }  // namespace
 
+std::string readFile(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
 Sandbox::Sandbox(const std::string& startup) : state(makeStateDir()) {
-  if (state.empty()) {
-    ADD_FAILURE() << "cannot create a state folder under " << SANDBOX_STATE_ROOT;
-    return;
-  }
   int status[2];
-  if (::pipe2(status, O_CLOEXEC) < 0) {
-    ADD_FAILURE() << "pipe failed";
+  if (state.empty() || ::pipe2(status, O_CLOEXEC) < 0) {
+    ADD_FAILURE() << "cannot prepare a sandbox under " << SANDBOX_STATE_ROOT;
     return;
   }
   // Tests read the service's diagnostics down to DebugAll; a unit starts quieter (start-unit.sh).
-  CommandLine command({UNIT_SANDBOX_SCRIPT, "--build", SANDBOX_BUILD_DIR, "--status-fd", "3", state, "--", "/bin/sh",
-                       "-c", "export UNIT_LOG_LEVEL=DebugAll; exec " + startup});
+  // Prepared before fork: between fork and exec the child may not allocate, since another thread of the
+  // test could hold the allocator's lock.
+  const std::string shell = "export UNIT_LOG_LEVEL=DebugAll; exec " + startup;
+  const char* argv[] = {UNIT_SANDBOX_SCRIPT, "--build", SANDBOX_BUILD_DIR, "--status-fd", "3", state.c_str(), "--",
+                        "/bin/sh",           "-c",      shell.c_str(),     nullptr};
   std::string consolePath = state + "/console.log";
   std::fflush(nullptr);
   sandboxPid = ::fork();
@@ -124,9 +107,9 @@ Sandbox::Sandbox(const std::string& startup) : state(makeStateDir()) {
     ::dup2(console, 1);
     ::dup2(console, 2);
     ::dup2(status[1], 3);  // dup2 clears close-on-exec
-    int devNull = ::open("/dev/null", O_RDONLY);
-    ::dup2(devNull, 0);
-    command.exec();
+    ::dup2(::open("/dev/null", O_RDONLY), 0);
+    ::execvp(argv[0], const_cast<char* const*>(argv));
+    ::_exit(127);
   }
   ::close(status[1]);
   // Kept open until the sandbox has ended: bubblewrap writes the exit code there too.
@@ -199,41 +182,17 @@ int Sandbox::waitForExit(int timeoutMs) {
 int Sandbox::run(const std::string& command, std::string* output) const {
   if (mainPid < 0) return -1;
   // The command sees the environment the sandbox gave its main process (PATH with the stand-ins first).
-  std::vector<std::string> argv = {
-      "nsenter", "-t", std::to_string(mainPid), "-m", "-n", "-p", "-i", "-u", "-r", "-w", "--", "env", "-i"};
-  std::string environ = readFile("/proc/" + std::to_string(mainPid) + "/environ");
-  for (size_t start = 0; start < environ.size();) {
-    size_t end = environ.find('\0', start);
-    if (end == std::string::npos) end = environ.size();
-    argv.push_back(environ.substr(start, end - start));
-    start = end + 1;
-  }
-  argv.insert(argv.end(), {"/bin/sh", "-c", command});
-  CommandLine line(std::move(argv));
-
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) < 0) return -1;
-  std::fflush(nullptr);
-  pid_t child = ::fork();
-  if (child == 0) {
-    ::dup2(out[1], 1);
-    ::dup2(out[1], 2);
-    line.exec();
-  }
-  ::close(out[1]);
+  std::string line = "nsenter -t " + std::to_string(mainPid) + " -m -n -p -i -u -r -w -- env -i";
+  std::istringstream variables(readFile("/proc/" + std::to_string(mainPid) + "/environ"));
+  for (std::string variable; std::getline(variables, variable, '\0');) line += " " + shellWord(variable);
+  FILE* pipe = ::popen((line + " /bin/sh -c " + shellWord(command) + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return -1;
   std::string text;
   char buffer[4096];
-  for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) != 0;) {
-    if (got > 0)
-      text.append(buffer, got);
-    else if (errno != EINTR)
-      break;
-  }
-  ::close(out[0]);
-  int status = 0;
-  if (child < 0 || ::waitpid(child, &status, 0) != child) return -1;
+  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, got);
+  const int status = ::pclose(pipe);
   if (output) *output = text;
-  return decodeStatus(status);
+  return status < 0 ? -1 : decodeStatus(status);
 }
 
 int Sandbox::connectTcp(uint16_t port) const {
@@ -271,11 +230,29 @@ int Sandbox::startHttpFront(std::string* output) const {
   int probe = connectTcpWhenListening(9000);
   if (probe < 0) return -1;
   ::close(probe);
-  return run(std::string(NGINX_START_SCRIPT) + " /tmp/nginx " + std::to_string(kHttpPort), output);
+  return run(std::string(NGINX_START_SCRIPT) + " /tmp/nginx 8080", output);
 }
 
 std::string Sandbox::curl(const std::string& arguments) const {
   std::string output;
   run("curl -s -m 20 " + arguments, &output);
   return output;
+}
+
+std::unique_ptr<fcgiclient::FcgiClient> connectService(const Sandbox& unit) {
+  const int fd = unit.connectTcpWhenListening(9000);
+  if (fd < 0) throw std::runtime_error("the service does not listen");
+  return std::make_unique<fcgiclient::FcgiClient>(fd);
+}
+
+std::string call(fcgiclient::FcgiClient& client, const std::string& script, const std::string& body,
+                 uint16_t requestId) {
+  const auto reply = client.request({{"SCRIPT_NAME", script}}, body, true, requestId);
+  if (!reply.ended) return "";
+  const size_t head = reply.stdoutText.find("\r\n\r\n");
+  return head == std::string::npos ? reply.stdoutText : reply.stdoutText.substr(head + 4);
+}
+
+nlohmann::ordered_json wholeState(fcgiclient::FcgiClient& client) {
+  return nlohmann::ordered_json::parse(call(client, "/api/v1/all.cgi", ""));
 }

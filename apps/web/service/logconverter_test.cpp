@@ -9,9 +9,8 @@
 namespace {
 
 std::string convertWhole(const std::string& input) {
-  LogConverter converter;
   LogText html;
-  converter.convert(input.data(), input.size(), html);
+  LogConverter().convert(input.data(), input.size(), html);
   return std::string(html.view());
 }
 
