@@ -35,12 +35,11 @@ try {
   // A change made while no update request waits (before the page's first one, or between an answer and
   // the next) is not sent; so the simulator changes the value until the page has shown one of its changes.
   let shown = false;
-  for (let attempt = 1; attempt <= 10 && !shown; ++attempt) {
-    simulator("set", "MemPersistent", "ButtonBrightness", String(50 + attempt));
-    shown = await page
-      .waitForFunction((selector, value) => document.querySelector(selector).value === value, { timeout: 2000 },
-        input("ButtonBrightness"), String(50 + attempt))
-      .then(() => true, () => false);
+  for (let n = 51; n <= 60 && !shown; ++n) {
+    const value = String(n);
+    simulator("set", "MemPersistent", "ButtonBrightness", value);
+    shown = await page.waitForFunction((selector, v) => document.querySelector(selector).value === v,
+      { timeout: 2000 }, input("ButtonBrightness"), value).then(() => true, () => false);
   }
   assert(shown, "a change made by the simulator appears on the page");
 

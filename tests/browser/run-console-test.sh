@@ -3,8 +3,6 @@
 # (puppeteer-core) against a simulated unit behind nginx in a sandbox of its own.
 #
 #   run-console-test.sh [BUILD_DIR [SCREENSHOT_DIR]]    default: build/, BUILD_DIR/browser-test/
-#
-# Needs chromium, node and this folder's npm packages: tools/install-deps.sh installs all three.
 set -euo pipefail
 
 here=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")" && pwd)

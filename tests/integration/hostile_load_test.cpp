@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <string>
 
 #include "tests/integration/sandbox_harness.h"
 
@@ -39,16 +38,7 @@ TEST(HostileLoad, WellBehavedClientIsServedThroughoutAndTheServiceLivesOnUntilSi
 
   EXPECT_EQ(unit.waitForExit(100), -1) << "the service ended under load";
 
-  // SIGTERM ends the loop with its line and exit status 0; a liveness bound, the loop turns every 100 ms.
-  ASSERT_EQ(call(*connectService(unit), "/api/v1/set.cgi", "{'MemApp':{'AppServiceLogLevel':'LogLight'}}"),
-            "{\"result\": 1 }");
+  // SIGTERM ends the loop in order (its line is unit-tested); a liveness bound, the loop turns every 100 ms.
   unit.signalService(SIGTERM);
   EXPECT_EQ(unit.waitForExit(3000), 0);
-  const std::string kmsg = unit.kmsg();
-  const size_t signal = kmsg.find(" SIG ");
-  ASSERT_NE(signal, std::string::npos) << kmsg;
-  const size_t line = kmsg.rfind('\n', signal) + 1;
-  EXPECT_EQ(kmsg.substr(line, 55), "          webservice  LogLight           eventpoll.cpp:");
-  EXPECT_EQ(kmsg.substr(line + 59, 21), " SIG 15: Terminated\n");
-  EXPECT_EQ(kmsg.find(" SIG ", signal + 1), std::string::npos) << "one signal line";
 }

@@ -22,16 +22,14 @@
 
 namespace {
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 // Polls `done` every few milliseconds until it holds or the time is up.
 template <typename Condition>
 bool waitFor(Condition done, int timeoutMs) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    if (done()) return true;
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  for (auto end = Clock::now() + std::chrono::milliseconds(timeoutMs); !done(); std::this_thread::sleep_for(5ms))
+    if (Clock::now() >= end) return false;
+  return true;
 }
 
 std::string makeStateDir() {
@@ -47,11 +45,10 @@ std::string makeStateDir() {
 // process; the main process is that one's only child.
 pid_t readInitPid(int statusFd) {
   std::string text;
-  auto deadline = Clock::now() + std::chrono::seconds(20);
-  while (text.find('}') == std::string::npos && Clock::now() < deadline) {
+  char buffer[512];
+  for (auto end = Clock::now() + 20s; text.find('}') == std::string::npos && Clock::now() < end;) {
     pollfd ready = {statusFd, POLLIN, 0};
     if (::poll(&ready, 1, 100) <= 0) continue;
-    char buffer[512];
     ssize_t got = ::read(statusFd, buffer, sizeof buffer);
     if (got <= 0) break;
     text.append(buffer, got);
@@ -131,12 +128,11 @@ Sandbox::~Sandbox() {
   }
   if (statusFd >= 0) ::close(statusFd);
   if (state.empty()) return;
-  if (::testing::Test::HasFailure()) {
+  std::error_code ignored;
+  if (::testing::Test::HasFailure())
     std::printf("sandbox state kept in %s\n", state.c_str());
-  } else {
-    std::error_code ignored;
+  else
     std::filesystem::remove_all(state, ignored);
-  }
 }
 
 std::string Sandbox::kmsg() const { return readFile(state + "/kmsg.log"); }
@@ -152,12 +148,11 @@ bool Sandbox::waitUntilRunning(int timeoutMs) const {
       [&] {
         if (readFile(proc + "/comm") != "webservice\n") return false;
         // SigCgt lists the caught signals as a hexadecimal mask, bit n-1 for signal n.
-        std::string status = readFile(proc + "/status");
-        size_t caught = status.find("SigCgt:");
-        if (caught == std::string::npos) return false;
-        unsigned long long mask = std::strtoull(status.c_str() + caught + 7, nullptr, 16);
-        unsigned long long terminate = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1));
-        return (mask & terminate) == terminate;
+        const std::string status = readFile(proc + "/status");
+        const size_t caught = status.find("SigCgt:");
+        const unsigned long long terminate = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1));
+        return caught != std::string::npos &&
+               (std::strtoull(status.c_str() + caught + 7, nullptr, 16) & terminate) == terminate;
       },
       timeoutMs);
 }
@@ -206,16 +201,13 @@ int Sandbox::connectTcp(uint16_t port) const {
     bool joined = ::setns(ns, CLONE_NEWNET) == 0;
     ::close(ns);
     if (!joined) return;
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    const sockaddr_in address{
+        .sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
       result = fd;
-    } else if (fd >= 0) {
+    else if (fd >= 0)
       ::close(fd);
-    }
   }).join();
   return result;
 }

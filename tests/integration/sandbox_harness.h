@@ -20,8 +20,7 @@ class Sandbox {
   Sandbox(const Sandbox&) = delete;
   Sandbox& operator=(const Sandbox&) = delete;
 
-  // Host path of the state folder: kmsg.log, mmcblk1, mem, fb0, var/, update/, tmp/, console.log (the
-  // sandbox's own standard output and error).
+  // Host path of the state folder: kmsg.log, fb0, var/, update/, console.log (the sandbox's output) and more.
   const std::string& stateDir() const { return state; }
 
   // Everything written to /dev/kmsg inside so far; waitForKmsg polls it until `text` appears.
@@ -31,12 +30,10 @@ class Sandbox {
   // True once the main process is webservice with its terminate handlers installed.
   bool waitUntilRunning(int timeoutMs = 10000) const;
   void signalService(int signal) const;
-  // The main process's exit status (128 + signal number when a signal ended it), or -1 if it is still
-  // running after timeoutMs.
+  // The main process's exit status (128 + signal number after a signal), or -1 if it still runs after timeoutMs.
   int waitForExit(int timeoutMs = 10000);
 
-  // Runs a shell command line inside the sandbox while its main process runs; answers the command's exit
-  // status and, if asked, its standard output and error.
+  // Runs a shell command line inside the running sandbox; answers its exit status and, if asked, its output.
   int run(const std::string& command, std::string* output = nullptr) const;
 
   // A socket connected to 127.0.0.1:port inside the sandbox's network namespace, or -1.

@@ -38,21 +38,10 @@ int captureFd = -1;  // the drained copy, shared with forked children
   ::_exit(0);
 }
 
-std::string readCopy() {
-  std::ostringstream text;
-  text << std::ifstream("/proc/self/fd/" + std::to_string(captureFd), std::ios::binary).rdbuf();
-  return text.str();
-}
-
-std::string withoutMarkers(const std::string& text) {
-  std::string kept;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    end = end == std::string::npos ? text.size() : end + 1;
-    if (text.compare(start, sizeof kMarker - 1, kMarker) != 0) kept.append(text, start, end - start);
-    start = end;
-  }
-  return kept;
+// Markers are written whole, with their line end, in one write to the FIFO.
+std::string withoutMarkers(std::string text) {
+  for (size_t at; (at = text.find(kMarker)) != std::string::npos;) text.erase(at, text.find('\n', at) + 1 - at);
+  return text;
 }
 }  // namespace
 
@@ -66,7 +55,7 @@ void isolateKernelLog() {
   if (::mkfifo(fifoPath.c_str(), 0600) < 0) refuse("mkfifo");
   // Read-write, so the drain never sees end-of-file when a writer closes.
   int fifo = ::open(fifoPath.c_str(), O_RDWR | O_CLOEXEC);
-  // The copy lives in memory; the drain appends to it, readers open it afresh through /proc.
+  // The copy lives in memory; the drain appends to it.
   captureFd = ::memfd_create("kernel-log-copy", MFD_CLOEXEC);
   if (fifo < 0 || captureFd < 0) refuse("open");
   if (::mount(fifoPath.c_str(), "/dev/kmsg", "none", MS_BIND, nullptr) < 0) refuse("bind /dev/kmsg");
@@ -90,14 +79,13 @@ std::string kernelLogText() {
   static unsigned int serial = 0;
   std::string marker = kMarker + std::to_string(::getpid()) + "-" + std::to_string(++serial) + "\n";
   int fifo = ::open("/dev/kmsg", O_WRONLY | O_CLOEXEC);
-  if (fifo < 0 || ::write(fifo, marker.data(), marker.size()) != static_cast<ssize_t>(marker.size())) {
-    std::fprintf(stderr, "kernel log capture: cannot write marker: %s\n", std::strerror(errno));
-    std::exit(1);
-  }
+  if (fifo < 0 || ::write(fifo, marker.data(), marker.size()) != static_cast<ssize_t>(marker.size()))
+    refuse("write a marker");
   ::close(fifo);
   for (;;) {
-    std::string text = readCopy();
-    if (text.find(marker) != std::string::npos) return withoutMarkers(text);
+    std::ostringstream copy;  // opened afresh through /proc, so reading never moves the drain's offset
+    copy << std::ifstream("/proc/self/fd/" + std::to_string(captureFd), std::ios::binary).rdbuf();
+    if (copy.str().find(marker) != std::string::npos) return withoutMarkers(copy.str());
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }

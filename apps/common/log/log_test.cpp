@@ -79,15 +79,11 @@ TEST(Log, ThrowsAndCommandErrorsCarryTheLocationAndMessage) {
 
     EXPECT_EQ(errorOf([] { throwError("src/fcgi.cpp", 77, "bad %s %i", "value", 3); }),
               "            fcgi.cpp:  77 bad value 3");
-    EXPECT_EQ(errorOf([] {
-                errno = ENOENT;
-                throwErrorNumber("x/sharedmemory.cpp", 5, "/MemDynamic");
-              }),
+    errno = ENOENT;
+    EXPECT_EQ(errorOf([] { throwErrorNumber("x/sharedmemory.cpp", 5, "/MemDynamic"); }),
               "    sharedmemory.cpp:   5 /MemDynamic: No such file or directory");
-    EXPECT_EQ(errorOf([] {
-                errno = EACCES;
-                throwErrorNumberInfo("info.cpp", 9, "open");
-              }),
+    errno = EACCES;
+    EXPECT_EQ(errorOf([] { throwErrorNumberInfo("info.cpp", 9, "open"); }),
               "            info.cpp:   9 open: Permission denied");
 
     std::string text = kernelLogSince(start);
@@ -144,9 +140,7 @@ TEST(Log, UnopenableDeviceCostsOneStderrLinePerMessageAndIsRetried) {
     std::string thrown = errorOf([] { throwError("f.cpp", 3, "third"); });
 
     // Once the device can be opened, the next line goes there.
-    int device = ::open("/dev/kmsg", O_CREAT | O_WRONLY, 0600);
-    ASSERT_GE(device, 0);
-    ::close(device);
+    ASSERT_EQ(::close(::open("/dev/kmsg", O_CREAT | O_WRONLY, 0600)), 0);
     logMessage(nullptr, gen::Warn, "f.cpp", 4, "fourth");
 
     ::dup2(savedStderr, 2);

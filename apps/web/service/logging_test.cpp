@@ -19,11 +19,8 @@ namespace {
 
 // Runs the poll until done() holds or five seconds have passed.
 bool pollUntil(EventPoll& poll, const std::function<bool()>& done) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    poll.wait(20, true);
-  }
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5); !done(); poll.wait(20, true))
+    if (std::chrono::steady_clock::now() > end) return false;
   return true;
 }
 
@@ -37,10 +34,9 @@ int liveMembers(pid_t group) {
     // pid (comm) state ppid pgrp ...
     std::istringstream fields(line.substr(line.rfind(')') + 2));
     char state = 0;
-    pid_t parent = 0;
-    pid_t processGroup = 0;
+    pid_t parent = 0, processGroup = 0;
     fields >> state >> parent >> processGroup;
-    if (processGroup == group && state != 'Z') ++count;
+    count += processGroup == group && state != 'Z';
   }
   return count;
 }
@@ -81,8 +77,7 @@ TEST(Logging, OutputWrittenJustBeforeTheEndIsKept) {
 
 TEST(Logging, DestructionEndsTheWholeChildGroup) {
   EventPoll poll;
-  pid_t obedient = 0;
-  pid_t stubborn = 0;
+  pid_t obedient = 0, stubborn = 0;
   {
     // Neither shell execs its last command, so the shell and its sleep are two processes.
     Logging polite(poll, {"sh", "-c", "echo $$; sleep 30; true"});
