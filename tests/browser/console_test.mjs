@@ -7,26 +7,14 @@ import { appendFileSync, writeFileSync } from "node:fs";
 import puppeteer from "puppeteer-core";
 
 const { UNIT_INIT, UNIT_STATE, UNIT_BUILD, SCREENSHOTS, BROWSER_HOME } = process.env;
-const CONSOLE = "http://127.0.0.1:8080/";
 
 // The simulator runs in the unit's mounts (segments, broker socket), IPC and process namespaces (its /proc).
-const simulator = (...args) =>
-  execFileSync("nsenter", ["-t", UNIT_INIT, "-m", "-i", "-p", "--", `${UNIT_BUILD}/bin/unit-simulator`, ...args], {
-    encoding: "utf8",
-  }).trim();
+const simulator = (...args) => execFileSync("nsenter",
+  ["-t", UNIT_INIT, "-m", "-i", "-p", "--", `${UNIT_BUILD}/bin/unit-simulator`, ...args], { encoding: "utf8" }).trim();
 
-async function until(what, check, timeoutMs = 10000) {
-  for (const end = Date.now() + timeoutMs; Date.now() < end; await new Promise((r) => setTimeout(r, 100)))
-    if (await check()) return;
-  assert.fail(`timed out: ${what}`);
-}
-
-const browser = await puppeteer.launch({
-  executablePath: "/usr/bin/chromium",
-  headless: true,
+const browser = await puppeteer.launch({ executablePath: "/usr/bin/chromium", headless: true,
   args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-    "--disable-component-update", "--disable-sync", `--user-data-dir=${BROWSER_HOME}/chromium`],
-});
+    "--disable-component-update", "--disable-sync", `--user-data-dir=${BROWSER_HOME}/chromium`] });
 const page = await browser.newPage();
 const errors = [];
 page.on("console", (message) => message.type() === "error" && errors.push(message.text()));
@@ -36,9 +24,8 @@ const tab = (name) => page.click(`#tab-${name}`);
 
 try {
   await page.setViewport({ width: 1024, height: 600 });
-  await page.goto(CONSOLE);
+  await page.goto("http://127.0.0.1:8080/");
   await page.waitForFunction(() => document.querySelector("tr.var"), { timeout: 15000 });
-  console.log(await page.$eval("#status", (status) => status.textContent));
   await shot("variables-tablet");
   // Memories are built as they are opened.
   await page.$$eval("details.memory", (memories) => memories.forEach((memory) => (memory.open = true)));
@@ -48,28 +35,26 @@ try {
   // A change made while no update request waits (before the page's first one, or between an answer and
   // the next) is not sent; so the simulator changes the value until the page has shown one of its changes.
   let shown = false;
-  for (let attempt = 1; attempt <= 10 && !shown; ++attempt) {
-    simulator("set", "MemPersistent", "ButtonBrightness", String(50 + attempt));
-    shown = await page
-      .waitForFunction((selector, value) => document.querySelector(selector).value === value, { timeout: 2000 },
-        input("ButtonBrightness"), String(50 + attempt))
-      .then(() => true, () => false);
+  for (let n = 51; n <= 60 && !shown; ++n) {
+    const value = String(n);
+    simulator("set", "MemPersistent", "ButtonBrightness", value);
+    shown = await page.waitForFunction((selector, v) => document.querySelector(selector).value === v,
+      { timeout: 2000 }, input("ButtonBrightness"), value).then(() => true, () => false);
   }
   assert(shown, "a change made by the simulator appears on the page");
 
   await page.click(input("DisplayBrightness"), { clickCount: 3 });
   await page.keyboard.type("42");
   await page.keyboard.press("Tab");
-  await until("the page's write reaches the segment", () =>
-    simulator("get", "MemPersistent", "DisplayBrightness") === "42");
+  for (const end = Date.now() + 10000; simulator("get", "MemPersistent", "DisplayBrightness") !== "42";
+    await new Promise((r) => setTimeout(r, 100)))
+    assert(Date.now() < end, "the page's write reaches the segment");
 
   await tab("log");
   const marker = `console test line ${Date.now()}`;
   appendFileSync(`${UNIT_STATE}/kmsg`, `${"browser-test".padStart(20)}  ${"Warn".padEnd(12)}${marker}\n`);
-  const colour = await page.waitForFunction((text) => {
-    const span = [...document.querySelectorAll("#log-text span")].find((s) => s.textContent.includes(text));
-    return span && getComputedStyle(span).color;
-  }, { timeout: 10000 }, marker);
+  const colour = await page.waitForFunction((text) => [...document.querySelectorAll("#log-text span")]
+    .filter((s) => s.textContent.includes(text)).map((s) => getComputedStyle(s).color)[0], { timeout: 10000 }, marker);
   assert.equal(await colour.jsonValue(), "rgb(170, 170, 0)", "a Warn line is shown in its colour");
   await shot("log");
 
@@ -80,8 +65,7 @@ try {
   await shot("screen");
 
   await tab("device");
-  const table = randomBytes(3000);
-  const tablePath = `${BROWSER_HOME}/console-test.tab`;
+  const table = randomBytes(3000), tablePath = `${BROWSER_HOME}/console-test.tab`;
   writeFileSync(tablePath, table);
   await (await page.waitForSelector("#lenstables-file")).uploadFile(tablePath);
   await page.click("#lenstables-upload");
@@ -96,9 +80,8 @@ try {
   await page.type("#update-target", "Accessory-7");
   await (await page.$("#update-file")).uploadFile(updatePath);
   await page.click("#update-start");
-  await page.waitForFunction(() => document.querySelector("#update-state").textContent === "Success", {
-    timeout: 30000,
-  });
+  await page.waitForFunction(() => document.querySelector("#update-state").textContent === "Success",
+    { timeout: 30000 });
   assert.equal(await page.$eval("#update-upload", (bar) => bar.value), 100, "the upload's progress is complete");
   assert.equal(await page.$eval("#update-progress", (bar) => bar.value), 100);
   await shot("update");

@@ -3,21 +3,14 @@
 # (puppeteer-core) against a simulated unit behind nginx in a sandbox of its own.
 #
 #   run-console-test.sh [BUILD_DIR [SCREENSHOT_DIR]]    default: build/, BUILD_DIR/browser-test/
-#
-# Needs chromium, node and this folder's npm packages: tools/install-deps.sh installs all three.
 set -euo pipefail
 
 here=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")" && pwd)
 build=$(cd "${1:-$here/../../build}" && pwd)
 shots=${2:-$build/browser-test}
 
-missing=()
-command -v node >/dev/null || missing+=("node (Debian package nodejs)")
-[[ -x /usr/bin/chromium ]] || missing+=("/usr/bin/chromium (Debian package chromium)")
-[[ -d $here/node_modules/puppeteer-core ]] || missing+=("puppeteer-core (npm ci in tests/browser)")
-if ((${#missing[@]})); then
-  printf 'browser test cannot run, missing: %s\n' "${missing[@]}" >&2
-  echo "tools/install-deps.sh installs them" >&2
+if ! command -v node >/dev/null || [[ ! -x /usr/bin/chromium || ! -d $here/node_modules/puppeteer-core ]]; then
+  echo "browser test cannot run: node, chromium or puppeteer-core is missing (tools/install-deps.sh installs them)" >&2
   exit 1
 fi
 

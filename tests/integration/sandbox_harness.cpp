@@ -17,29 +17,19 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
-#include <utility>
-#include <vector>
 
 namespace {
 using Clock = std::chrono::steady_clock;
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using namespace std::chrono_literals;
 
 // Polls `done` every few milliseconds until it holds or the time is up.
 template <typename Condition>
 bool waitFor(Condition done, int timeoutMs) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    if (done()) return true;
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  for (auto end = Clock::now() + std::chrono::milliseconds(timeoutMs); !done(); std::this_thread::sleep_for(5ms))
+    if (Clock::now() >= end) return false;
+  return true;
 }
 
 std::string makeStateDir() {
@@ -48,19 +38,17 @@ std::string makeStateDir() {
     name = std::string(test->test_suite_name()) + "." + test->name();
   std::filesystem::create_directories(SANDBOX_STATE_ROOT);
   std::string pattern = std::string(SANDBOX_STATE_ROOT) + "/" + name + "-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) return {};
-  return pattern;
+  return ::mkdtemp(pattern.data()) ? pattern : std::string();
 }
 
 // The first object bubblewrap writes to its status descriptor names, as pid outside, the sandbox's init
 // process; the main process is that one's only child.
 pid_t readInitPid(int statusFd) {
   std::string text;
-  auto deadline = Clock::now() + std::chrono::seconds(20);
-  while (text.find('}') == std::string::npos && Clock::now() < deadline) {
+  char buffer[512];
+  for (auto end = Clock::now() + 20s; text.find('}') == std::string::npos && Clock::now() < end;) {
     pollfd ready = {statusFd, POLLIN, 0};
     if (::poll(&ready, 1, 100) <= 0) continue;
-    char buffer[512];
     ssize_t got = ::read(statusFd, buffer, sizeof buffer);
     if (got <= 0) break;
     text.append(buffer, got);
@@ -69,25 +57,12 @@ pid_t readInitPid(int statusFd) {
   return key == std::string::npos ? -1 : static_cast<pid_t>(std::atol(text.c_str() + key + 12));
 }
 
-// A command line prepared before fork: between fork and exec the child may not allocate, since another
-// thread of the test could hold the allocator's lock.
-class CommandLine {
- public:
-  explicit CommandLine(std::vector<std::string> args) : strings(std::move(args)) {
-    for (auto& arg : strings) pointers.push_back(arg.data());
-    pointers.push_back(nullptr);
-  }
-  [[noreturn]] void exec() const {
-    ::execvp(pointers[0], pointers.data());
-    const char failed[] = "cannot execute the command\n";
-    [[maybe_unused]] ssize_t ignored = ::write(2, failed, sizeof failed - 1);
-    ::_exit(127);
-  }
-
- private:
-  std::vector<std::string> strings;
-  std::vector<char*> pointers;
-};
+// A word for /bin/sh that stands for exactly the given text.
+std::string shellWord(const std::string& text) {
+  std::string word = "'";
+  for (char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return word + "'";
+}
 
 pid_t onlyChildOf(pid_t parent) {
   std::string id = std::to_string(parent);
@@ -102,19 +77,24 @@ int decodeStatus(int status) {
 }
 }  // namespace
 
+std::string readFile(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
 Sandbox::Sandbox(const std::string& startup) : state(makeStateDir()) {
-  if (state.empty()) {
-    ADD_FAILURE() << "cannot create a state folder under " << SANDBOX_STATE_ROOT;
-    return;
-  }
   int status[2];
-  if (::pipe2(status, O_CLOEXEC) < 0) {
-    ADD_FAILURE() << "pipe failed";
+  if (state.empty() || ::pipe2(status, O_CLOEXEC) < 0) {
+    ADD_FAILURE() << "cannot prepare a sandbox under " << SANDBOX_STATE_ROOT;
     return;
   }
   // Tests read the service's diagnostics down to DebugAll; a unit starts quieter (start-unit.sh).
-  CommandLine command({UNIT_SANDBOX_SCRIPT, "--build", SANDBOX_BUILD_DIR, "--status-fd", "3", state, "--", "/bin/sh",
-                       "-c", "export UNIT_LOG_LEVEL=DebugAll; exec " + startup});
+  // Prepared before fork: between fork and exec the child may not allocate, since another thread of the
+  // test could hold the allocator's lock.
+  const std::string shell = "export UNIT_LOG_LEVEL=DebugAll; exec " + startup;
+  const char* argv[] = {UNIT_SANDBOX_SCRIPT, "--build", SANDBOX_BUILD_DIR, "--status-fd", "3", state.c_str(), "--",
+                        "/bin/sh",           "-c",      shell.c_str(),     nullptr};
   std::string consolePath = state + "/console.log";
   std::fflush(nullptr);
   sandboxPid = ::fork();
@@ -124,9 +104,9 @@ Sandbox::Sandbox(const std::string& startup) : state(makeStateDir()) {
     ::dup2(console, 1);
     ::dup2(console, 2);
     ::dup2(status[1], 3);  // dup2 clears close-on-exec
-    int devNull = ::open("/dev/null", O_RDONLY);
-    ::dup2(devNull, 0);
-    command.exec();
+    ::dup2(::open("/dev/null", O_RDONLY), 0);
+    ::execvp(argv[0], const_cast<char* const*>(argv));
+    ::_exit(127);
   }
   ::close(status[1]);
   // Kept open until the sandbox has ended: bubblewrap writes the exit code there too.
@@ -148,12 +128,11 @@ Sandbox::~Sandbox() {
   }
   if (statusFd >= 0) ::close(statusFd);
   if (state.empty()) return;
-  if (::testing::Test::HasFailure()) {
+  std::error_code ignored;
+  if (::testing::Test::HasFailure())
     std::printf("sandbox state kept in %s\n", state.c_str());
-  } else {
-    std::error_code ignored;
+  else
     std::filesystem::remove_all(state, ignored);
-  }
 }
 
 std::string Sandbox::kmsg() const { return readFile(state + "/kmsg.log"); }
@@ -169,12 +148,11 @@ bool Sandbox::waitUntilRunning(int timeoutMs) const {
       [&] {
         if (readFile(proc + "/comm") != "webservice\n") return false;
         // SigCgt lists the caught signals as a hexadecimal mask, bit n-1 for signal n.
-        std::string status = readFile(proc + "/status");
-        size_t caught = status.find("SigCgt:");
-        if (caught == std::string::npos) return false;
-        unsigned long long mask = std::strtoull(status.c_str() + caught + 7, nullptr, 16);
-        unsigned long long terminate = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1));
-        return (mask & terminate) == terminate;
+        const std::string status = readFile(proc + "/status");
+        const size_t caught = status.find("SigCgt:");
+        const unsigned long long terminate = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1));
+        return caught != std::string::npos &&
+               (std::strtoull(status.c_str() + caught + 7, nullptr, 16) & terminate) == terminate;
       },
       timeoutMs);
 }
@@ -199,41 +177,17 @@ int Sandbox::waitForExit(int timeoutMs) {
 int Sandbox::run(const std::string& command, std::string* output) const {
   if (mainPid < 0) return -1;
   // The command sees the environment the sandbox gave its main process (PATH with the stand-ins first).
-  std::vector<std::string> argv = {
-      "nsenter", "-t", std::to_string(mainPid), "-m", "-n", "-p", "-i", "-u", "-r", "-w", "--", "env", "-i"};
-  std::string environ = readFile("/proc/" + std::to_string(mainPid) + "/environ");
-  for (size_t start = 0; start < environ.size();) {
-    size_t end = environ.find('\0', start);
-    if (end == std::string::npos) end = environ.size();
-    argv.push_back(environ.substr(start, end - start));
-    start = end + 1;
-  }
-  argv.insert(argv.end(), {"/bin/sh", "-c", command});
-  CommandLine line(std::move(argv));
-
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) < 0) return -1;
-  std::fflush(nullptr);
-  pid_t child = ::fork();
-  if (child == 0) {
-    ::dup2(out[1], 1);
-    ::dup2(out[1], 2);
-    line.exec();
-  }
-  ::close(out[1]);
+  std::string line = "nsenter -t " + std::to_string(mainPid) + " -m -n -p -i -u -r -w -- env -i";
+  std::istringstream variables(readFile("/proc/" + std::to_string(mainPid) + "/environ"));
+  for (std::string variable; std::getline(variables, variable, '\0');) line += " " + shellWord(variable);
+  FILE* pipe = ::popen((line + " /bin/sh -c " + shellWord(command) + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return -1;
   std::string text;
   char buffer[4096];
-  for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) != 0;) {
-    if (got > 0)
-      text.append(buffer, got);
-    else if (errno != EINTR)
-      break;
-  }
-  ::close(out[0]);
-  int status = 0;
-  if (child < 0 || ::waitpid(child, &status, 0) != child) return -1;
+  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, got);
+  const int status = ::pclose(pipe);
   if (output) *output = text;
-  return decodeStatus(status);
+  return status < 0 ? -1 : decodeStatus(status);
 }
 
 int Sandbox::connectTcp(uint16_t port) const {
@@ -247,16 +201,13 @@ int Sandbox::connectTcp(uint16_t port) const {
     bool joined = ::setns(ns, CLONE_NEWNET) == 0;
     ::close(ns);
     if (!joined) return;
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    const sockaddr_in address{
+        .sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
       result = fd;
-    } else if (fd >= 0) {
+    else if (fd >= 0)
       ::close(fd);
-    }
   }).join();
   return result;
 }
@@ -271,11 +222,29 @@ int Sandbox::startHttpFront(std::string* output) const {
   int probe = connectTcpWhenListening(9000);
   if (probe < 0) return -1;
   ::close(probe);
-  return run(std::string(NGINX_START_SCRIPT) + " /tmp/nginx " + std::to_string(kHttpPort), output);
+  return run(std::string(NGINX_START_SCRIPT) + " /tmp/nginx 8080", output);
 }
 
 std::string Sandbox::curl(const std::string& arguments) const {
   std::string output;
   run("curl -s -m 20 " + arguments, &output);
   return output;
+}
+
+std::unique_ptr<fcgiclient::FcgiClient> connectService(const Sandbox& unit) {
+  const int fd = unit.connectTcpWhenListening(9000);
+  if (fd < 0) throw std::runtime_error("the service does not listen");
+  return std::make_unique<fcgiclient::FcgiClient>(fd);
+}
+
+std::string call(fcgiclient::FcgiClient& client, const std::string& script, const std::string& body,
+                 uint16_t requestId) {
+  const auto reply = client.request({{"SCRIPT_NAME", script}}, body, true, requestId);
+  if (!reply.ended) return "";
+  const size_t head = reply.stdoutText.find("\r\n\r\n");
+  return head == std::string::npos ? reply.stdoutText : reply.stdoutText.substr(head + 4);
+}
+
+nlohmann::ordered_json wholeState(fcgiclient::FcgiClient& client) {
+  return nlohmann::ordered_json::parse(call(client, "/api/v1/all.cgi", ""));
 }

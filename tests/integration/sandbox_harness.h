@@ -1,54 +1,39 @@
 #pragma once
 // Integration tests run the real service inside a fresh unit sandbox (tools/sandbox/unit-sandbox), one per
-// Sandbox object, each with its own state folder, network namespace and shared memory:
-//
-//   TEST(Frame, StopsOnSigterm) {
-//     Sandbox unit;                                   // broker, simulated segments, then webservice
-//     ASSERT_TRUE(unit.waitUntilRunning());
-//     int fd = unit.connectTcp(9000);                 // a socket in the sandbox's network
-//     unit.run("unit-simulator set MemApp AppServiceLogLevel Warn");
-//     unit.signalService(SIGTERM);
-//     EXPECT_EQ(unit.waitForExit(), 0);
-//     EXPECT_NE(unit.kmsg().find("SIG 15: Terminated"), std::string::npos);
-//   }
-//
-// The start-up command runs inside the sandbox under /bin/sh and must end by exec'ing the service, so that
-// the sandbox's main process is the service: its pid, signals and exit status are the service's.
-// The state folder is removed when the test passed and kept (its path printed) when it failed.
+// Sandbox object, each with its own state folder, network namespace and shared memory. The start-up command
+// runs under /bin/sh and must end by exec'ing the service, so that the sandbox's main process (pid, signals,
+// exit status) is the service's. The state folder is removed when the test passed and kept when it failed.
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
+
+#include "tools/fcgi-client/fcgiclient.h"
 
 class Sandbox {
  public:
   // The default start-up: message broker, "unit-simulator create", then webservice (tools/sandbox/start-unit.sh).
-  static constexpr const char* kStartUnit = "start-unit.sh";
-
-  explicit Sandbox(const std::string& startup = kStartUnit);
+  explicit Sandbox(const std::string& startup = "start-unit.sh");
   ~Sandbox();
   Sandbox(const Sandbox&) = delete;
   Sandbox& operator=(const Sandbox&) = delete;
 
-  // Host path of the state folder: kmsg.log, mmcblk1, mem, fb0, var/, update/, tmp/, console.log (the
-  // sandbox's own standard output and error).
+  // Host path of the state folder: kmsg.log, fb0, var/, update/, console.log (the sandbox's output) and more.
   const std::string& stateDir() const { return state; }
 
   // Everything written to /dev/kmsg inside so far; waitForKmsg polls it until `text` appears.
   std::string kmsg() const;
   bool waitForKmsg(const std::string& text, int timeoutMs = 10000) const;
 
-  // Host pid of the sandbox's main process (the service once the start-up has exec'ed it); -1 if it never started.
-  pid_t servicePid() const { return mainPid; }
   // True once the main process is webservice with its terminate handlers installed.
   bool waitUntilRunning(int timeoutMs = 10000) const;
   void signalService(int signal) const;
-  // The main process's exit status (128 + signal number when a signal ended it), or -1 if it is still
-  // running after timeoutMs.
+  // The main process's exit status (128 + signal number after a signal), or -1 if it still runs after timeoutMs.
   int waitForExit(int timeoutMs = 10000);
 
-  // Runs a shell command line inside the sandbox while its main process runs; answers the command's exit
-  // status and, if asked, its standard output and error.
+  // Runs a shell command line inside the running sandbox; answers its exit status and, if asked, its output.
   int run(const std::string& command, std::string* output = nullptr) const;
 
   // A socket connected to 127.0.0.1:port inside the sandbox's network namespace, or -1.
@@ -56,9 +41,8 @@ class Sandbox {
   // Retries connectTcp until the service listens.
   int connectTcpWhenListening(uint16_t port, int timeoutMs = 10000) const;
 
-  // Waits for the service to listen, then starts the HTTP front (tools/nginx) inside on kHttpPort;
+  // Waits for the service to listen, then starts the HTTP front (tools/nginx) inside on port 8080;
   // answers the start script's exit status and, if asked, its output.
-  static constexpr uint16_t kHttpPort = 8080;
   int startHttpFront(std::string* output = nullptr) const;
   // What `curl -s` with these arguments prints inside the sandbox (20 s at most).
   std::string curl(const std::string& arguments) const;
@@ -70,3 +54,14 @@ class Sandbox {
   int statusFd = -1;
   int exitStatus = -1;
 };
+
+// The whole content of a file, "" when there is none.
+std::string readFile(const std::string& path);
+
+// A keep-alive FastCGI client on the service's port, once the service listens.
+std::unique_ptr<fcgiclient::FcgiClient> connectService(const Sandbox& unit);
+// One request on the connection; the answer's body after its head ("" when it did not end).
+std::string call(fcgiclient::FcgiClient& client, const std::string& script, const std::string& body,
+                 uint16_t requestId = 1);
+// The whole-state document, parsed.
+nlohmann::ordered_json wholeState(fcgiclient::FcgiClient& client);

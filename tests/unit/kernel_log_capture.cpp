@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -13,6 +14,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -20,7 +23,7 @@ namespace testsupport {
 namespace {
 constexpr char kMarker[] = "\x01kernel-log-capture ";
 
-int captureFd = -1;  // read end of the drained copy, shared with forked children
+int captureFd = -1;  // the drained copy, shared with forked children
 
 [[noreturn]] void refuse(const char* what) {
   std::fprintf(stderr, "cannot isolate /dev/kmsg (%s: %s); refusing to run tests against the host's kernel log\n", what,
@@ -30,39 +33,15 @@ int captureFd = -1;  // read end of the drained copy, shared with forked childre
 
 [[noreturn]] void drain(int fifo, int copy) {
   char buffer[8192];
-  for (;;) {
-    ssize_t got = ::read(fifo, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) ::_exit(0);
-    for (ssize_t done = 0; done < got;) {
-      ssize_t put = ::write(copy, buffer + done, got - done);
-      if (put < 0 && errno != EINTR) ::_exit(1);
-      if (put > 0) done += put;
-    }
-  }
+  for (ssize_t got; (got = ::read(fifo, buffer, sizeof buffer)) != 0;)
+    if ((got < 0 && errno != EINTR) || (got > 0 && ::write(copy, buffer, got) != got)) ::_exit(1);
+  ::_exit(0);
 }
 
-std::string readCopy() {
-  std::string text;
-  char buffer[8192];
-  off_t offset = 0;
-  for (;;) {
-    ssize_t got = ::pread(captureFd, buffer, sizeof buffer, offset);
-    if (got <= 0) return text;
-    text.append(buffer, got);
-    offset += got;
-  }
-}
-
-std::string withoutMarkers(const std::string& text) {
-  std::string kept;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    end = end == std::string::npos ? text.size() : end + 1;
-    if (text.compare(start, sizeof kMarker - 1, kMarker) != 0) kept.append(text, start, end - start);
-    start = end;
-  }
-  return kept;
+// Markers are written whole, with their line end, in one write to the FIFO.
+std::string withoutMarkers(std::string text) {
+  for (size_t at; (at = text.find(kMarker)) != std::string::npos;) text.erase(at, text.find('\n', at) + 1 - at);
+  return text;
 }
 }  // namespace
 
@@ -73,17 +52,15 @@ void isolateKernelLog() {
   char dir[] = "/tmp/unit-test-kmsg-XXXXXX";
   if (::mkdtemp(dir) == nullptr) refuse("mkdtemp");
   std::string fifoPath = std::string(dir) + "/fifo";
-  std::string copyPath = std::string(dir) + "/copy";
   if (::mkfifo(fifoPath.c_str(), 0600) < 0) refuse("mkfifo");
   // Read-write, so the drain never sees end-of-file when a writer closes.
   int fifo = ::open(fifoPath.c_str(), O_RDWR | O_CLOEXEC);
-  int copy = ::open(copyPath.c_str(), O_CREAT | O_WRONLY | O_APPEND | O_CLOEXEC, 0600);
-  captureFd = ::open(copyPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fifo < 0 || copy < 0 || captureFd < 0) refuse("open");
+  // The copy lives in memory; the drain appends to it.
+  captureFd = ::memfd_create("kernel-log-copy", MFD_CLOEXEC);
+  if (fifo < 0 || captureFd < 0) refuse("open");
   if (::mount(fifoPath.c_str(), "/dev/kmsg", "none", MS_BIND, nullptr) < 0) refuse("bind /dev/kmsg");
   // The descriptors and the bind keep both alive; nothing is left behind when the process ends.
   ::unlink(fifoPath.c_str());
-  ::unlink(copyPath.c_str());
   ::rmdir(dir);
 
   pid_t parent = ::getpid();
@@ -92,10 +69,9 @@ void isolateKernelLog() {
   if (drainer == 0) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(0);
-    drain(fifo, copy);
+    drain(fifo, captureFd);
   }
   ::close(fifo);
-  ::close(copy);
 }
 
 std::string kernelLogText() {
@@ -103,14 +79,13 @@ std::string kernelLogText() {
   static unsigned int serial = 0;
   std::string marker = kMarker + std::to_string(::getpid()) + "-" + std::to_string(++serial) + "\n";
   int fifo = ::open("/dev/kmsg", O_WRONLY | O_CLOEXEC);
-  if (fifo < 0 || ::write(fifo, marker.data(), marker.size()) != static_cast<ssize_t>(marker.size())) {
-    std::fprintf(stderr, "kernel log capture: cannot write marker: %s\n", std::strerror(errno));
-    std::exit(1);
-  }
+  if (fifo < 0 || ::write(fifo, marker.data(), marker.size()) != static_cast<ssize_t>(marker.size()))
+    refuse("write a marker");
   ::close(fifo);
   for (;;) {
-    std::string text = readCopy();
-    if (text.find(marker) != std::string::npos) return withoutMarkers(text);
+    std::ostringstream copy;  // opened afresh through /proc, so reading never moves the drain's offset
+    copy << std::ifstream("/proc/self/fd/" + std::to_string(captureFd), std::ios::binary).rdbuf();
+    if (copy.str().find(marker) != std::string::npos) return withoutMarkers(copy.str());
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -13,26 +14,17 @@
 #include <string>
 
 #include "tests/unit/child_process.h"
+#include "tests/unit/error_text.h"
 #include "tests/unit/kernel_log_capture.h"
 
 extern "C" const char* __progname;
 
 // Every test logs inside a child process so that each starts with the writer never opened and the
 // threshold unbound.
+using testsupport::errorOf;
 using testsupport::kernelLogSince;
 using testsupport::kernelLogText;
 using testsupport::passesInChild;
-
-namespace {
-std::string caughtText(void (*thrower)()) {
-  try {
-    thrower();
-  } catch (const std::runtime_error& error) {
-    return error.what();
-  }
-  return "(nothing thrown)";
-}
-}  // namespace
 
 TEST(Log, LinesHaveTheKernelLogLayoutForEveryLevel) {
   EXPECT_TRUE(passesInChild([] {
@@ -79,23 +71,19 @@ TEST(Log, ThresholdFiltersBelowItsLevelWithoutFormatting) {
   }));
 }
 
-TEST(Log, ThrowsCarryTheLocationAndMessageAndIgnoreTheThreshold) {
+TEST(Log, ThrowsAndCommandErrorsCarryTheLocationAndMessage) {
   EXPECT_TRUE(passesInChild([] {
     gen::LogLevel level = gen::Error;
     gComponentLogLevel = &level;
     size_t start = kernelLogText().size();
 
-    EXPECT_EQ(caughtText([] { throwError("src/fcgi.cpp", 77, "bad %s %i", "value", 3); }),
+    EXPECT_EQ(errorOf([] { throwError("src/fcgi.cpp", 77, "bad %s %i", "value", 3); }),
               "            fcgi.cpp:  77 bad value 3");
-    EXPECT_EQ(caughtText([] {
-                errno = ENOENT;
-                throwErrorNumber("x/sharedmemory.cpp", 5, "/MemDynamic");
-              }),
+    errno = ENOENT;
+    EXPECT_EQ(errorOf([] { throwErrorNumber("x/sharedmemory.cpp", 5, "/MemDynamic"); }),
               "    sharedmemory.cpp:   5 /MemDynamic: No such file or directory");
-    EXPECT_EQ(caughtText([] {
-                errno = EACCES;
-                throwErrorNumberInfo("info.cpp", 9, "open");
-              }),
+    errno = EACCES;
+    EXPECT_EQ(errorOf([] { throwErrorNumberInfo("info.cpp", 9, "open"); }),
               "            info.cpp:   9 open: Permission denied");
 
     std::string text = kernelLogSince(start);
@@ -103,6 +91,16 @@ TEST(Log, ThrowsCarryTheLocationAndMessageAndIgnoreTheThreshold) {
     EXPECT_NE(text.find("Error           sharedmemory.cpp:   5 /MemDynamic: No such file or directory\n"),
               std::string::npos);
     EXPECT_NE(text.find("LogLight                info.cpp:   9 open: Permission denied\n"), std::string::npos);
+
+    // A command's failure is returned and written at Warn, unless the given threshold is above that.
+    start = kernelLogText().size();
+    EXPECT_STREQ(lastCommandError(nullptr, "tool.cpp", 3, "exit status 1", "running %s", "onewire"),
+                 "running onewire:\nexit status 1");
+    EXPECT_EQ(kernelLogSince(start),
+              "            log_test  Warn                    tool.cpp:   3 running onewire:\nexit status 1\n");
+    start = kernelLogText().size();
+    EXPECT_STREQ(lastCommandError(&level, "tool.cpp", 4, "d", "m"), "m:\nd");
+    EXPECT_EQ(kernelLogSince(start), "");
   }));
 }
 
@@ -125,30 +123,13 @@ TEST(Log, LongMessagesAreCutAlikeInLineAndException) {
   }));
 }
 
-TEST(Log, LastCommandErrorJoinsMessageAndDetailAtWarn) {
-  EXPECT_TRUE(passesInChild([] {
-    size_t start = kernelLogText().size();
-    const char* text = lastCommandError(nullptr, "tool.cpp", 3, "exit status 1", "running %s", "onewire");
-    EXPECT_STREQ(text, "running onewire:\nexit status 1");
-    EXPECT_NE(kernelLogSince(start).find("Warn                    tool.cpp:   3 running onewire:\nexit status 1\n"),
-              std::string::npos);
-
-    gen::LogLevel level = gen::Error;
-    start = kernelLogText().size();
-    EXPECT_STREQ(lastCommandError(&level, "tool.cpp", 4, "d", "m"), "m:\nd");
-    EXPECT_EQ(kernelLogSince(start), "");
-  }));
-}
-
 TEST(Log, UnopenableDeviceCostsOneStderrLinePerMessageAndIsRetried) {
   EXPECT_TRUE(passesInChild([] {
     // A /dev without kmsg, in a namespace of this child only.
     ASSERT_EQ(::unshare(CLONE_NEWNS), 0);
     ASSERT_EQ(::mount("none", "/dev", "tmpfs", 0, nullptr), 0);
-    char stderrPath[] = "/tmp/log-test-stderr-XXXXXX";
-    int capture = ::mkstemp(stderrPath);
+    int capture = ::memfd_create("log-test-stderr", 0);
     ASSERT_GE(capture, 0);
-    ::unlink(stderrPath);
     int savedStderr = ::dup(2);
     ::dup2(capture, 2);
 
@@ -156,12 +137,10 @@ TEST(Log, UnopenableDeviceCostsOneStderrLinePerMessageAndIsRetried) {
     errno = EACCES;
     LOG(Error, "second");
     int errnoAfterLine = errno;
-    std::string thrown = caughtText([] { throwError("f.cpp", 3, "third"); });
+    std::string thrown = errorOf([] { throwError("f.cpp", 3, "third"); });
 
     // Once the device can be opened, the next line goes there.
-    int device = ::open("/dev/kmsg", O_CREAT | O_WRONLY, 0600);
-    ASSERT_GE(device, 0);
-    ::close(device);
+    ASSERT_EQ(::close(::open("/dev/kmsg", O_CREAT | O_WRONLY, 0600)), 0);
     logMessage(nullptr, gen::Warn, "f.cpp", 4, "fourth");
 
     ::dup2(savedStderr, 2);
@@ -173,9 +152,8 @@ TEST(Log, UnopenableDeviceCostsOneStderrLinePerMessageAndIsRetried) {
               "FATAL: Logging: Write failed: Bad file descriptor\n");
     EXPECT_EQ(errnoAfterLine, EACCES);
     EXPECT_EQ(thrown, "               f.cpp:   3 third");
-    std::ifstream written("/dev/kmsg");
     std::stringstream text;
-    text << written.rdbuf();
+    text << std::ifstream("/dev/kmsg").rdbuf();
     EXPECT_EQ(text.str(), "            log_test  Warn                       f.cpp:   4 fourth\n");
   }));
 }

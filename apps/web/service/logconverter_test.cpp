@@ -9,9 +9,8 @@
 namespace {
 
 std::string convertWhole(const std::string& input) {
-  LogConverter converter;
   LogText html;
-  converter.convert(input.data(), input.size(), html);
+  LogConverter().convert(input.data(), input.size(), html);
   return std::string(html.view());
 }
 
@@ -77,7 +76,6 @@ TEST(LogText, GrowsKeepingEveryByte) {
   text.append("", 0);
   EXPECT_EQ(text.size(), expected.size());
   EXPECT_EQ(text.view(), expected);
-  EXPECT_TRUE(LogText().view().empty());
 }
 
 TEST(LogText, KeepsTheNewestPartAndCountsPositionsFromTheStreamStart) {

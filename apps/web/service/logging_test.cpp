@@ -19,11 +19,8 @@ namespace {
 
 // Runs the poll until done() holds or five seconds have passed.
 bool pollUntil(EventPoll& poll, const std::function<bool()>& done) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    poll.wait(20, true);
-  }
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5); !done(); poll.wait(20, true))
+    if (std::chrono::steady_clock::now() > end) return false;
   return true;
 }
 
@@ -37,10 +34,9 @@ int liveMembers(pid_t group) {
     // pid (comm) state ppid pgrp ...
     std::istringstream fields(line.substr(line.rfind(')') + 2));
     char state = 0;
-    pid_t parent = 0;
-    pid_t processGroup = 0;
+    pid_t parent = 0, processGroup = 0;
     fields >> state >> parent >> processGroup;
-    if (processGroup == group && state != 'Z') ++count;
+    count += processGroup == group && state != 'Z';
   }
   return count;
 }
@@ -51,17 +47,13 @@ TEST(Logging, GathersTheChildOutputUntilItEndsThenLetsGo) {
   // Long enough for many full chunks, with sequences cut by chunk ends at every offset.
   std::string input;
   for (int i = 0; i < 400; ++i) input += "\x1b[3" + std::to_string(i % 8) + "mline " + std::to_string(i) + "\x1b[0m\n";
-  char path[] = "/tmp/logging-test-XXXXXX";
-  int file = ::mkstemp(path);
-  ASSERT_EQ(::write(file, input.data(), input.size()), static_cast<ssize_t>(input.size()));
-  ::close(file);
   LogText converted;
   LogConverter().convert(input.data(), input.size(), converted);
   const std::string expected(converted.view());
 
   const size_t logSeen = testsupport::kernelLogText().size();
   EventPoll poll;
-  Logging logging(poll, {"cat", path});
+  Logging logging(poll, {"printf", "%s", input});
   logging.init();
   EXPECT_TRUE(pollUntil(poll, [&] { return logging.getHtml().size() >= expected.size(); }));
   EXPECT_EQ(logging.getHtml(), expected);
@@ -72,7 +64,6 @@ TEST(Logging, GathersTheChildOutputUntilItEndsThenLetsGo) {
   const size_t warning = log.find("dmesg exited, no more log output for web gui.");
   EXPECT_NE(warning, std::string::npos);
   EXPECT_EQ(log.find("dmesg exited", warning + 1), std::string::npos) << "reported once";
-  ::unlink(path);
 }
 
 TEST(Logging, OutputWrittenJustBeforeTheEndIsKept) {
@@ -86,8 +77,7 @@ TEST(Logging, OutputWrittenJustBeforeTheEndIsKept) {
 
 TEST(Logging, DestructionEndsTheWholeChildGroup) {
   EventPoll poll;
-  pid_t obedient = 0;
-  pid_t stubborn = 0;
+  pid_t obedient = 0, stubborn = 0;
   {
     // Neither shell execs its last command, so the shell and its sleep are two processes.
     Logging polite(poll, {"sh", "-c", "echo $$; sleep 30; true"});

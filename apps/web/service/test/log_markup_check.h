@@ -1,12 +1,11 @@
 #pragma once
 // Tells whether a converted log, parsed as HTML, holds nothing but text and the converter's own spans,
 // and is UTF-8 throughout. Written apart from the converter, so that the two do not share a mistake.
+#include <cctype>
 #include <cstddef>
 #include <string_view>
 
 namespace logmarkup {
-
-inline bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 
 // Length of the converter's tag at the start of text, 0 when it is not one.
 inline size_t spanTagLength(std::string_view text) {
@@ -18,7 +17,7 @@ inline size_t spanTagLength(std::string_view text) {
     if (text.substr(at).starts_with(property)) {
       at += property.size();
       for (size_t digit = 0; digit < 6; ++digit, ++at)
-        if (at >= text.size() || !isHexDigit(text[at])) return 0;
+        if (at >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[at]))) return 0;
       break;
     }
   }
