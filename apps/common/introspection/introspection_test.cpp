@@ -107,3 +107,11 @@ TEST(Introspection, PrintValueIsTheLibrarysCompactObject) {
     EXPECT_EQ(Introspection::printValue("1", value, value, value), libraryRendering("1", value, value, value));
   }
 }
+
+TEST(Introspection, EscapePrefixesWhatTheSetPatternMatches) {
+  EXPECT_EQ(Introspection::escape("a\"b\\c"), "a\"b\\c");  // no pattern yet
+  Introspection::setEscapeCharacters("[\\\\\"]");
+  EXPECT_EQ(Introspection::escape("a\"b\\c"), "a\\\"b\\\\c");
+  Introspection::setEscapeCharacters("");
+  EXPECT_EQ(Introspection::escape("a\"b"), "a\"b");
+}

@@ -43,6 +43,23 @@ TEST(Rendering, FailedValueBecomesErrorObjectAndTreeGoesOn) {
   EXPECT_NO_THROW(nlohmann::json::parse("{" + tree + "}"));
 }
 
+TEST(Rendering, OneValueIsAnElementOfItsVariableAndTextIsEscapedOnce) {
+  TestPayloads segments;
+  const RowRef speeds = findRow("MemCamera", "CamSpeedList");
+  std::string whole;
+  RequestHandler::printVariable(speeds.mem, speeds.var, whole);
+  const nlohmann::json elements = nlohmann::json::parse(whole);
+  for (int index : {0, 119}) {
+    std::string one;
+    RequestHandler::printValue(speeds.mem, speeds.var, one, index);
+    EXPECT_EQ(nlohmann::json::parse(one), elements.at(index));
+  }
+  std::string outside;
+  RequestHandler::printValue(speeds.mem, speeds.var, outside, 120);
+  EXPECT_EQ(outside, R"({"error": "Index exceeds limit"})");
+  EXPECT_EQ(RequestHandler::encodeString("a\"\\\r\n\xff"), "a\\\"\\\\\\r\\n\xef\xbf\xbd");
+}
+
 TEST(Rendering, TreeIsOneLineAndFlushesBeforeEveryVariable) {
   TestPayloads segments;
   std::string tree;
