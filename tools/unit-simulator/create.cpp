@@ -8,7 +8,6 @@
 #include <string>
 
 #include "apps/common/introspection/catalogue.h"
-#include "apps/common/introspection/introspection.h"
 #include "apps/common/log/log.h"
 #include "apps/common/sharedmemory/sharedmemory.h"
 #include "gen/code/introspection_gen.h"
@@ -57,15 +56,12 @@ bool parse(int argc, char** argv, Options& options) {
 
 // A unit starts quiet (the catalogue's start value, Warn); a zero payload would mean DebugAll.
 bool storeLogLevel(SharedMemory& app, std::string level) {
-  unsigned int mem = Introspection::getMemIndex("MemApp");
-  unsigned int var = 0;
-  while (std::strcmp(Introspection::getVarName(mem, var), "AppServiceLogLevel") != 0) ++var;
-  if (level.empty()) level = DEFAULT_VALUE_ARRAY[mem][var];
-  uint32_t offset = MEMORY_ARRAY[mem].rows[var].offset;
+  constexpr VariablePlace place = catalogue::MemApp::AppServiceLogLevel;
+  if (level.empty()) level = DEFAULT_VALUE_ARRAY[place.mem][place.var];
   for (int32_t value = 0; value < static_cast<int32_t>(LOGLEVEL_NAME_ARRAY_SIZE); ++value) {
     if (level != LOGLEVEL_NAME_ARRAY[value]) continue;
     // A segment made too small on purpose keeps its zeros.
-    if (offset + sizeof value <= app.getSize()) std::memcpy(app.address() + offset, &value, sizeof value);
+    if (place.offset + sizeof value <= app.getSize()) std::memcpy(app.address() + place.offset, &value, sizeof value);
     return true;
   }
   std::fprintf(stderr, "unit-simulator create: unknown log level %s\n", level.c_str());
