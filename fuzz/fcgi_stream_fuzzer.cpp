@@ -1,12 +1,10 @@
 // One connection's byte stream into the real listener, sent in pieces of arbitrary sizes: records,
 // name-value pairs, lengths that lie, several requests on a kept connection, a peer that leaves early.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <memory>
 
 #include "apps/common/event/eventpoll.h"
 #include "apps/web/service/fcgi.h"
@@ -47,28 +45,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   listener->requestCallback = &handler;
   return 0;
 }
-
-// A listener that takes no new connection for a second has stopped serving.
-int connectToListener() {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    int fd = fcgiclient::connectTcp("127.0.0.1", static_cast<uint16_t>(listener->port()));
-    if (fd >= 0) return fd;
-    turn();
-    ::usleep(10000);
-  }
-  std::abort();
-}
-
-// An abortive close leaves no TIME_WAIT behind on either end, so a long run never runs out of ports.
-void closeAbruptly(int fd) {
-  linger off{1, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &off, sizeof off);
-  ::close(fd);
-}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  int fd = connectToListener();
+  int fd = -1;
+  // A listener that takes no new connection for a second has stopped serving.
+  for (int attempt = 0; (fd = fcgiclient::connectTcp("127.0.0.1", uint16_t(listener->port()))) < 0; ++attempt) {
+    if (attempt == 100) std::abort();
+    turn();
+    ::usleep(10000);
+  }
   turn();
   FuzzedDataProvider input(data, size);
   while (input.remaining_bytes() > 0) {
@@ -82,7 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ::shutdown(fd, SHUT_WR);
   turn();
   drain(fd);
-  closeAbruptly(fd);
+  // An abortive close leaves no TIME_WAIT behind on either end, so a long run never runs out of ports.
+  const linger off{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &off, sizeof off);
+  ::close(fd);
   for (int i = 0; i < 3; ++i) turn();
   if (!listener->requests().empty()) std::abort();
   return 0;

@@ -21,18 +21,16 @@ std::string scratch(const char* what, off_t size) {
   ::close(fd);
   return name;
 }
-
-void removeScratch() {
-  ::unlink(memFile.c_str());
-  ::unlink(mmcFile.c_str());
-}
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzzsupport::quietKernelLog();
   memFile = scratch("mem", HwInfo::REGISTER_ADDRESS + 0x1000);
   mmcFile = scratch("mmc", HwInfo::BLOCK_OFFSET + HwInfo::BLOCK_REGION);
-  std::atexit(removeScratch);
+  std::atexit([] {
+    ::unlink(memFile.c_str());
+    ::unlink(mmcFile.c_str());
+  });
   return 0;
 }
 

@@ -12,14 +12,12 @@
 
 namespace {
 std::string uploadFile;
-
-void removeUpload() { ::unlink(uploadFile.c_str()); }
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzzsupport::quietKernelLog();
   uploadFile = "/tmp/multipart_fuzzer_" + std::to_string(::getpid());
-  std::atexit(removeUpload);
+  std::atexit([] { ::unlink(uploadFile.c_str()); });
   return 0;
 }
 

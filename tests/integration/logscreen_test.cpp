@@ -27,23 +27,35 @@ std::string screen(fcgiclient::FcgiClient& client) {
   return client.request({{"SCRIPT_NAME", "/api/v1/screen.cgi"}}, "", true).stdoutText;
 }
 
-// Width and height of the PNG a screen request answers, from its header chunk.
-std::pair<uint32_t, uint32_t> screenSize(fcgiclient::FcgiClient& client) {
-  const std::string head = "Content-type: image/png\r\n\r\n" + std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
-  const std::string answer = screen(client);
-  EXPECT_EQ(answer.substr(0, head.size()), head);
-  if (answer.size() < head.size() + 8) return {0, 0};
-  const auto word = [&](size_t at) {
-    uint32_t value = 0;
-    for (size_t i = at; i < at + 4; ++i) value = value << 8 | uint8_t(answer[i]);
-    return value;
-  };
-  return {word(head.size()), word(head.size() + 4)};
-}
-
-TEST(LogStream, LengthLineThenTheLogWithWhatCameFromTheWireAsText) {
+TEST(LogScreenOneWire, RoutesOfTheUnitsDevicesAndTheLogWithWhatCameFromTheWireAsText) {
   Sandbox unit;
   auto client = connectService(unit);
+  // The 1-Wire routes end at once, and the ring text reaches the tool unchanged.
+  const std::string value = "it's \"$(touch /tmp/pwned)\" `id` ; | >x";
+  for (const auto& [script, body] :
+       {std::pair<std::string, std::string>("modemdata", R"({"devType": "A"})"),
+        {"premarkeddata", nlohmann::json{{"ringType", "Iris"}, {"irisValue", value}}.dump()}}) {
+    const auto reply = client->request({{"SCRIPT_NAME", "/api/v1/" + script + ".cgi"}}, body, true);
+    EXPECT_TRUE(reply.ended && reply.stdoutText == kJsonHead) << script << ": " << reply.stdoutText;
+  }
+  EXPECT_TRUE(readFile(unit.stateDir() + "/onewire-tool.input").ends_with("\n4\n" + value + "\n\n"));
+  EXPECT_EQ(readFile(unit.stateDir() + "/onewire-tool.args"), "-e -m knob\n");
+  EXPECT_TRUE(unit.waitForKmsg("Premarked-ring encryption successful"));
+  EXPECT_EQ(unit.run("test ! -e /tmp/pwned"), 0);
+
+  // A PNG of the display, 800 x 480 by its header chunk.
+  const std::string png =
+      "Content-type: image/png\r\n\r\n" + std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x03\x20\0\0\x01\xe0", 24);
+  EXPECT_EQ(screen(*client).substr(0, png.size()), png);
+  // 16 bits per pixel: the capture refuses the frame, and the service goes on.
+  ASSERT_EQ(unit.run("printf '\\020\\000\\000\\000' | dd of=/dev/fb0 bs=1 seek=32 conv=notrunc status=none"), 0);
+  const std::string refused = screen(*client);
+  EXPECT_TRUE(refused.starts_with(kJsonHead + "{\"result\": 0, \"error\": \"")) << refused;
+  EXPECT_NE(refused.find("16 bits per pixel"), std::string::npos);
+  ASSERT_EQ(unit.run("unit-simulator framebuffer /dev/fb0"), 0);
+  EXPECT_EQ(screen(*client).substr(0, png.size()), png);
+
+  // The log: a length line, then the log with what came from the wire as text.
   ASSERT_TRUE(
       client->request({{"SCRIPT_NAME", "/api/v1/all.cgi"}, {"HTTP_USER_AGENT", "<img src=x onerror=\"y\">"}}, "", true)
           .ended);
@@ -71,39 +83,6 @@ TEST(LogStream, LengthLineThenTheLogWithWhatCameFromTheWireAsText) {
   const auto tail = logAnswer(*client, "offset=3");
   EXPECT_EQ(tail.second.size() + 3, tail.first);
   EXPECT_EQ(tail.second.substr(0, answer.second.size() - 3), answer.second.substr(3));
-}
-
-TEST(Screen, PngOfTheDisplayAndAFailedCaptureIsAFailedRequest) {
-  Sandbox unit;
-  auto client = connectService(unit);
-  EXPECT_EQ(screenSize(*client), std::pair(800u, 480u));
-  // 16 bits per pixel: the capture refuses the frame, and the service goes on.
-  ASSERT_EQ(unit.run("printf '\\020\\000\\000\\000' | dd of=/dev/fb0 bs=1 seek=32 conv=notrunc status=none"), 0);
-  const std::string answer = screen(*client);
-  ASSERT_EQ(answer.substr(0, kJsonHead.size()), kJsonHead);
-  const auto failure = nlohmann::json::parse(answer.substr(kJsonHead.size()));
-  EXPECT_EQ(failure["result"], 0);
-  EXPECT_NE(failure["error"].get<std::string>().find("16 bits per pixel"), std::string::npos);
-  ASSERT_EQ(unit.run("unit-simulator framebuffer /dev/fb0"), 0);
-  EXPECT_EQ(screenSize(*client), std::pair(800u, 480u));
-}
-
-TEST(OneWire, RoutesEndAtOnceAndTheRingTextReachesTheToolUnchanged) {
-  Sandbox unit;
-  auto client = connectService(unit);
-  const auto modem = client->request({{"SCRIPT_NAME", "/api/v1/modemdata.cgi"}}, R"({"devType": "A"})", true);
-  ASSERT_TRUE(modem.ended);
-  EXPECT_EQ(modem.stdoutText, kJsonHead);
-
-  const std::string value = "it's \"$(touch /tmp/pwned)\" `id` ; | >x";
-  const auto ring = client->request({{"SCRIPT_NAME", "/api/v1/premarkeddata.cgi"}},
-                                    nlohmann::json{{"ringType", "Iris"}, {"irisValue", value}}.dump(), true);
-  ASSERT_TRUE(ring.ended);
-  EXPECT_EQ(ring.stdoutText, kJsonHead);
-  EXPECT_TRUE(readFile(unit.stateDir() + "/onewire-tool.input").ends_with("\n4\n" + value + "\n\n"));
-  EXPECT_EQ(readFile(unit.stateDir() + "/onewire-tool.args"), "-e -m knob\n");
-  EXPECT_TRUE(unit.waitForKmsg("Premarked-ring encryption successful"));
-  EXPECT_EQ(unit.run("test ! -e /tmp/pwned"), 0);
 }
 
 }  // namespace

@@ -46,13 +46,10 @@ std::string makeStateDir() {
 pid_t readInitPid(int statusFd) {
   std::string text;
   char buffer[512];
-  for (auto end = Clock::now() + 20s; text.find('}') == std::string::npos && Clock::now() < end;) {
-    pollfd ready = {statusFd, POLLIN, 0};
-    if (::poll(&ready, 1, 100) <= 0) continue;
-    ssize_t got = ::read(statusFd, buffer, sizeof buffer);
-    if (got <= 0) break;
+  pollfd ready = {statusFd, POLLIN, 0};
+  for (ssize_t got; text.find('}') == std::string::npos && ::poll(&ready, 1, 20000) > 0 &&
+                    (got = ::read(statusFd, buffer, sizeof buffer)) > 0;)
     text.append(buffer, got);
-  }
   size_t key = text.find("\"child-pid\":");
   return key == std::string::npos ? -1 : static_cast<pid_t>(std::atol(text.c_str() + key + 12));
 }
@@ -135,26 +132,8 @@ Sandbox::~Sandbox() {
     std::filesystem::remove_all(state, ignored);
 }
 
-std::string Sandbox::kmsg() const { return readFile(state + "/kmsg.log"); }
-
 bool Sandbox::waitForKmsg(const std::string& text, int timeoutMs) const {
-  return waitFor([&] { return kmsg().find(text) != std::string::npos; }, timeoutMs);
-}
-
-bool Sandbox::waitUntilRunning(int timeoutMs) const {
-  if (mainPid < 0) return false;
-  std::string proc = "/proc/" + std::to_string(mainPid);
-  return waitFor(
-      [&] {
-        if (readFile(proc + "/comm") != "webservice\n") return false;
-        // SigCgt lists the caught signals as a hexadecimal mask, bit n-1 for signal n.
-        const std::string status = readFile(proc + "/status");
-        const size_t caught = status.find("SigCgt:");
-        const unsigned long long terminate = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1));
-        return caught != std::string::npos &&
-               (std::strtoull(status.c_str() + caught + 7, nullptr, 16) & terminate) == terminate;
-      },
-      timeoutMs);
+  return waitFor([&] { return readFile(state + "/kmsg.log").find(text) != std::string::npos; }, timeoutMs);
 }
 
 void Sandbox::signalService(int signal) const {
@@ -212,28 +191,15 @@ int Sandbox::connectTcp(uint16_t port) const {
   return result;
 }
 
-int Sandbox::connectTcpWhenListening(uint16_t port, int timeoutMs) const {
-  int fd = -1;
-  waitFor([&] { return (fd = connectTcp(port)) >= 0; }, timeoutMs);
-  return fd;
-}
-
 int Sandbox::startHttpFront(std::string* output) const {
-  int probe = connectTcpWhenListening(9000);
-  if (probe < 0) return -1;
-  ::close(probe);
+  connectService(*this);
   return run(std::string(NGINX_START_SCRIPT) + " /tmp/nginx 8080", output);
 }
 
-std::string Sandbox::curl(const std::string& arguments) const {
-  std::string output;
-  run("curl -s -m 20 " + arguments, &output);
-  return output;
-}
-
 std::unique_ptr<fcgiclient::FcgiClient> connectService(const Sandbox& unit) {
-  const int fd = unit.connectTcpWhenListening(9000);
-  if (fd < 0) throw std::runtime_error("the service does not listen");
+  int fd = -1;
+  if (!waitFor([&] { return (fd = unit.connectTcp(9000)) >= 0; }, 10000))
+    throw std::runtime_error("the service does not listen");
   return std::make_unique<fcgiclient::FcgiClient>(fd);
 }
 
@@ -243,8 +209,4 @@ std::string call(fcgiclient::FcgiClient& client, const std::string& script, cons
   if (!reply.ended) return "";
   const size_t head = reply.stdoutText.find("\r\n\r\n");
   return head == std::string::npos ? reply.stdoutText : reply.stdoutText.substr(head + 4);
-}
-
-nlohmann::ordered_json wholeState(fcgiclient::FcgiClient& client) {
-  return nlohmann::ordered_json::parse(call(client, "/api/v1/all.cgi", ""));
 }

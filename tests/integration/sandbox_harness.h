@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <string>
 
 #include "tools/fcgi-client/fcgiclient.h"
@@ -23,12 +22,9 @@ class Sandbox {
   // Host path of the state folder: kmsg.log, fb0, var/, update/, console.log (the sandbox's output) and more.
   const std::string& stateDir() const { return state; }
 
-  // Everything written to /dev/kmsg inside so far; waitForKmsg polls it until `text` appears.
-  std::string kmsg() const;
+  // Polls what was written to /dev/kmsg inside (kmsg.log in the state folder) until `text` appears.
   bool waitForKmsg(const std::string& text, int timeoutMs = 10000) const;
 
-  // True once the main process is webservice with its terminate handlers installed.
-  bool waitUntilRunning(int timeoutMs = 10000) const;
   void signalService(int signal) const;
   // The main process's exit status (128 + signal number after a signal), or -1 if it still runs after timeoutMs.
   int waitForExit(int timeoutMs = 10000);
@@ -38,14 +34,10 @@ class Sandbox {
 
   // A socket connected to 127.0.0.1:port inside the sandbox's network namespace, or -1.
   int connectTcp(uint16_t port) const;
-  // Retries connectTcp until the service listens.
-  int connectTcpWhenListening(uint16_t port, int timeoutMs = 10000) const;
 
   // Waits for the service to listen, then starts the HTTP front (tools/nginx) inside on port 8080;
   // answers the start script's exit status and, if asked, its output.
   int startHttpFront(std::string* output = nullptr) const;
-  // What `curl -s` with these arguments prints inside the sandbox (20 s at most).
-  std::string curl(const std::string& arguments) const;
 
  private:
   std::string state;
@@ -63,5 +55,3 @@ std::unique_ptr<fcgiclient::FcgiClient> connectService(const Sandbox& unit);
 // One request on the connection; the answer's body after its head ("" when it did not end).
 std::string call(fcgiclient::FcgiClient& client, const std::string& script, const std::string& body,
                  uint16_t requestId = 1);
-// The whole-state document, parsed.
-nlohmann::ordered_json wholeState(fcgiclient::FcgiClient& client);

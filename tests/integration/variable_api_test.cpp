@@ -15,9 +15,10 @@ void startUpdate(fcgiclient::FcgiClient& client, uint16_t requestId) {
   client.sendRaw(fcgiclient::encodeRequest({{"SCRIPT_NAME", "/api/v1/update.cgi"}}, "", true, requestId));
 }
 
-TEST(VariableApi, WholeStateCarriesEachRequestsIdAndUnknownNamesAreEscaped) {
+TEST(VariableApi, WholeStateWaitersBrokerRecordsAndOneShotConnections) {
   Sandbox unit;
   auto client = connectService(unit);
+  // The whole state carries each request's id; unknown names come back escaped.
   for (uint16_t id : {5, 9}) {
     const auto reply = client->request({{"SCRIPT_NAME", "/api/v1/all.cgi"}}, "", true, id);
     ASSERT_TRUE(reply.ended);
@@ -26,51 +27,12 @@ TEST(VariableApi, WholeStateCarriesEachRequestsIdAndUnknownNamesAreEscaped) {
     ASSERT_EQ(reply.stdoutText.substr(reply.stdoutText.size() - 4), "}}\r\n");
   }
   EXPECT_EQ(call(*client, "/a\"b\\c", ""), "{\"result\": 0, \"error\": \"Unknown script: '/a\\\"b\\\\c'\" }");
-}
 
-TEST(VariableApi, EveryRequestOnAConnectionOfItsOwnIsAnswered) {
-  // Many fronts open a connection per request and let the service close it after the answer; a
-  // finished request must not hold one of the table's places until it is deleted.
-  Sandbox unit;
-  connectService(unit);
-  int unanswered = 0;
-  for (int i = 0; i < 500; ++i) {
-    fcgiclient::FcgiClient client(unit.connectTcp(9000));
-    const auto reply = client.request({{"SCRIPT_NAME", kSet}}, "{'MemPersistent':{'AUXTorque':3}}", false, 1);
-    if (!reply.ended || reply.stdoutText != kHead + "{\"result\": 1 }" || !client.closedByPeer(1000)) ++unanswered;
-  }
-  EXPECT_EQ(unanswered, 0);
-}
-
-TEST(VariableApi, OneBrokerRecordPerRealChangeAndVariableLogging) {
-  Sandbox unit;
-  auto client = connectService(unit);
-  ASSERT_EQ(call(*client, kSet, "{'MemStatic':{'VariableLogging':true}}"), "{\"result\": 1 }");
-  ASSERT_TRUE(unit.waitForKmsg("MemStatic.VariableLogging: "));
-  const std::string line = "MemPersistent.AUXTorque: {\"max\":\"4\",\"min\":\"1\",\"type\":\"int\",\"value\":\"";
-  ASSERT_EQ(call(*client, kSet, "{'MemPersistent':{'AUXTorque':2}}"), "{\"result\": 1 }");
-  // The line renders the value when the record comes back, so the next change waits for it.
-  ASSERT_TRUE(unit.waitForKmsg(line + "2\"}"));
-  ASSERT_EQ(call(*client, kSet, "{'MemPersistent':{'AUXTorque':2}}"), "{\"result\": 1 }");
-  ASSERT_EQ(call(*client, kSet, "{'MemPersistent':{'AUXTorque':4}}"), "{\"result\": 1 }");
-  ASSERT_TRUE(unit.waitForKmsg(line + "4\"}"));
-  // Records of the writes come back in order; a further write proves nothing else is on its way.
-  ASSERT_EQ(call(*client, kSet, "{'MemPersistent':{'BluetoothPower':true}}"), "{\"result\": 1 }");
-  ASSERT_TRUE(unit.waitForKmsg("MemPersistent.BluetoothPower: "));
-  // Two records: the first for 2, the last for 4, none between them.
-  const std::string kmsg = unit.kmsg();
-  EXPECT_EQ(kmsg.find(line, kmsg.find(line) + 1), kmsg.find(line + "4\"}"));
-  EXPECT_EQ(kmsg.rfind(line), kmsg.find(line + "4\"}"));
-}
-
-TEST(VariableApi, EveryWaiterGetsTheChangeOnceAndSweptChangesAreGone) {
-  Sandbox unit;
-  auto client = connectService(unit);
+  // Every waiter gets the change once; nothing at all, not even the head, comes before it.
   auto waiter = connectService(unit);
   auto other = connectService(unit);
   startUpdate(*waiter, 21);
   startUpdate(*other, 23);
-  // Nothing at all, not even the head, until a change.
   EXPECT_FALSE(waiter->readRecord(400).has_value());
   EXPECT_EQ(waiter->pendingBytes(), 0u);
   ASSERT_EQ(call(*client, kSet, "{'MemPersistent':{'AUXTorque':2}}"), "{\"result\": 1 }");
@@ -90,10 +52,38 @@ TEST(VariableApi, EveryWaiterGetsTheChangeOnceAndSweptChangesAreGone) {
   startUpdate(*waiter, 22);
   EXPECT_FALSE(waiter->readRecord(400).has_value());
   ASSERT_EQ(call(*client, kSet, "{'MemPersistent':{'BluetoothPower':true}}"), "{\"result\": 1 }");
-  const auto reply = waiter->readReply(3000);
-  ASSERT_TRUE(reply.ended);
-  EXPECT_NE(reply.stdoutText.find("\"BluetoothPower\" : "), std::string::npos);
-  EXPECT_EQ(reply.stdoutText.find("AUXTorque"), std::string::npos);
+  const auto swept = waiter->readReply(3000);
+  ASSERT_TRUE(swept.ended);
+  EXPECT_NE(swept.stdoutText.find("\"BluetoothPower\" : "), std::string::npos);
+  EXPECT_EQ(swept.stdoutText.find("AUXTorque"), std::string::npos);
+
+  // One broker record per real change, as variable logging shows.
+  ASSERT_EQ(call(*client, kSet, "{'MemStatic':{'VariableLogging':true}}"), "{\"result\": 1 }");
+  ASSERT_TRUE(unit.waitForKmsg("MemStatic.VariableLogging: "));
+  const std::string line = "MemPersistent.AUXTorque: {\"max\":\"4\",\"min\":\"1\",\"type\":\"int\",\"value\":\"";
+  ASSERT_EQ(call(*client, kSet, "{'MemPersistent':{'AUXTorque':2}}"), "{\"result\": 1 }");
+  // The line renders the value when the record comes back, so the next change waits for it.
+  ASSERT_TRUE(unit.waitForKmsg(line + "2\"}"));
+  ASSERT_EQ(call(*client, kSet, "{'MemPersistent':{'AUXTorque':2}}"), "{\"result\": 1 }");
+  ASSERT_EQ(call(*client, kSet, "{'MemPersistent':{'AUXTorque':4}}"), "{\"result\": 1 }");
+  ASSERT_TRUE(unit.waitForKmsg(line + "4\"}"));
+  // Records of the writes come back in order; a further write proves nothing else is on its way.
+  ASSERT_EQ(call(*client, kSet, "{'MemPersistent':{'BluetoothPower':false}}"), "{\"result\": 1 }");
+  ASSERT_TRUE(unit.waitForKmsg("MemPersistent.BluetoothPower: "));
+  // Two records: the first for 2, the last for 4, none between them.
+  const std::string kmsg = readFile(unit.stateDir() + "/kmsg.log");
+  EXPECT_EQ(kmsg.find(line, kmsg.find(line) + 1), kmsg.find(line + "4\"}"));
+  EXPECT_EQ(kmsg.rfind(line), kmsg.find(line + "4\"}"));
+
+  // Many fronts open a connection per request and let the service close it after the answer; a
+  // finished request must not hold one of the table's places until it is deleted.
+  int unanswered = 0;
+  for (int i = 0; i < 500; ++i) {
+    fcgiclient::FcgiClient oneShot(unit.connectTcp(9000));
+    const auto reply = oneShot.request({{"SCRIPT_NAME", kSet}}, "{'MemPersistent':{'AUXTorque':3}}", false, 1);
+    if (!reply.ended || reply.stdoutText != kHead + "{\"result\": 1 }" || !oneShot.closedByPeer(1000)) ++unanswered;
+  }
+  EXPECT_EQ(unanswered, 0);
 }
 
 }  // namespace
