@@ -92,34 +92,28 @@ class GeneratorTest(unittest.TestCase):
         self.refused(r"^event 1060 ", lambda _: "event 1060 VarAUXTorqueChanged",
                      "event name VarAUXTorqueChanged is given to more than one number", named_line=False)
 
-    def test_lens_marker_copies_must_repeat_marker_rows(self):
+    def test_lens_copies_enumerations_structures_and_log_levels_are_checked(self):
         self.refused(r"^\s+copy FocusMarkerClearValue from", lambda _: "  copy FocusMarkerClearValue from MemPersistent",
                      "FocusMarkerClearValue has no row to copy in MemPersistent", named_line=False)
-
-    def test_enumerations_and_structures_are_checked(self):
         self.refused(r"^enum PlaybackSpeed ", lambda line: line.replace(" rw64 ", " rw32 "),
                      "enumeration PlaybackSpeed repeats rw32")
         self.refused(r"^\s+CamUserButtonActive\s", lambda line: line.replace("56", "54"),
                      "CamUserButtonStruct.CamUserButtonActive at 54 overlaps the field before it")
         self.refused(r"^struct ScaleValues ", lambda _: "struct ScaleValues size=52",
                      "LensTable.LensTableValueList reaches past the element size 12316", named_line=False)
-
-    def test_log_levels_must_match_the_diagnostic_layer(self):
         log_text = 'const char* const LOGLEVEL_NAME_ARRAY[] = {"DebugAll", "DebugMost", "DebugLight", "LogAll",' \
                    ' "LogMost", "LogLight", "Warning", "Error"};'
         self.refused(None, None, "LogLevel entries differ from the diagnostic layer's names",
                      named_line=False, log_text=log_text)
 
-    def test_defaults_must_be_accepted_by_their_setters(self):
+    def test_syntax_errors_and_refused_defaults_name_the_line(self):
+        self.refused(r"^\s+SoundMute\s", lambda line: re.sub(r"ev=\d+", "", line), "row SoundMute has no event")
         self.refused(r"^\s+ProductName\s",
                      lambda line: with_field(line, "default", "'A product name of more than nineteen'"),
                      "does not fit 19 characters")
         self.refused(r"^\s+default PeltDeviceList\[0\]",
                      lambda line: line.replace("PeltDeviceConnected=true", "PeltDeviceConnected=yes"),
                      "PeltDevice.PeltDeviceConnected: default 'yes' is not true or false")
-
-    def test_syntax_errors_name_the_line(self):
-        self.refused(r"^\s+SoundMute\s", lambda line: re.sub(r"ev=\d+", "", line), "row SoundMute has no event")
 
 
 if __name__ == "__main__":

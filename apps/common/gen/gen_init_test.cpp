@@ -29,15 +29,13 @@ void createSegments(unsigned int skipped = MEMORY_ARRAY_SIZE) {
   }
 }
 
-void removeSegments() {
-  for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem)
-    ::shm_unlink((std::string("/") + MEMORY_ARRAY[mem].name).c_str());
-}
-
 class GenInit : public ::testing::Test {
  protected:
   void SetUp() override { brokertest::enterPrivateUnitPaths(); }
-  void TearDown() override { removeSegments(); }
+  void TearDown() override {
+    for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem)
+      ::shm_unlink((std::string("/") + MEMORY_ARRAY[mem].name).c_str());
+  }
 };
 
 TEST_F(GenInit, StopsAtTheFirstMissingSegmentWithTheLaterOnesUnmapped) {
