@@ -345,7 +345,7 @@ TEST(SetVariable, TextArraysCompareWithinTheirBytesAndCutToFit) {
   EXPECT_EQ(takePostedEvents().size(), 1u);
 }
 
-TEST(IntrospectionEnum, LooksUpEnumerationsAndEntries) {
+TEST_F(Setters, EnumerationsAreLookedUpAndTheGetterNamesTheEntryOrTellsTheInvalidNumber) {
   EXPECT_EQ(IntrospectionEnum::getEnumCount(), 81u);
   EXPECT_EQ(IntrospectionEnum::getEnumIndex("LogLevel"), 0u);
   EXPECT_STREQ(IntrospectionEnum::getEnumName(0), "LogLevel");
@@ -358,9 +358,6 @@ TEST(IntrospectionEnum, LooksUpEnumerationsAndEntries) {
   EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumEntryCount(81); }), "Index exceeds limit");
   EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumEntryName(0, 8); }), "Index exceeds limit");
   EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumEntryName(81, 0); }), "Index exceeds limit");
-}
-
-TEST_F(Setters, EnumGetterNamesTheEntryOrTellsTheInvalidNumber) {
   const RowRef level = findRow("MemApp", "AppServiceLogLevel");
   level.store<uint32_t>(6);
   EXPECT_EQ(level.get(), "Warn");

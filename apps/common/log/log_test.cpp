@@ -26,7 +26,7 @@ using testsupport::kernelLogSince;
 using testsupport::kernelLogText;
 using testsupport::passesInChild;
 
-TEST(Log, LinesHaveTheKernelLogLayoutForEveryLevel) {
+TEST(Log, LinesHaveTheKernelLogLayoutForEveryLevelAndTheThresholdFiltersWithoutFormatting) {
   EXPECT_TRUE(passesInChild([] {
     __progname = "webservice";
     size_t start = kernelLogText().size();
@@ -39,12 +39,9 @@ TEST(Log, LinesHaveTheKernelLogLayoutForEveryLevel) {
               "          webservice  DebugMost                  x.cpp:12345 b\n"
               "          webservice  DebugLight  a_file_name_longer_than_twenty.cpp:   1 c\n"
               "          webservice  Error                      x.cpp:   1 \n");
-  }));
-}
 
-TEST(Log, ThresholdFiltersBelowItsLevelWithoutFormatting) {
-  EXPECT_TRUE(passesInChild([] {
-    size_t start = kernelLogText().size();
+    // The threshold filters below its level without formatting.
+    start = kernelLogText().size();
     int formatted = 0;
     auto count = [&formatted] { return ++formatted; };
 

@@ -213,26 +213,21 @@ TEST_F(PersistentInfoTest, BitFieldsFillTheWordFromTheTopAndKeepTheirNeighbours)
   EXPECT_THROW(crossing.addInfo(std::make_unique<PersistentInfo::String>("c", 0, 2)), std::runtime_error);
 }
 
-TEST_F(PersistentInfoTest, TextIsConvertedLikeAThirtyTwoBitStoul) {
-  PersistentInfo info(path.c_str(), kOffset, kSize);
-  info.addInfo(std::make_unique<PersistentInfo::Int>("n", 0));
-  auto setText = [&](const char* text) { return info.set<PersistentInfo::Base, const char*>("n", text, false); };
-  unsigned int value = 0;
-  EXPECT_TRUE(setText("4294967295"));
-  EXPECT_THROW(setText(""), std::invalid_argument);
-  EXPECT_THROW(setText("4294967296"), std::out_of_range);  // fits a 64-bit long, not the field
-  info.get<PersistentInfo::Int>("n", value);
-  EXPECT_EQ(value, 4294967295u);  // failed conversions leave the field alone
-}
-
-TEST_F(PersistentInfoTest, StringsAreBoundedByTheirField) {
+TEST_F(PersistentInfoTest, StringsAreBoundedByTheirFieldAndNumbersConvertLikeAThirtyTwoBitStoul) {
   PersistentInfo info(path.c_str(), kOffset, kSize);
   info.addInfo(std::make_unique<PersistentInfo::String>("s", 0, 30));
   info.addInfo(std::make_unique<PersistentInfo::String>("next", 0, 30));
+  info.addInfo(std::make_unique<PersistentInfo::Int>("n", 0));
   auto setText = [&](const char* name, const std::string& text) {
     return info.set<PersistentInfo::Base, const char*>(name, text.c_str(), false);
   };
   std::string text;
+  unsigned int value = 0;
+  EXPECT_TRUE(setText("n", "4294967295"));
+  EXPECT_THROW(setText("n", ""), std::invalid_argument);
+  EXPECT_THROW(setText("n", "4294967296"), std::out_of_range);  // fits a 64-bit long, not the field
+  info.get<PersistentInfo::Int>("n", value);
+  EXPECT_EQ(value, 4294967295u);  // failed conversions leave the field alone
 
   EXPECT_TRUE(setText("next", "after"));
   EXPECT_TRUE(setText("s", std::string(28, 'a')));
