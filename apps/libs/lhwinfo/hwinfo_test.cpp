@@ -155,7 +155,7 @@ TEST_F(HwInfoTest, ValidBlockIsKeptAndWritesKeepTheChecksumAndRespectPrivateFiel
   EXPECT_EQ(readText(again, "cal_comp"), "99");
 }
 
-TEST_F(HwInfoTest, BootFlagsAreBitsOfTheRegisterWord) {
+TEST_F(HwInfoTest, BootFlagsAreBitsOfTheRegisterWordOfADeviceThatMustExist) {
   put(mem, kRegister, word(0x8000002Bu));
   HwInfo info(mem.c_str(), mmc.c_str());
   info.initialize();
@@ -170,9 +170,7 @@ TEST_F(HwInfoTest, BootFlagsAreBitsOfTheRegisterWord) {
   EXPECT_EQ(get(mem, kRegister, 4), word(0x00000032u));
   // Text writes reach the block only.
   EXPECT_EQ(info.write("boot_failed", "0"), 0);
-}
 
-TEST_F(HwInfoTest, MissingDeviceFailsConstruction) {
   EXPECT_THROW(HwInfo("/nonexistent/mem", mmc.c_str()), std::runtime_error);
   EXPECT_THROW(HwInfo(mem.c_str(), "/nonexistent/mmc"), std::runtime_error);
 }
