@@ -17,12 +17,6 @@ std::string libraryRendering(const std::string& value, const std::string& type, 
   return nlohmann::json{{"value", value}, {"type", type}, {"min", min}, {"max", max}}.dump(
       -1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
-TEST(EventName, NamesKnownNumbersAndNeverReadsPastTheTable) {
-  EXPECT_STREQ(eventName(Notify{EventCalibAllMotor, 0, 0}), "CalibAllMotor");
-  EXPECT_STREQ(eventName(Notify{EVENT_NAME_SIZE - 1, 0, 0}), EVENT_NAME[EVENT_NAME_SIZE - 1]);
-  EXPECT_STREQ(eventName(Notify{EVENT_NAME_SIZE, 0, 0}), "Invalid");
-  EXPECT_STREQ(eventName(Notify{0xFFFFFFFFu, 0, 0}), "Invalid");
-}
 
 // The value objects inside one rendered variable must be exactly the library's compact serialisation
 // of what they hold: the hand-written fast path may never differ from it.
@@ -68,7 +62,11 @@ TEST(Introspection, LooksUpMemoriesAndRowsAndChecksEveryIndex) {
   for (const auto& action : outOfRange) EXPECT_EQ(failureMessage(action), "Index exceeds limit");
 }
 
-TEST(Introspection, EventsLeadToTheirLastRowAndUnknownNumbersToTheFirst) {
+TEST(Introspection, EventsAreNamedAndLeadToTheirLastRowAndUnknownNumbersToTheFirst) {
+  EXPECT_STREQ(eventName(Notify{EventCalibAllMotor, 0, 0}), "CalibAllMotor");
+  EXPECT_STREQ(eventName(Notify{EVENT_NAME_SIZE - 1, 0, 0}), EVENT_NAME[EVENT_NAME_SIZE - 1]);
+  EXPECT_STREQ(eventName(Notify{EVENT_NAME_SIZE, 0, 0}), "Invalid");
+  EXPECT_STREQ(eventName(Notify{0xFFFFFFFFu, 0, 0}), "Invalid");
   const RowRef marker = findRow("MemLensMarkers", "FocusMarkerClearValue");
   // MemLens (5) repeats this row with the same event and place; the later memory is the one found.
 
