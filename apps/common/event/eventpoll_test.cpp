@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <exception>
@@ -138,15 +139,10 @@ TEST(EventPoll, DispatchesAtMostEightPerWaitAndTheRestNextTime) {
     poll.add(pipes[i].read, &recorders[i], EPOLLIN);
     pipes[i].fill();
   }
-  auto called = [&recorders] {
-    size_t total = 0;
-    for (auto& recorder : recorders) total += recorder.calls.size();
-    return total;
-  };
+  auto called = [&recorders] { return std::ranges::count_if(recorders, [](auto& r) { return !r.calls.empty(); }); };
   EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
-  EXPECT_EQ(called(), 8u);
+  EXPECT_EQ(called(), 8);
   EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
-  EXPECT_EQ(called(), 10u);
   for (auto& recorder : recorders) EXPECT_EQ(recorder.calls.size(), 1u);
   EXPECT_EQ(poll.wait(0, true), EventPoll::Timeout);
 }
