@@ -17,9 +17,9 @@ SOURCE = os.path.join(HERE, "catalogue.txt")
 LOG_SOURCE = os.path.join(HERE, "..", "apps", "common", "log", "log.cpp")
 
 
-def source_lines():
-    with open(SOURCE, encoding="utf-8") as source:
-        return source.read().split("\n")
+def read(path):
+    with open(path, encoding="utf-8") as text:
+        return text.read()
 
 
 def with_field(line, key, value):
@@ -47,15 +47,11 @@ class GeneratorRun:
             self.status = generate_catalogue.main([self.path, "--out", self.out, "--log-source", log_path])
         self.errors = errors.getvalue()
 
-    def read(self, name):
-        with open(os.path.join(self.out, name), encoding="utf-8") as generated:
-            return generated.read()
-
 
 class GeneratorTest(unittest.TestCase):
     def refused(self, pattern, edit, *expected, named_line=True, log_text=None):
         """Applies edit to the only line matching pattern (None: deletes it; no pattern: no edit); expects a refusal."""
-        lines = source_lines()
+        lines = read(SOURCE).split("\n")
         found = [i for i, line in enumerate(lines) if pattern and re.search(pattern, line)]
         self.assertEqual(len(found), 1 if pattern else 0, pattern)
         for i in found:
@@ -70,10 +66,10 @@ class GeneratorTest(unittest.TestCase):
         return run.errors
 
     def test_source_as_committed_generates_code_and_report(self):
-        run = GeneratorRun(self, source_lines())
+        run = GeneratorRun(self, read(SOURCE).split("\n"))
         self.assertEqual(run.status, 0, run.errors)
-        self.assertIn('{"MemApp", ROWS_MemApp, 17, 68}', run.read("introspection_gen.cpp"))
-        layout = run.read("layout.txt")
+        self.assertIn('{"MemApp", ROWS_MemApp, 17, 68}', read(os.path.join(run.out, "introspection_gen.cpp")))
+        layout = read(os.path.join(run.out, "layout.txt"))
         self.assertRegex(layout, r"\n\s+1288\s+128\s+HostUpdateFileName\s+string\[128\]\s+898\s+VarHostUpdateFileNameChanged")
         camera = re.search(r"Memory 3 MemCamera: payload 139120 bytes, 112 rows\n(.*?)\n\n", layout, re.S).group(1)
         self.assertRegex(camera, r"\n\s+16  \(reserved up to the payload size\)$")
@@ -92,34 +88,28 @@ class GeneratorTest(unittest.TestCase):
         self.refused(r"^event 1060 ", lambda _: "event 1060 VarAUXTorqueChanged",
                      "event name VarAUXTorqueChanged is given to more than one number", named_line=False)
 
-    def test_lens_marker_copies_must_repeat_marker_rows(self):
+    def test_lens_copies_enumerations_structures_and_log_levels_are_checked(self):
         self.refused(r"^\s+copy FocusMarkerClearValue from", lambda _: "  copy FocusMarkerClearValue from MemPersistent",
                      "FocusMarkerClearValue has no row to copy in MemPersistent", named_line=False)
-
-    def test_enumerations_and_structures_are_checked(self):
         self.refused(r"^enum PlaybackSpeed ", lambda line: line.replace(" rw64 ", " rw32 "),
                      "enumeration PlaybackSpeed repeats rw32")
         self.refused(r"^\s+CamUserButtonActive\s", lambda line: line.replace("56", "54"),
                      "CamUserButtonStruct.CamUserButtonActive at 54 overlaps the field before it")
         self.refused(r"^struct ScaleValues ", lambda _: "struct ScaleValues size=52",
                      "LensTable.LensTableValueList reaches past the element size 12316", named_line=False)
-
-    def test_log_levels_must_match_the_diagnostic_layer(self):
         log_text = 'const char* const LOGLEVEL_NAME_ARRAY[] = {"DebugAll", "DebugMost", "DebugLight", "LogAll",' \
                    ' "LogMost", "LogLight", "Warning", "Error"};'
         self.refused(None, None, "LogLevel entries differ from the diagnostic layer's names",
                      named_line=False, log_text=log_text)
 
-    def test_defaults_must_be_accepted_by_their_setters(self):
+    def test_syntax_errors_and_refused_defaults_name_the_line(self):
+        self.refused(r"^\s+SoundMute\s", lambda line: re.sub(r"ev=\d+", "", line), "row SoundMute has no event")
         self.refused(r"^\s+ProductName\s",
                      lambda line: with_field(line, "default", "'A product name of more than nineteen'"),
                      "does not fit 19 characters")
         self.refused(r"^\s+default PeltDeviceList\[0\]",
                      lambda line: line.replace("PeltDeviceConnected=true", "PeltDeviceConnected=yes"),
                      "PeltDevice.PeltDeviceConnected: default 'yes' is not true or false")
-
-    def test_syntax_errors_name_the_line(self):
-        self.refused(r"^\s+SoundMute\s", lambda line: re.sub(r"ev=\d+", "", line), "row SoundMute has no event")
 
 
 if __name__ == "__main__":

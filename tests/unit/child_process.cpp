@@ -26,9 +26,8 @@ bool passesInChild(const std::function<void()>& body) {
     ::_exit(code);
   }
   int status = 0;
-  while (::waitpid(child, &status, 0) < 0) {
+  while (::waitpid(child, &status, 0) < 0)
     if (errno != EINTR) return false;
-  }
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 }  // namespace testsupport

@@ -57,8 +57,7 @@ int BrokerProcess::stop() {
   if (pid < 0) return -1;
   ::kill(pid, SIGTERM);
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) continue;
   pid = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

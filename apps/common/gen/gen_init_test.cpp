@@ -1,10 +1,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/mman.h>
 
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
+#include "apps/common/event/eventpoll.h"
 #include "apps/common/event/serverconnection.h"
 #include "apps/common/gen/gen.h"
 #include "apps/common/log/log.h"
@@ -29,20 +32,17 @@ void createSegments(unsigned int skipped = MEMORY_ARRAY_SIZE) {
   }
 }
 
-void removeSegments() {
-  for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem)
-    ::shm_unlink((std::string("/") + MEMORY_ARRAY[mem].name).c_str());
-}
-
 class GenInit : public ::testing::Test {
  protected:
   void SetUp() override { brokertest::enterPrivateUnitPaths(); }
-  void TearDown() override { removeSegments(); }
+  void TearDown() override {
+    for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem)
+      ::shm_unlink((std::string("/") + MEMORY_ARRAY[mem].name).c_str());
+  }
 };
 
 TEST_F(GenInit, StopsAtTheFirstMissingSegmentWithTheLaterOnesUnmapped) {
   const unsigned int lens = 5;
-  ASSERT_STREQ(MEMORY_ARRAY[lens].name, "MemLens");
   createSegments(lens);
   EXPECT_TRUE(passesInChild([] {
     EXPECT_THAT(testsupport::errorOf(gen::init), EndsWith(std::string("/MemLens: ") + std::strerror(ENOENT)));
@@ -69,5 +69,26 @@ TEST_F(GenInit, ConnectsSubscribesFirstAndTakesTheLogLevelFromMemApp) {
   size_t first = log.find(" sent ");
   ASSERT_NE(first, std::string::npos) << log;
   EXPECT_EQ(log.substr(first, log.find('\n', first) - first), " sent 3 0 0") << log;
+}
+TEST(ProcessFrame, PollIsReadyBeforeMainAndBrokerAccessorsAreSafeWithoutConnection) {
+  // Nothing in this program constructs a poll: the handlers come from the process-wide one.
+  struct sigaction terminate = {};
+  struct sigaction brokenPipe = {};
+  ASSERT_EQ(::sigaction(SIGTERM, nullptr, &terminate), 0);
+  ASSERT_EQ(::sigaction(SIGPIPE, nullptr, &brokenPipe), 0);
+  EXPECT_NE(terminate.sa_handler, SIG_DFL);
+  EXPECT_EQ(terminate.sa_flags & SA_RESTART, 0);
+  EXPECT_EQ(brokenPipe.sa_handler, SIG_IGN);
+
+  EventPoll* poll = gen::getEventPoll();
+  ASSERT_NE(poll, nullptr);
+  EXPECT_EQ(poll, gen::getEventPoll());
+  EXPECT_EQ(poll->wait(0, true), EventPoll::Timeout);
+
+  EXPECT_EQ(gen::getServerConnection(), nullptr);
+  gen::closeServerConnection();
+  gen::closeServerConnection();
+  EXPECT_EQ(gen::getServerConnection(), nullptr);
+  EXPECT_THROW(gen::subscribeNotifications(), std::runtime_error);
 }
 }  // namespace

@@ -48,33 +48,28 @@ TEST(Json, SplitsOneLevelAndReportsTheFirstRefusedCharacter) {
   }
 }
 
-TEST(Json, ParsingANestedValueAgainAppendsToTheSameMembers) {
+// Each phase its own parser: what one parse leaves behind is what the next one sees.
+TEST(Json, LaterParsesAppendToTheSameMembersAndKeepTheOuterKindButNoUnfinishedPair) {
   Json json;
   ASSERT_TRUE(json.parse("{'MemPersistent':{'AUXTorque':'3'}}"));
   ASSERT_EQ(pairs(json), "MemPersistent:{'AUXTorque':'3'};");
   ASSERT_TRUE(json.parse(json.members.back().second.value));
   EXPECT_EQ(pairs(json), "MemPersistent:{'AUXTorque':'3'};AUXTorque=3;");
   EXPECT_EQ(json.errorPosition, -1);
-
   // A failing second parse keeps everything completed before it and reports its own position.
   EXPECT_FALSE(json.parse("{'x':1 y}"));
   EXPECT_EQ(json.errorPosition, 7);
   EXPECT_EQ(pairs(json), "MemPersistent:{'AUXTorque':'3'};AUXTorque=3;x=1;");
-}
 
-TEST(Json, AnOuterArrayMakesLaterObjectsReadAsValueLists) {
-  Json json;
-  ASSERT_TRUE(json.parse("[{'a':1}]"));
-  ASSERT_EQ(pairs(json), ":{'a':1};");
+  Json array;
+  ASSERT_TRUE(array.parse("[{'a':1}]"));
+  ASSERT_EQ(pairs(array), ":{'a':1};");
   // The outermost level stays an array: the quoted 'a' is read as a value and the colon is refused.
-  EXPECT_FALSE(json.parse(json.members.back().second.value));
-  EXPECT_EQ(json.errorPosition, 4);
-}
+  EXPECT_FALSE(array.parse(array.members.back().second.value));
+  EXPECT_EQ(array.errorPosition, 4);
 
-TEST(Json, AnUnfinishedPairOfACutTextDoesNotLeakIntoTheNextParse) {
-  Json json;
-  EXPECT_TRUE(json.parse("{'first':'abc"));
-  EXPECT_TRUE(json.members.empty());
-  EXPECT_TRUE(json.parse("{'b':1}"));
-  EXPECT_EQ(pairs(json), "b=1;");
+  Json cut;
+  EXPECT_TRUE(cut.parse("{'first':'abc"));
+  EXPECT_TRUE(cut.parse("{'b':1}"));
+  EXPECT_EQ(pairs(cut), "b=1;");
 }

@@ -5,19 +5,191 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <stdexcept>
+#include <vector>
 
 #include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/structs.h"
 #include "apps/common/introspection/testcatalogue.h"
+#include "apps/common/introspection_enum/introspection_enum.h"
 #include "tests/unit/kernel_log_capture.h"
 
 namespace {
-class Setters : public ::testing::Test {
+using Members = Introspection::Members;
+
+Members member(const std::string& name, const std::string& value) { return {{name, {value, false}}}; }
+
+const StructInfo& fieldOf(const RowRef& row, const std::string& name) {
+  for (const StructInfo& field : *row.info().fields) {
+    if (name == field.name) return field;
+  }
+  throw std::invalid_argument("no field " + name);
+}
+
+std::string entryName(const char* enumName, unsigned int k) {
+  return IntrospectionEnum::getEnumEntryName(IntrospectionEnum::getEnumIndex(enumName), k);
+}
+
+class Structures : public ::testing::Test {
  protected:
   TestPayloads payloads;
+  const RowRef cdm = findRow("MemDistanceMeasure", "CdmCoordinatesList");
+  const RowRef motor = findRow("MemMotors", "FocusMotor");
+  const RowRef buttons = findRow("MemCamera", "CamUserButtons");
+
+  // The whole payload of the row's memory.
+  static std::vector<char> bytes(const RowRef& row) {
+    const char* payload = *row.info().memory;
+    return {payload, payload + MEMORY_ARRAY[row.mem].payloadSize};
+  }
+  static std::string write(const RowRef& row, const Members& members, int index) {
+    return Introspection::setVarValueJson(row.mem, row.var, members, index);
+  }
 };
+
+constexpr const char* kIntBounds = R"("max":"2147483647","min":"-2147483648","type":"int")";
+constexpr const char* kFloatBounds = R"("max":"1e+38","min":"-1e+38","type":"float")";
+using Setters = Structures;  // the scalar rows need the payloads only
 }  // namespace
 
-TEST_F(Setters, IntConvertsLikeStoiWithItsBaseTakenFromThePrefix) {
+TEST_F(Structures, GetterWritesEachFieldKindWithItsOwnSpacing) {
+  const float half = 0.5f;
+  const int32_t valid = 1;
+  char* element = cdm.address() + 2 * cdm.info().elementSize;
+  std::memcpy(element, &valid, 4);
+  for (int offset : {4, 8, 12, 16}) std::memcpy(element + offset, &half, 4);
+  const std::string expected =
+      std::string("{\"CdmValid\": {") + kIntBounds + R"(,"value":"1"},"CdmX": {)" + kFloatBounds +
+      R"(,"value":"0.500000"},"CdmY": {)" + kFloatBounds + R"(,"value":"0.500000"},"CdmXNormalized": {)" +
+      kFloatBounds + R"(,"value":"0.500000"},"CdmYNormalized": {)" + kFloatBounds + R"(,"value":"0.500000"}})";
+  EXPECT_EQ(cdm.get(2), expected);
+
+  const std::string motorText = motor.get();
+  EXPECT_EQ(motorText.rfind(R"({"CalActive": { "value": "false", "type": "bool", "textid": [ "false", "true" ]},)", 0),
+            0u);
+  EXPECT_NE(motorText.find(R"("State":  { "value": ")" + entryName("MotorStatus", 0) +
+                           R"(", "type": "MotorStatus", "textid": [ ")"),
+            std::string::npos)
+      << motorText;
+
+  // A stored enumeration value outside its entries reads as invalid, not as a failure.
+  const uint32_t invalid = 1000;
+  std::memcpy(motor.address() + fieldOf(motor, "State").offset, &invalid, 4);
+  EXPECT_NE(motor.get().find(R"("State":  { "value": "INVALID_VALUE: 1000", "type": "MotorStatus")"),
+            std::string::npos);
+}
+
+TEST_F(Structures, StringFieldsAreNeverReadOrWrittenPastTheirField) {
+  const uint32_t capacity = 52;  // the label is the first field, the next one starts at 52
+  const std::string name = "\"CamUserButtonLabel\": {\"value\":\"";
+  // A long text is cut to leave room for the terminator; whatever follows the field keeps its bytes.
+  char* field = buttons.address() + 4 * buttons.info().elementSize;
+  std::memset(field, 'z', capacity + 1);
+  ASSERT_EQ(write(buttons, member("CamUserButtonLabel", std::string(capacity + 10, 'k')), 4), "");
+  EXPECT_EQ(std::string(field), std::string(capacity - 1, 'k'));
+  EXPECT_EQ(field[capacity], 'z');
+
+  // A field another process left without terminator is read up to its end only.
+  std::memset(field, 'q', capacity);
+  EXPECT_NE(buttons.get(4).find(name + std::string(capacity, 'q') + "\", \"type\": \"string\" }"), std::string::npos);
+}
+
+TEST_F(Structures, SetJsonWritesOneFieldOfOneElementAndAnnouncesThatElement) {
+  std::vector<char> expected = bytes(cdm);
+  takePostedEvents();
+  EXPECT_EQ(write(cdm, {{"MemDistanceMeasure", {"{...}", true}}, {"Index", {"3", false}}, {"CdmX", {"1.5", false}}}, 3),
+            "");
+  const float stored = 1.5f;
+  std::memcpy(expected.data() + cdm.info().offset + 3 * 20 + 4, &stored, 4);
+  EXPECT_EQ(bytes(cdm), expected);
+  EXPECT_EQ(takePostedEvents(), (std::vector<Notify>{Notify{cdm.info().event.event, 1, 3}}));
+}
+
+TEST_F(Structures, SetJsonAnnouncesOnlyChangesExceptForStrings) {
+  const struct {
+    const char* field;
+    std::string value;
+    uint32_t stored;
+  } writes[] = {{"ActPosition", "0x20", 32}, {"State", entryName("MotorStatus", 1), 1}};
+  for (const auto& w : writes) {
+    EXPECT_EQ(write(motor, member(w.field, w.value), 0), "");
+    EXPECT_EQ(takePostedEvents(), std::vector<Notify>{motor.info().event}) << w.field;
+    EXPECT_EQ(write(motor, member(w.field, w.value), 0), "");
+    EXPECT_TRUE(takePostedEvents().empty()) << w.field;
+    uint32_t stored;
+    std::memcpy(&stored, motor.address() + fieldOf(motor, w.field).offset, 4);
+    EXPECT_EQ(stored, w.stored) << w.field;
+  }
+
+  // Bool fields compare truth values: a stored 2 already is true, anything but "true" is false.
+  char* calActive = motor.address() + fieldOf(motor, "CalActive").offset;
+  *calActive = 2;
+  EXPECT_EQ(write(motor, member("CalActive", "true"), 0), "");
+  EXPECT_EQ(*calActive, 2);
+  EXPECT_TRUE(takePostedEvents().empty());
+  EXPECT_EQ(write(motor, member("CalActive", "TRUE"), 0), "");
+  EXPECT_EQ(*calActive, 0);
+  EXPECT_EQ(takePostedEvents().size(), 1u);
+
+  const Notify element{buttons.info().event.event, 1, 2};
+  EXPECT_EQ(write(buttons, member("CamUserButtonLabel", "same"), 2), "");
+  EXPECT_EQ(write(buttons, member("CamUserButtonLabel", "same"), 2), "");
+  EXPECT_EQ(takePostedEvents(), (std::vector<Notify>{element, element}));
+}
+
+TEST_F(Structures, SetJsonIgnoresWhatItCannotWriteAndRefusesElementsOutsideTheVariable) {
+  const std::vector<char> cdmBefore = bytes(cdm);
+  const std::vector<char> motorBefore = bytes(motor);
+  takePostedEvents();
+
+  EXPECT_EQ(write(motor, member("NoSuchField", "1"), 0), "");
+  EXPECT_EQ(write(motor, member("actposition", "1"), 0), "");
+  EXPECT_EQ(write(motor, member("State", "no such entry"), 0), "");
+  EXPECT_EQ(write(motor, {}, 0), "");
+  EXPECT_THROW(write(motor, member("ActPosition", "x1"), 0), std::invalid_argument);
+  EXPECT_THROW(write(motor, member("RealLowerLimit", "1e-50"), 0), std::out_of_range);
+
+  for (int index : {-1, 128, 1000000}) EXPECT_EQ(write(cdm, member("CdmValid", "5"), index), "Index exceeds limit");
+  EXPECT_EQ(write(motor, member("ActPosition", "5"), 1), "Index exceeds limit");
+  EXPECT_EQ(write(cdm, member("CdmValid", "5"), 127), "");
+  EXPECT_EQ(takePostedEvents().size(), 1u);
+  std::vector<char> cdmAfter = bytes(cdm);
+  std::memset(cdmAfter.data() + cdm.info().offset + 127 * 20, 0, 4);
+  EXPECT_EQ(cdmAfter, cdmBefore);
+  EXPECT_EQ(bytes(motor), motorBefore);
+}
+
+TEST_F(Structures, WholeValuesAreCopiedBytewiseToTheElementTheEventNames) {
+  // An array element is the one argument b names, as left by the last field write.
+  std::vector<char> point(cdm.info().elementSize, '\x11');
+  takePostedEvents();
+  ASSERT_EQ(write(cdm, member("NoSuchField", ""), 5), "");
+  EXPECT_EQ(cdm.set(point.data()), "");
+  EXPECT_EQ(std::memcmp(cdm.address() + 5 * 20, point.data(), 20), 0);
+  EXPECT_EQ(cdm.address()[4 * 20 + 19], 0);
+  EXPECT_EQ(cdm.address()[6 * 20], 0);
+  EXPECT_EQ(takePostedEvents(), (std::vector<Notify>{Notify{cdm.info().event.event, 1, 5}}));
+
+  const std::vector<char> before = bytes(cdm);
+  ASSERT_EQ(write(cdm, member("CdmValid", "1"), 128), "Index exceeds limit");
+  EXPECT_EQ(cdm.set(point.data()), "Index exceeds limit");
+  EXPECT_EQ(bytes(cdm), before);
+  EXPECT_TRUE(takePostedEvents().empty());
+}
+
+// Nested arrays of structures and one-byte fields, which the structures above do not have.
+TEST_F(Structures, GeneratedGettersRenderNestedArraysAndByteFields) {
+  const std::string lensTable = findRow("MemLens", "LensTableZoom").get();
+  std::size_t scales = 0;
+  for (std::size_t at = 0; (at = lensTable.find("\"ScalePosition\"", at)) != std::string::npos; ++at) ++scales;
+  EXPECT_EQ(scales, 256u);
+  EXPECT_NE(lensTable.find("\"LensTableValueList\":[{"), std::string::npos);
+  EXPECT_TRUE(lensTable.ends_with("}]}"));
+  const std::string zoom = findRow("MemMotors", "ZoomMotor").get();
+  EXPECT_NE(zoom.find("\"GearTeethAct\": {\"max\":\"255\""), std::string::npos) << zoom;
+}
+
+TEST_F(Setters, IntConvertsLikeStoiWithItsBaseTakenFromThePrefixAndAnnouncesOnlyChanges) {
   const RowRef row = findRow("MemPersistent", "AUXTorque");
   const struct {
     const char* text;
@@ -31,45 +203,35 @@ TEST_F(Setters, IntConvertsLikeStoiWithItsBaseTakenFromThePrefix) {
     EXPECT_EQ(row.set(c.text), "") << c.text;
     EXPECT_EQ(row.load<int32_t>(), c.stored) << c.text;
   }
-  EXPECT_EQ(row.get(), "9");
 
   for (const char* text : {"x7", "2147483648", ""}) {
     row.store<int32_t>(3);
     EXPECT_EQ(row.set(text), std::string("Can't convert ") + text + " to int");
     EXPECT_EQ(row.load<int32_t>(), 3) << text;
   }
+
+  takePostedEvents();
+  EXPECT_EQ(row.set("3"), "");
+  EXPECT_TRUE(takePostedEvents().empty());
+  EXPECT_EQ(row.set("5"), "");
+  EXPECT_EQ(takePostedEvents(), std::vector<Notify>{row.info().event});
+  EXPECT_EQ(row.set("x"), "Can't convert x to int");
+  EXPECT_TRUE(takePostedEvents().empty());
 }
 
-TEST_F(Setters, ScalarEventsArePostedOnlyWhenTheBytesChange) {
-  const RowRef number = findRow("MemPersistent", "AUXTorque");
-  const Notify event = number.info().event;
-  number.store<int32_t>(4);
-  takePostedEvents();
-  EXPECT_EQ(number.set("4"), "");
-  EXPECT_TRUE(takePostedEvents().empty());
-  EXPECT_EQ(number.set("5"), "");
-  EXPECT_EQ(takePostedEvents(), std::vector<Notify>{event});
-  EXPECT_EQ(number.set("x"), "Can't convert x to int");
-  EXPECT_TRUE(takePostedEvents().empty());
-
-  const RowRef real = findRow("MemPersistent", "CircleofConfusion");
-  real.store<float>(0.0f);
-  takePostedEvents();
-  EXPECT_EQ(real.set("0"), "");
+TEST_F(Setters, FloatConvertsLikeStofPrintsSixDecimalsAndAnnouncesByteChanges) {
+  const RowRef row = findRow("MemPersistent", "CircleofConfusion");
+  EXPECT_EQ(row.set("0"), "");
   EXPECT_TRUE(takePostedEvents().empty());
   // Bytewise: -0 differs from 0 and is announced; the same NaN again is not.
-  EXPECT_EQ(real.set("-0"), "");
+  EXPECT_EQ(row.set("-0"), "");
   EXPECT_EQ(takePostedEvents().size(), 1u);
-  EXPECT_EQ(real.set("nan"), "");
-  EXPECT_EQ(real.set("nan"), "");
+  EXPECT_EQ(row.set("nan"), "");
+  EXPECT_EQ(row.set("nan"), "");
   EXPECT_EQ(takePostedEvents().size(), 1u);
-}
 
-TEST_F(Setters, FloatConvertsLikeStofAndPrintsSixDecimals) {
-  const RowRef row = findRow("MemPersistent", "CircleofConfusion");
   EXPECT_EQ(row.set("2.5"), "");
   EXPECT_EQ(row.load<float>(), 2.5f);
-  EXPECT_EQ(row.get(), "2.500000");
   EXPECT_EQ(row.set("1e38"), "");
   EXPECT_EQ(row.get(), "99999996802856924650656260769173209088.000000");
 
@@ -120,7 +282,6 @@ TEST_F(Setters, ElementWritesFollowArgumentAOfTheEvent) {
 
 TEST_F(Setters, StringIsCutToItsCapacityAndAlwaysAnnounced) {
   const RowRef row = findRow("MemStatic", "ModemVersionString");
-  ASSERT_STREQ(row.info().arrayLength, "50");
   std::memset(row.address(), 'z', 51);  // includes the first byte after the field
 
   EXPECT_EQ(row.set("v1.2"), "");
@@ -141,7 +302,6 @@ TEST_F(Setters, StringIsCutToItsCapacityAndAlwaysAnnounced) {
 
 TEST_F(Setters, BufferReadsHexPairsAndKeepsWhatWasStoredBeforeABadDigit) {
   const RowRef row = findRow("MemGuiLocal", "KnobAssignmentFlags");
-  ASSERT_STREQ(row.info().arrayLength, "2");
   const struct {
     const char* text;
     std::string answer;
@@ -182,5 +342,59 @@ TEST(SetVariable, TextArraysCompareWithinTheirBytesAndCutToFit) {
   target.fill('x');
   setVariable(target, Notify{9, 0, 0}, "xxxxxxxx");
   EXPECT_STREQ(target.data(), "xxxxxxx");
+  EXPECT_EQ(takePostedEvents().size(), 1u);
+}
+
+TEST_F(Setters, EnumerationsAreLookedUpAndTheGetterNamesTheEntryOrTellsTheInvalidNumber) {
+  EXPECT_EQ(IntrospectionEnum::getEnumCount(), 81u);
+  EXPECT_EQ(IntrospectionEnum::getEnumIndex("LogLevel"), 0u);
+  EXPECT_STREQ(IntrospectionEnum::getEnumName(0), "LogLevel");
+  EXPECT_EQ(IntrospectionEnum::getEnumEntryCount(0), 8u);
+  EXPECT_STREQ(IntrospectionEnum::getEnumEntryName(0, 7), "Error");
+  EXPECT_EQ(IntrospectionEnum::getEnumIndex("RirezuveDisplayMode"), 80u);
+
+  EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumIndex("loglevel"); }), "Unknown enum \"loglevel\"");
+  EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumName(81); }), "Index exceeds limit");
+  EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumEntryCount(81); }), "Index exceeds limit");
+  EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumEntryName(0, 8); }), "Index exceeds limit");
+  EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumEntryName(81, 0); }), "Index exceeds limit");
+  const RowRef level = findRow("MemApp", "AppServiceLogLevel");
+  level.store<uint32_t>(6);
+  EXPECT_EQ(level.get(), "Warn");
+  const std::size_t logged = testsupport::kernelLogText().size();
+  level.store<uint32_t>(8);
+  EXPECT_EQ(level.get(), "INVALID_VALUE: 8");
+  // Reported where the enumeration's getter is, in the generated catalogue.
+  const std::string line = testsupport::kernelLogSince(logged);
+  EXPECT_NE(line.find("Error       "), std::string::npos) << line;
+  EXPECT_NE(line.find("introspection_gen.cpp:"), std::string::npos) << line;
+  EXPECT_NE(line.find(" Value 8 of enum LogLevel is above number of entries (8)\n"), std::string::npos) << line;
+  level.store<uint32_t>(0xffffffffu);
+  EXPECT_EQ(level.get(), "INVALID_VALUE: 4294967295");
+  EXPECT_EQ(Introspection::getVarMax(level.mem, level.var), "7");
+}
+
+TEST_F(Setters, EnumSetterTakesExactEntryNamesAndAnnouncesOnlyAChange) {
+  const RowRef level = findRow("MemApp", "AppServiceLogLevel");
+  level.store<uint32_t>(6);
+  takePostedEvents();
+  EXPECT_EQ(level.set("Warn"), "");
+  EXPECT_TRUE(takePostedEvents().empty());
+  EXPECT_EQ(level.set("Error"), "");
+  EXPECT_EQ(level.load<uint32_t>(), 7u);
+  const auto events = takePostedEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].event, level.info().event.event);
+
+  for (const char* text : {"warn", "6", "", "Error "}) {
+    EXPECT_EQ(level.set(text), std::string(text) + " is not part of enum LogLevel");
+  }
+  EXPECT_EQ(level.load<uint32_t>(), 7u);
+  EXPECT_TRUE(takePostedEvents().empty());
+
+  // A stored value outside the enumeration is replaced by a valid one.
+  level.store<uint32_t>(200);
+  EXPECT_EQ(level.set("DebugAll"), "");
+  EXPECT_EQ(level.load<uint32_t>(), 0u);
   EXPECT_EQ(takePostedEvents().size(), 1u);
 }
