@@ -14,16 +14,6 @@
 namespace {
 namespace fs = std::filesystem;
 
-// Fills every payload with the hostile bytes over and over, so that every string row and every string
-// field of a structure holds some of them, cut at its end, without a terminator.
-void fillWithHostileBytes() {
-  const std::string bytes = hostileBytes();
-  for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem) {
-    char* payload = *MEMORY_ARRAY[mem].rows[0].memory;
-    for (uint32_t at = 0; at < MEMORY_ARRAY[mem].payloadSize; ++at) payload[at] = bytes[(at + 7 * mem) % bytes.size()];
-  }
-}
-
 void expectParses(const std::string& answer, const std::string& what) {
   std::string body = answer;
   if (body.starts_with(qortest::kHead)) body.erase(0, std::string(qortest::kHead).size());
@@ -32,7 +22,13 @@ void expectParses(const std::string& answer, const std::string& what) {
 
 TEST(HostileText, EveryAnswerIsValidJson) {
   TestPayloads segments;
-  fillWithHostileBytes();
+  // Every payload holds the hostile bytes over and over, so that every string row and every string field
+  // of a structure holds some of them, cut at its end, without a terminator.
+  const std::string bytes = hostileBytes();
+  for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem) {
+    char* payload = *MEMORY_ARRAY[mem].rows[0].memory;
+    for (uint32_t at = 0; at < MEMORY_ARRAY[mem].payloadSize; ++at) payload[at] = bytes[(at + 7 * mem) % bytes.size()];
+  }
 
   std::string tree;
   RequestHandler::createJsonTree(tree);
@@ -41,7 +37,6 @@ TEST(HostileText, EveryAnswerIsValidJson) {
   for (uint32_t event = 0; event < ChangedEvents::kEventCount; ++event) changed.mark(event);
   expectParses("{\r\n\"id\": 1,\r\n" + changed.takeDocument(), "update");
 
-  const std::string bytes = hostileBytes();
   qortest::TempDir dir;
   QorApp::Paths paths = qortest::pathsIn(dir);
   QorApp app(bytes, bytes, paths);

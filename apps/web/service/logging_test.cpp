@@ -1,7 +1,6 @@
 #include "apps/web/service/logging.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -9,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 
 #include "apps/web/service/logconverter.h"
@@ -30,13 +28,11 @@ int liveMembers(pid_t group) {
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     std::ifstream stat(entry.path() / "stat");
     std::string line;
-    if (!std::getline(stat, line)) continue;
-    // pid (comm) state ppid pgrp ...
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
     char state = 0;
-    pid_t parent = 0, processGroup = 0;
-    fields >> state >> parent >> processGroup;
-    count += processGroup == group && state != 'Z';
+    int parent = 0, processGroup = 0;  // pid (comm) state ppid pgrp ...
+    if (std::getline(stat, line) &&
+        std::sscanf(line.c_str() + line.rfind(')') + 2, "%c %d %d", &state, &parent, &processGroup) == 3)
+      count += processGroup == group && state != 'Z';
   }
   return count;
 }

@@ -1,15 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "apps/web/service/qorapp.h"
 #include "apps/web/service/test/qorapp_fixture.h"
 
 namespace {
 using Fields = std::map<std::string, std::string>;
 
-class MultipartTest : public ::testing::Test {
+class MultipartTest : public qortest::AppTest {
  protected:
-  MultipartTest() : app("b", "1", qortest::pathsIn(dir)), upload(dir / "upload") {}
-
   // Parses body with the given content type; the file part lands in upload.
   bool parse(const std::string& contentType, const std::string& body, Fields& fields) {
     Request request(nullptr, -1, 0);
@@ -18,9 +15,7 @@ class MultipartTest : public ::testing::Test {
     return app.parseFormData(&request, fields, upload.c_str());
   }
 
-  qortest::TempDir dir;
-  QorApp app;
-  std::string upload;
+  std::string upload = dir / "upload";
 };
 
 TEST(SplitHeaderLine, SplitsParametersAndKeepsTheFirstValueOfAKey) {

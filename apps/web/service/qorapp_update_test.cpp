@@ -4,14 +4,12 @@
 #include <filesystem>
 
 #include "apps/common/log/log.h"
-#include "apps/web/service/qorapp.h"
 #include "apps/web/service/test/qorapp_fixture.h"
 #include "gen/code/introspection_gen.h"
 
 namespace {
 namespace devices = catalogue::MemExternalDevices;
 namespace media = catalogue::MemMedia;
-namespace persistent = catalogue::MemPersistent;
 namespace fs = std::filesystem;
 using qortest::kHead;
 using Events = std::vector<uint32_t>;
@@ -19,9 +17,9 @@ const uint32_t kState = devices::PeltUpdateState.event.event, kProgress = device
                kFile = devices::PeltUpdateFileName.event.event, kSerial = devices::PeltUpdateDeviceSerial.event.event,
                kName = devices::PeltUpdateDeviceName.event.event;
 
-class QorAppUpdateTest : public ::testing::Test {
+class QorAppUpdateTest : public qortest::AppTest {
  protected:
-  QorAppUpdateTest() : paths(qortest::pathsIn(dir)), app("HU", "77", paths) {
+  QorAppUpdateTest() {
     fs::create_directories(dir / "update");
     gComponentLogLevel = &level;
   }
@@ -45,10 +43,6 @@ class QorAppUpdateTest : public ::testing::Test {
   char* devices() { return gMemExternalDevices; }
 
   gen::LogLevel level = gen::Warn;
-  TestPayloads segments;
-  qortest::TempDir dir;
-  QorApp::Paths paths;
-  QorApp app;
 };
 
 TEST_F(QorAppUpdateTest, UnitUpdateStoresTheFileAndWaitsForTheGoAhead) {
@@ -74,6 +68,12 @@ TEST_F(QorAppUpdateTest, UnitUpdateStoresTheFileAndWaitsForTheGoAhead) {
   qortest::setInt(devices(), devices::PeltUpdateState.offset, 10);
   qortest::setInt(gMemMedia, media::HostUpdateFileState.offset, 10);
   EXPECT_EQ(status(), state("Success"));
+
+  level = gen::DebugAll;
+  const std::string raw = body("HU-77", std::string("\0raw", 4));
+  upload(raw);
+  EXPECT_EQ(qortest::readFile(paths.postDataDump), raw);
+  EXPECT_EQ(qortest::readFile(paths.hostUpdateFile), std::string("\0raw", 4));
 }
 
 TEST_F(QorAppUpdateTest, AccessoryUpdateResetsAndAnnouncesInOrder) {
@@ -154,14 +154,6 @@ TEST_F(QorAppUpdateTest, RefusedUploadsChangeNothing) {
   EXPECT_EQ(text(gMemMedia, media::HostUpdateFileName.offset), "");
   // And the unit's update was never taken as pending.
   EXPECT_EQ(status(), state("FileNotCompatible"));
-}
-
-TEST_F(QorAppUpdateTest, MostVerboseLevelKeepsTheRawBody) {
-  level = gen::DebugAll;
-  std::string requestBody = body("HU-77", std::string("\0raw", 4));
-  upload(requestBody);
-  EXPECT_EQ(qortest::readFile(paths.postDataDump), requestBody);
-  EXPECT_EQ(qortest::readFile(paths.hostUpdateFile), std::string("\0raw", 4));
 }
 
 }  // namespace

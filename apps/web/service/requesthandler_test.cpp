@@ -43,7 +43,7 @@ TEST(Rendering, FailedValueBecomesErrorObjectAndTreeGoesOn) {
   EXPECT_NO_THROW(nlohmann::json::parse("{" + tree + "}"));
 }
 
-TEST(Rendering, OneValueIsAnElementOfItsVariableAndTextIsEscapedOnce) {
+TEST(Rendering, OneValueIsAnElementOfItsVariableTextIsEscapedOnceAndTheTreeIsOneLine) {
   TestPayloads segments;
   const RowRef speeds = findRow("MemCamera", "CamSpeedList");
   std::string whole;
@@ -58,16 +58,12 @@ TEST(Rendering, OneValueIsAnElementOfItsVariableAndTextIsEscapedOnce) {
   RequestHandler::printValue(speeds.mem, speeds.var, outside, 120);
   EXPECT_EQ(outside, R"({"error": "Index exceeds limit"})");
   EXPECT_EQ(RequestHandler::encodeString("a\"\\\r\n\xff"), "a\\\"\\\\\\r\\n\xef\xbf\xbd");
-}
 
-TEST(Rendering, TreeIsOneLineAndFlushesBeforeEveryVariable) {
-  TestPayloads segments;
+  // The whole tree is one line, and sending what the stream holds between variables leaves it unchanged.
   std::string tree;
   RequestHandler::createJsonTree(tree);
   EXPECT_EQ(tree.find_first_of("\r\n"), std::string::npos);
   EXPECT_EQ(tree.rfind("\"MemPersistent\" : {\"", 0), 0u);
-
-  // Sending what the stream holds between variables leaves the document unchanged.
   std::string sent;
   std::string pending;
   unsigned int flushes = 0;

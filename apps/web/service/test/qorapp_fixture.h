@@ -1,6 +1,8 @@
 #pragma once
 // What the device app's tests share: the events the service posts,
 // segments of their own, and requests sent through the service's FastCGI listener.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <map>
 #include <string>
@@ -36,6 +38,15 @@ class TempDir {
 };
 
 QorApp::Paths pathsIn(const TempDir& dir);
+
+// An app of unit HU-77 whose folders are in a scratch folder, over memories of the test's own.
+class AppTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  TestPayloads segments;
+  QorApp::Paths paths = pathsIn(dir);
+  QorApp app{"HU", "77", paths};
+};
 
 // Sends one request over TCP to a listener that hands it to app; returns the STDOUT sent back, head included.
 std::string serve(QorApp& app, int version, const std::map<std::string, std::string>& params,
