@@ -21,7 +21,8 @@ std::string rendered(const std::string& memory, const std::string& name) {
   return out;
 }
 
-TEST(ChangedEvents, MarksOnlyNumbersOfTheEventTable) {
+TEST(ChangedEvents, MarksOnlyNumbersOfTheEventTableAndGroupsRunsOfAMemoryInEventOrder) {
+  TestPayloads segments;
   ChangedEvents events;
   EXPECT_FALSE(events.any());
   EXPECT_FALSE(events.mark(1061));
@@ -31,10 +32,8 @@ TEST(ChangedEvents, MarksOnlyNumbersOfTheEventTable) {
   EXPECT_TRUE(events.isMarked(1060));
   EXPECT_FALSE(events.isMarked(1059));
   EXPECT_TRUE(events.any());
-}
+  events.takeDocument();
 
-TEST(ChangedEvents, DocumentGroupsRunsOfAMemoryInEventOrderAndClearsMarks) {
-  TestPayloads segments;
   storeBytes("MemPersistent", "AUXTorque", int32_t{2});
   const uint32_t torque = eventOf("MemPersistent", "AUXTorque");
   const uint32_t bluetooth = eventOf("MemPersistent", "BluetoothPower");
@@ -42,7 +41,6 @@ TEST(ChangedEvents, DocumentGroupsRunsOfAMemoryInEventOrderAndClearsMarks) {
   ASSERT_LT(torque, bluetooth);
   ASSERT_LT(bluetooth, level);
 
-  ChangedEvents events;
   events.mark(level);
   events.mark(bluetooth);
   events.mark(torque);

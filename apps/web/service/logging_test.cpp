@@ -60,15 +60,13 @@ TEST(Logging, GathersTheChildOutputUntilItEndsThenLetsGo) {
   const size_t warning = log.find("dmesg exited, no more log output for web gui.");
   EXPECT_NE(warning, std::string::npos);
   EXPECT_EQ(log.find("dmesg exited", warning + 1), std::string::npos) << "reported once";
-}
 
-TEST(Logging, OutputWrittenJustBeforeTheEndIsKept) {
-  EventPoll poll;
-  Logging logging(poll, {"sh", "-c", "printf '\\033[31mlast words\\033[0m'; exit 3"});
-  logging.init();
+  // Output written just before the end is kept.
+  Logging last(poll, {"sh", "-c", "printf '\\033[31mlast words\\033[0m'; exit 3"});
+  last.init();
   ::usleep(200000);  // the child has written and gone before the poll looks: one hang-up report for both
   ASSERT_TRUE(pollUntil(poll, [&] { return poll.wait(50, true) == EventPoll::Timeout; }));
-  EXPECT_EQ(logging.getHtml(), "<span style='color: #AA0000'>last words</span>");
+  EXPECT_EQ(last.getHtml(), "<span style='color: #AA0000'>last words</span>");
 }
 
 TEST(Logging, DestructionEndsTheWholeChildGroup) {

@@ -36,7 +36,7 @@ TEST(SplitHeaderLine, SplitsParametersAndKeepsTheFirstValueOfAKey) {
   EXPECT_EQ(out, (Fields{{"", ""}}));
 }
 
-TEST_F(MultipartTest, RefusesBodiesThatAreNotMultipartOrHaveNoBoundary) {
+TEST_F(MultipartTest, RefusesBodiesThatAreNotMultipartAndFieldsLoseOnlyTheLineEndBeforeTheDelimiter) {
   Fields fields;
   for (const char* type : {"application/json", "Multipart/Form-Data; boundary=x", "multipart/form-data",
                            "multipart/form-data; boundary=", "multipart/form-data; boundary=\"\""})
@@ -44,10 +44,8 @@ TEST_F(MultipartTest, RefusesBodiesThatAreNotMultipartOrHaveNoBoundary) {
   EXPECT_TRUE(fields.empty());
   EXPECT_TRUE(parse("multipart/form-data; boundary=\"x\"", "", fields));
   EXPECT_TRUE(fields.empty());
-}
 
-TEST_F(MultipartTest, FieldsLoseOnlyTheLineEndBeforeTheDelimiter) {
-  Fields fields;
+  // Fields lose only the line end before the delimiter.
   std::string body =
       "preamble is dropped\r\n"
       "--XyZ\r\n"
@@ -79,7 +77,7 @@ TEST_F(MultipartTest, FieldsLoseOnlyTheLineEndBeforeTheDelimiter) {
                             {"", "nameless"}}));
 }
 
-TEST_F(MultipartTest, FileContentIsWrittenByteForByte) {
+TEST_F(MultipartTest, FileContentIsWrittenByteForByteUpToTheLastDelimiter) {
   const std::string content("\x00\x01\r\nbinary\r\r\n\n\rend", 18);
   const std::string second("+more", 5);
   std::string body =
@@ -92,13 +90,12 @@ TEST_F(MultipartTest, FileContentIsWrittenByteForByte) {
   EXPECT_EQ(fields, (Fields{{"deviceid", "id-1"}, {"file", upload}}));
   // Every part named "file" goes to the one file, in order.
   EXPECT_EQ(qortest::readFile(upload), content + second);
-}
 
-TEST_F(MultipartTest, PartsCutOffBeforeTheirDelimiterAreNotStored) {
-  std::string body =
+  // Parts cut off before their delimiter are not stored.
+  fields.clear();
+  body =
       "--b\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\nkept\r\n"
       "--b\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\npartial\r\n";
-  Fields fields;
   ASSERT_TRUE(parse("multipart/form-data; boundary=b", body, fields));
   EXPECT_EQ(fields, (Fields{{"deviceid", "kept"}}));
   // What reached the file stays there, with the line end the last empty read adds.

@@ -25,7 +25,7 @@ TEST(AppendJsonKey, AppendsStringMembersAndRefusesOthers) {
   EXPECT_EQ(text, "2411\nIris\n");
 }
 
-TEST(Rendering, FailedValueBecomesErrorObjectAndTreeGoesOn) {
+TEST(Rendering, FailedValueBecomesErrorObjectOneValueIsAnElementAndTheTreeIsOneLine) {
   TestPayloads segments;
   // An enumeration value beyond its entries is rendered by the row's getter, made to fail here.
   const RowRef level = findRow("MemApp", "AppServiceLogLevel");
@@ -41,10 +41,7 @@ TEST(Rendering, FailedValueBecomesErrorObjectAndTreeGoesOn) {
   EXPECT_EQ(value, "{\"error\": \"bad \\\"text\\\" \xef\xbf\xbd\\n\"}");
   EXPECT_NE(tree.find("\"AppServiceLogLevel\" : " + value), std::string::npos);
   EXPECT_NO_THROW(nlohmann::json::parse("{" + tree + "}"));
-}
 
-TEST(Rendering, OneValueIsAnElementOfItsVariableTextIsEscapedOnceAndTheTreeIsOneLine) {
-  TestPayloads segments;
   const RowRef speeds = findRow("MemCamera", "CamSpeedList");
   std::string whole;
   RequestHandler::printVariable(speeds.mem, speeds.var, whole);
@@ -60,7 +57,7 @@ TEST(Rendering, OneValueIsAnElementOfItsVariableTextIsEscapedOnceAndTheTreeIsOne
   EXPECT_EQ(RequestHandler::encodeString("a\"\\\r\n\xff"), "a\\\"\\\\\\r\\n\xef\xbf\xbd");
 
   // The whole tree is one line, and sending what the stream holds between variables leaves it unchanged.
-  std::string tree;
+  tree.clear();
   RequestHandler::createJsonTree(tree);
   EXPECT_EQ(tree.find_first_of("\r\n"), std::string::npos);
   EXPECT_EQ(tree.rfind("\"MemPersistent\" : {\"", 0), 0u);
