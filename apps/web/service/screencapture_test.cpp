@@ -61,7 +61,7 @@ std::vector<unsigned char> decode(const std::string& data) {
 
 }  // namespace
 
-TEST_F(TwoPageFrameBuffer, CapturesThePageOnDisplayAsRgbaWhateverTheRowPadding) {
+TEST_F(TwoPageFrameBuffer, CapturesThePageOnDisplayAsRgbaWhateverTheRowPaddingOrRefusesTheFrame) {
   std::vector<unsigned char> expected = pattern();
   for (size_t i = 0; i < expected.size(); i += 4) std::swap(expected[i], expected[i + 2]);
   EXPECT_EQ(decode(capture(image.path)), expected);
@@ -69,9 +69,8 @@ TEST_F(TwoPageFrameBuffer, CapturesThePageOnDisplayAsRgbaWhateverTheRowPadding) 
   TestImageFile padded{kWidth, kHeight, 2, 1, 1, 64};
   padded.writePage(1, pattern());
   EXPECT_EQ(capture(padded.path), capture(image.path));
-}
 
-TEST_F(TwoPageFrameBuffer, UncapturableFrameThrowsBeforeWritingAnything) {
+  // A frame that cannot be captured throws before anything is written.
   ScreenCapture reused(image.path);
   show(kHeight, 16);
   std::ostringstream out;
