@@ -16,7 +16,7 @@ const std::string kOpenError = std::string(kHead) + "{\"result\": \"Open error\"
 class QorAppFilesTest : public qortest::AppTest {
  protected:
   std::string call(const std::string& method, const std::string& path, const std::string& body = "", int version = 1) {
-    return qortest::serve(app, version, {{"PATH_INFO", path}, {"REQUEST_METHOD", method}}, body);
+    return serve(app, version, {{"PATH_INFO", path}, {"REQUEST_METHOD", method}}, body);
   }
   std::string list(int version) { return call("GET", "/lenstables/list", "", version); }
   // Names of a folder in the order the directory yields them.

@@ -21,7 +21,7 @@ using qortest::kHead;
 class QorAppTest : public qortest::AppTest {
  protected:
   std::string get(const std::string& path, int version = 1, const std::string& method = "GET") {
-    return qortest::serve(app, version, {{"PATH_INFO", path}, {"REQUEST_METHOD", method}});
+    return serve(app, version, {{"PATH_INFO", path}, {"REQUEST_METHOD", method}});
   }
   // This machine's space figures, blanked; they are checked on a root of known size below.
   static std::string withoutSpace(const std::string& document) {
@@ -79,7 +79,7 @@ TEST_F(QorAppTest, RoutesOnPrefixesAndAnswersEverythingElseAsUnknown) {
                            "/lenstables", "/lenstables/", "/lenstables/list/", "/lenstables/lists", "/focusrings/x",
                            "/setups/lis", "/other/list", "/qorapp/v1/device/info"})
     EXPECT_EQ(get(path), unknown) << path;
-  EXPECT_EQ(qortest::serve(app, 1, {}), unknown);  // no PATH_INFO at all
+  EXPECT_EQ(serve(app, 1, {}), unknown);  // no PATH_INFO at all
 
   for (const char* path : {"/device/status", "/device/status/", "/device/statusx"})
     EXPECT_EQ(get(path), std::string(kHead) + "{\"status\": \"NoFileSelected\", \"progress\": 0 }") << path;

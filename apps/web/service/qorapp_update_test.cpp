@@ -3,7 +3,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "apps/common/log/log.h"
 #include "apps/web/service/test/qorapp_fixture.h"
 #include "gen/code/introspection_gen.h"
 
@@ -19,11 +18,7 @@ const uint32_t kState = devices::PeltUpdateState.event.event, kProgress = device
 
 class QorAppUpdateTest : public qortest::AppTest {
  protected:
-  QorAppUpdateTest() {
-    fs::create_directories(dir / "update");
-    gComponentLogLevel = &level;
-  }
-  ~QorAppUpdateTest() override { gComponentLogLevel = nullptr; }
+  QorAppUpdateTest() { fs::create_directories(dir / "update"); }
 
   static std::string body(const std::string& deviceId, const std::string& content) {
     return "--sep\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\n" + deviceId +
@@ -31,9 +26,9 @@ class QorAppUpdateTest : public qortest::AppTest {
            "\r\n--sep--\r\n";
   }
   std::string upload(const std::string& requestBody, const std::string& type = "multipart/form-data; boundary=sep") {
-    return qortest::serve(app, 1, {{"PATH_INFO", "/device/update"}, {"CONTENT_TYPE", type}}, requestBody);
+    return serve(app, 1, {{"PATH_INFO", "/device/update"}, {"CONTENT_TYPE", type}}, requestBody);
   }
-  std::string status() { return qortest::serve(app, 2, {{"PATH_INFO", "/device/status"}}); }
+  std::string status() { return serve(app, 2, {{"PATH_INFO", "/device/status"}}); }
   static std::string result(const std::string& text) { return std::string(kHead) + "{\"result\": \"" + text + "\" }"; }
   static std::string taskId(const std::string& id) { return std::string(kHead) + "{\"taskid\": \"" + id + "\" }"; }
   static std::string state(const std::string& name, int32_t progress = 0) {
@@ -41,8 +36,6 @@ class QorAppUpdateTest : public qortest::AppTest {
   }
   std::string text(const char* memory, uint32_t offset) { return memory + offset; }
   char* devices() { return gMemExternalDevices; }
-
-  gen::LogLevel level = gen::Warn;
 };
 
 TEST_F(QorAppUpdateTest, UnitUpdateStoresTheFileAndWaitsForTheGoAhead) {
@@ -69,7 +62,7 @@ TEST_F(QorAppUpdateTest, UnitUpdateStoresTheFileAndWaitsForTheGoAhead) {
   qortest::setInt(gMemMedia, media::HostUpdateFileState.offset, 10);
   EXPECT_EQ(status(), state("Success"));
 
-  level = gen::DebugAll;
+  threshold = gen::DebugAll;
   const std::string raw = body("HU-77", std::string("\0raw", 4));
   upload(raw);
   EXPECT_EQ(qortest::readFile(paths.postDataDump), raw);
