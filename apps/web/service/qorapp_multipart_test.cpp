@@ -19,21 +19,16 @@ class MultipartTest : public qortest::AppTest {
 };
 
 TEST(SplitHeaderLine, SplitsParametersAndKeepsTheFirstValueOfAKey) {
-  Fields out;
-  QorApp::splitHeaderLine(out, "Content-Disposition: form-data; name=\"file\"; filename=\"u.swu\"");
-  EXPECT_EQ(out, (Fields{{"Content-Disposition: form-data", ""}, {"name", "file"}, {"filename", "u.swu"}}));
-
-  out = {};
-  QorApp::splitHeaderLine(out, " multipart/form-data ;boundary = \"ab=c\" ; boundary=second;");
-  EXPECT_EQ(out, (Fields{{"multipart/form-data", ""}, {"boundary", "ab=c"}, {"", ""}}));
-
-  out = {{"kept", "old"}};
-  QorApp::splitHeaderLine(out, "kept=new");
-  EXPECT_EQ(out, (Fields{{"kept", "old"}}));
-
-  out = {};
-  QorApp::splitHeaderLine(out, "");
-  EXPECT_EQ(out, (Fields{{"", ""}}));
+  const auto split = [](Fields out, const char* line) {
+    QorApp::splitHeaderLine(out, line);
+    return out;
+  };
+  EXPECT_EQ(split({}, "Content-Disposition: form-data; name=\"file\"; filename=\"u.swu\""),
+            (Fields{{"Content-Disposition: form-data", ""}, {"name", "file"}, {"filename", "u.swu"}}));
+  EXPECT_EQ(split({}, " multipart/form-data ;boundary = \"ab=c\" ; boundary=second;"),
+            (Fields{{"multipart/form-data", ""}, {"boundary", "ab=c"}, {"", ""}}));
+  EXPECT_EQ(split({{"kept", "old"}}, "kept=new"), (Fields{{"kept", "old"}}));
+  EXPECT_EQ(split({}, ""), (Fields{{"", ""}}));
 }
 
 TEST_F(MultipartTest, RefusesBodiesThatAreNotMultipartAndFieldsLoseOnlyTheLineEndBeforeTheDelimiter) {
