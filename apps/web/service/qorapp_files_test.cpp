@@ -29,32 +29,11 @@ class QorAppFilesTest : public qortest::AppTest {
   std::string folder = dir / "lens";
 };
 
-TEST_F(QorAppFilesTest, FlatListingHasOnlyRegularFilesInDirectoryOrder) {
+TEST_F(QorAppFilesTest, FlatListingHasOnlyRegularFilesAndNestedListingEveryEntry) {
   EXPECT_EQ(list(1), std::string(kHead) + "[\r\n]");  // missing folder: empty
-  fs::create_directories(folder + "/sub");
-  EXPECT_EQ(list(1), std::string(kHead) + "[\r\n]");
-  qortest::writeFile(folder + "/a.tab", "a");
-  qortest::writeFile(folder + "/q\"uo\\te.stp", "b");
-  qortest::writeFile(dir / "outside.tab", "c");
-  fs::create_symlink(dir / "outside.tab", folder + "/link.tab");
-  fs::create_directory_symlink(folder + "/sub", folder + "/dirlink");
-  fs::create_symlink(dir / "gone", folder + "/dangling");
-  ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
-
-  std::string expected = std::string(kHead) + "[";
-  const char* separator = "\r\n";
-  for (const std::string& name : names(folder)) {
-    if (name == "sub" || name == "dirlink" || name == "dangling" || name == "fifo") continue;
-    expected += separator + std::string(name == "q\"uo\\te.stp" ? "\"q\\\"uo\\\\te.stp\"" : "\"" + name + "\"");
-    separator = ",\r\n";
-  }
-  EXPECT_EQ(list(1), expected + "\r\n]");
-  EXPECT_NE(expected.find("link.tab"), std::string::npos);
-}
-
-TEST_F(QorAppFilesTest, NestedListingShowsEveryEntryAndSubFolder) {
   EXPECT_EQ(list(2), std::string(kHead) + "{\r\n\t\"name\": \"\",\r\n\t\"content\": [\r\n\r\n\t]\r\n}");
   fs::create_directories(folder + "/sub");
+  EXPECT_EQ(list(1), std::string(kHead) + "[\r\n]");
   qortest::writeFile(folder + "/a.tab", "a");
   qortest::writeFile(folder + "/sub/b.tab", "b");
   std::string file = "\t\t{ \"name\": \"a.tab\" }";
@@ -76,6 +55,25 @@ TEST_F(QorAppFilesTest, NestedListingShowsEveryEntryAndSubFolder) {
                             "\t\t\t\t\t]\r\n\t\t\t\t},\r\n\t\t\t\t{ \"name\": \"pipe\" }";
   EXPECT_EQ(list(2), std::string(kHead) + "{\r\n\t\"name\": \"\",\r\n\t\"content\": [\r\n\t\t{\r\n\t\t\t\"name\": " +
                          "\"sub\",\r\n\t\t\t\"content\": [\r\n" + inner + "\r\n\t\t\t]\r\n\t\t}\r\n\t]\r\n}");
+
+  // Flat, in directory order.
+  qortest::writeFile(folder + "/a.tab", "a");
+  qortest::writeFile(folder + "/q\"uo\\te.stp", "b");
+  qortest::writeFile(dir / "outside.tab", "c");
+  fs::create_symlink(dir / "outside.tab", folder + "/link.tab");
+  fs::create_directory_symlink(folder + "/sub", folder + "/dirlink");
+  fs::create_symlink(dir / "gone", folder + "/dangling");
+  ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
+
+  std::string expected = std::string(kHead) + "[";
+  const char* separator = "\r\n";
+  for (const std::string& name : names(folder)) {
+    if (name == "sub" || name == "dirlink" || name == "dangling" || name == "fifo") continue;
+    expected += separator + std::string(name == "q\"uo\\te.stp" ? "\"q\\\"uo\\\\te.stp\"" : "\"" + name + "\"");
+    separator = ",\r\n";
+  }
+  EXPECT_EQ(list(1), expected + "\r\n]");
+  EXPECT_NE(expected.find("link.tab"), std::string::npos);
 }
 
 TEST_F(QorAppFilesTest, PutGetDeleteRoundTripOnlyInsideTheFolder) {

@@ -58,8 +58,7 @@ TEST_F(RequestRecords, ChunksStdoutAtTheRecordLimitAndPadsOnlyTheLastRecord) {
     std::string text(size, 'x');
     for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + i % 26);
     answerWith(text);
-    auto client = connect();
-    auto reply = client->request({{"SCRIPT_NAME", "/x"}}, "", false, 0x1234);
+    auto reply = connect()->request({{"SCRIPT_NAME", "/x"}}, "", false, 0x1234);
     expectWellFormed(reply, 0x1234);
     EXPECT_EQ(reply.stdoutText, text);
     size_t stdoutRecords = reply.records.size() - 1;
