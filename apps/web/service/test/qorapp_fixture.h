@@ -2,14 +2,12 @@
 // What the device app's tests share: the events the service posts,
 // segments of their own, and requests sent through the service's FastCGI listener.
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "apps/common/introspection/testcatalogue.h"
 #include "apps/web/service/fcgi_test_fixture.h"
 #include "apps/web/service/qorapp.h"
-#include "apps/web/service/request.h"
 
 namespace qortest {
 
