@@ -9,8 +9,7 @@
 #include <string>
 
 TEST(ChildProcess, ArgumentsReachTheProgramUntouchedStreamsGoWhereToldAndStopEndsIt) {
-  int input[2];
-  int output[2];
+  int input[2], output[2];
   ASSERT_EQ(::pipe2(input, O_CLOEXEC), 0);
   ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);
   ASSERT_EQ(::write(input[1], "text in\n", 8), 8);

@@ -94,8 +94,7 @@ TEST_F(FcgiTable, DestructorEndsOwedAnswersAndSkipsClosedConnections) {
   ASSERT_TRUE(idle->readReply(1000).ended);
   EXPECT_NO_THROW(fcgi.reset());
   auto owed = waiting->readReply(1000);
-  EXPECT_TRUE(owed.ended);
-  ASSERT_FALSE(owed.records.empty());
+  ASSERT_TRUE(owed.ended);
   EXPECT_EQ(owed.records.front().requestId, 11);
   EXPECT_TRUE(waiting->closedByPeer(1000));
   // No second end record for the request that was already answered.
@@ -231,8 +230,8 @@ TEST_F(FcgiTable, InputLargerThanMemoryCostsOnlyItsConnection) {
     size_t mappedPages = 0;
     std::ifstream("/proc/self/statm") >> mappedPages;
     constexpr size_t kRoom = 160u << 20;
-    rlimit limit{};
-    limit.rlim_cur = limit.rlim_max = mappedPages * static_cast<size_t>(::sysconf(_SC_PAGESIZE)) + kRoom;
+    const rlim_t cap = mappedPages * static_cast<size_t>(::sysconf(_SC_PAGESIZE)) + kRoom;
+    const rlimit limit{cap, cap};
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &limit), 0);
     // An emulator may not enforce the limit for the program it runs; then there is nothing to see.
     if (void* probe = std::malloc(kRoom)) {

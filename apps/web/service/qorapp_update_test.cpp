@@ -38,7 +38,7 @@ class QorAppUpdateTest : public qortest::AppTest {
   char* devices() { return gMemExternalDevices; }
 };
 
-TEST_F(QorAppUpdateTest, UnitUpdateStoresTheFileAndWaitsForTheGoAhead) {
+TEST_F(QorAppUpdateTest, UnitUpdateWaitsForTheGoAheadAndAccessoryUpdateResetsAndAnnouncesInOrder) {
   EXPECT_EQ(upload(body("HU-77", "FIRMWARE\r\n")), taskId("HU-77"));
   EXPECT_EQ(qortest::readFile(paths.hostUpdateFile), "FIRMWARE\r\n");
   EXPECT_FALSE(fs::exists(paths.uploadFile));
@@ -67,9 +67,9 @@ TEST_F(QorAppUpdateTest, UnitUpdateStoresTheFileAndWaitsForTheGoAhead) {
   upload(raw);
   EXPECT_EQ(qortest::readFile(paths.postDataDump), raw);
   EXPECT_EQ(qortest::readFile(paths.hostUpdateFile), std::string("\0raw", 4));
-}
 
-TEST_F(QorAppUpdateTest, AccessoryUpdateResetsAndAnnouncesInOrder) {
+  // An accessory's update resets its state and announces in order.
+  qortest::postedEvents();
   qortest::setInt(devices(), devices::PeltUpdateState.offset, 5);
   qortest::setInt(devices(), devices::PeltUpdateProgress.offset, 30);
   std::strcpy(devices() + devices::PeltUpdateFileName.offset, paths.clientUpdateFile.c_str());
