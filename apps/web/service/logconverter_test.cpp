@@ -16,7 +16,7 @@ std::string convertWhole(const std::string& input) {
 
 }  // namespace
 
-TEST(LogConverter, SequencesBecomeSpansAndTextCannotAddMarkup) {
+TEST(LogConverter, SequencesBecomeSpansTextCannotAddMarkupAndBytesThatAreNotUtf8AreReplaced) {
   EXPECT_EQ(convertWhole("\x1b[32mabc\x1b[0m"), "<span style='color: #00AA00'>abc</span>");
   EXPECT_EQ(convertWhole("\x1b[1m"), "<span style=''>");
   EXPECT_EQ(convertWhole("\x1b[101m"), "<span style='background-color: #FF5555'>");
@@ -31,9 +31,8 @@ TEST(LogConverter, SequencesBecomeSpansAndTextCannotAddMarkup) {
             "&amp;amp; &amp;#60; &lt;!-- <span style='color: #AA0000'>&lt;</span>&gt;");
   // A sequence cannot smuggle markup either: what closes it is dropped, what follows is text.
   EXPECT_EQ(convertWhole("\x1b[<b>\x1b<i>"), "b&gt;&gt;");
-}
 
-TEST(LogConverter, BytesThatAreNotUtf8BecomeReplacementCharacters) {
+  // Bytes that are not UTF-8 become replacement characters.
   const std::string kFffd = "\xEF\xBF\xBD";
   const std::string valid = "\xC3\xA4 \xE2\x82\xAC \xF0\x9F\x93\xB7 \xED\x9F\xBF \xF4\x8F\xBF\xBF";
   EXPECT_EQ(convertWhole(valid), valid);

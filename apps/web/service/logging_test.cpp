@@ -39,7 +39,7 @@ int liveMembers(pid_t group) {
 
 }  // namespace
 
-TEST(Logging, GathersTheChildOutputUntilItEndsThenLetsGo) {
+TEST(Logging, GathersTheChildOutputUntilItEndsThenLetsGoAndEndsTheWholeChildGroup) {
   // Long enough for many full chunks, with sequences cut by chunk ends at every offset.
   std::string input;
   for (int i = 0; i < 400; ++i) input += "\x1b[3" + std::to_string(i % 8) + "mline " + std::to_string(i) + "\x1b[0m\n";
@@ -67,10 +67,7 @@ TEST(Logging, GathersTheChildOutputUntilItEndsThenLetsGo) {
   ::usleep(200000);  // the child has written and gone before the poll looks: one hang-up report for both
   ASSERT_TRUE(pollUntil(poll, [&] { return poll.wait(50, true) == EventPoll::Timeout; }));
   EXPECT_EQ(last.getHtml(), "<span style='color: #AA0000'>last words</span>");
-}
 
-TEST(Logging, DestructionEndsTheWholeChildGroup) {
-  EventPoll poll;
   pid_t obedient = 0, stubborn = 0;
   {
     // Neither shell execs its last command, so the shell and its sleep are two processes.

@@ -77,7 +77,7 @@ class Routes : public testing::Test {
 
 }  // namespace
 
-TEST(OneWireData, RingTextHasTheDateCodeCountingWeeksFromSundayTypeDigitAndTheMatchingValue) {
+TEST(OneWireData, RingTextHasDateCodeTypeDigitAndValueAndTheToolTakesUpToAPipeOfItWithinItsTime) {
   EXPECT_EQ(dateCode(day(2024, 3, 20)), 2411);
   EXPECT_EQ(dateCode(day(2023, 1, 1)), 2301) << "a year starting on Sunday starts with week 1";
   EXPECT_EQ(dateCode(day(2022, 1, 1)), 2200) << "days before the first Sunday are week 0";
@@ -94,9 +94,8 @@ TEST(OneWireData, RingTextHasTheDateCodeCountingWeeksFromSundayTypeDigitAndTheMa
   EXPECT_THAT([&] { ringText(body("focus metric"), now); },
               testing::ThrowsMessage<std::runtime_error>(HasSubstr("Unit has an invalid value: focus metric\n")));
   EXPECT_THROW(ringText({{"ringType", 4}}, now), nlohmann::json::type_error);
-}
 
-TEST(OneWireData, ToolTakesUpToAPipeOfTextFailsUnlessItExitsWithZeroAndIsStoppedAfterItsTime) {
+  // The tool takes up to a pipe of text and fails unless it exits with zero.
   FakeTool fake;
   EXPECT_TRUE(runOneWireTool(std::string(PIPE_BUF, 'x'), fake.tool)) << "a pipe's worth is written whole";
   EXPECT_THROW(runOneWireTool(std::string(PIPE_BUF + 1, 'x'), fake.tool), std::runtime_error);

@@ -18,7 +18,7 @@ class MultipartTest : public qortest::AppTest {
   std::string upload = dir / "upload";
 };
 
-TEST(SplitHeaderLine, SplitsParametersAndKeepsTheFirstValueOfAKey) {
+TEST_F(MultipartTest, HeaderLinesSplitBodiesThatAreNotMultipartAreRefusedAndFieldsLoseTheirLastLineEnd) {
   const auto split = [](Fields out, const char* line) {
     QorApp::splitHeaderLine(out, line);
     return out;
@@ -29,9 +29,7 @@ TEST(SplitHeaderLine, SplitsParametersAndKeepsTheFirstValueOfAKey) {
             (Fields{{"multipart/form-data", ""}, {"boundary", "ab=c"}, {"", ""}}));
   EXPECT_EQ(split({{"kept", "old"}}, "kept=new"), (Fields{{"kept", "old"}}));
   EXPECT_EQ(split({}, ""), (Fields{{"", ""}}));
-}
 
-TEST_F(MultipartTest, RefusesBodiesThatAreNotMultipartAndFieldsLoseOnlyTheLineEndBeforeTheDelimiter) {
   Fields fields;
   for (const char* type : {"application/json", "Multipart/Form-Data; boundary=x", "multipart/form-data",
                            "multipart/form-data; boundary=", "multipart/form-data; boundary=\"\""})

@@ -10,7 +10,7 @@
 
 namespace {
 
-TEST(AppendJsonKey, AppendsStringMembersAndRefusesOthers) {
+TEST(RequestInput, AppendJsonKeyTakesOnlyStringMembersAndSetVarsAnswersRefusedInputWithItsText) {
   const auto body = nlohmann::json::parse(R"({"ringType": "Iris", "irisValue": 2.8})");
   std::string text = "2411\n";
   RequestHandler::appendJsonKey(body, "ringType", text);
@@ -23,6 +23,31 @@ TEST(AppendJsonKey, AppendsStringMembersAndRefusesOthers) {
   EXPECT_THROW(RequestHandler::appendJsonKey(nlohmann::json::array({"ringType"}), "ringType", text),
                std::runtime_error);
   EXPECT_EQ(text, "2411\nIris\n");
+
+  TestPayloads segments;
+  const auto attempt = [](const std::string& input) {
+    std::stringstream errors;
+    const bool ok = RequestHandler::setVars(input, errors);
+    return std::pair{ok, errors.str()};
+  };
+  EXPECT_EQ(attempt("{'MemPersistent':{'AUX Torque':3}}"), std::pair(false, std::string("JSON parse error at 6.\r\n")));
+  for (const char* body :
+       {"", "{}", "{'MemPersistent':5}", "{'MemPersistent':{}}", "{'MemPersistent':[]}",
+        "{'MemPersistent':{'NoSuchVar':1}}", "{'NoSuchMem':{'AUXTorque':1}}", "{'memPersistent':{'AUXTorque':1}}",
+        "{'MemCamera':{'CamSpeedList':{'Index':'two','Speed':1}}}",
+        "{'MemCamera':{'CamSpeedList':{'Index':99999999999,'Speed':1}}}"})
+    EXPECT_EQ(attempt(body), std::pair(false, std::string())) << body;
+
+  EXPECT_EQ(attempt("{'MemPersistent':{'BluetoothPower':'maybe'}}"),
+            std::pair(false, std::string("Value has to be 'true' or 'false'")));
+
+  // An unchanged value is stored without announcing anything, so no broker is needed here.
+  storeBytes("MemPersistent", "AUXTorque", int32_t{3});
+  EXPECT_EQ(attempt("{'MemPersistent':{'AUXTorque':'3'}}"), std::pair(true, std::string()));
+  EXPECT_EQ(attempt("{\"MemPersistent\":{\"AUXTorque\":3}}"), std::pair(true, std::string()));
+
+  *MEMORY_POINTER_ARRAY[0] = nullptr;
+  EXPECT_EQ(attempt("{'MemPersistent':{'AUXTorque':2}}"), std::pair(false, std::string("n/a")));
 }
 
 TEST(Rendering, FailedValueBecomesErrorObjectOneValueIsAnElementAndTheTreeIsOneLine) {
@@ -71,33 +96,6 @@ TEST(Rendering, FailedValueBecomesErrorObjectOneValueIsAnElementAndTheTreeIsOneL
   });
   EXPECT_EQ(flushes, 933u);
   EXPECT_EQ(sent + pending, tree);
-}
-
-TEST(SetVars, RefusedInputAnswersFalseWithItsText) {
-  TestPayloads segments;
-  const auto attempt = [](const std::string& body) {
-    std::stringstream errors;
-    const bool ok = RequestHandler::setVars(body, errors);
-    return std::pair{ok, errors.str()};
-  };
-  EXPECT_EQ(attempt("{'MemPersistent':{'AUX Torque':3}}"), std::pair(false, std::string("JSON parse error at 6.\r\n")));
-  for (const char* body :
-       {"", "{}", "{'MemPersistent':5}", "{'MemPersistent':{}}", "{'MemPersistent':[]}",
-        "{'MemPersistent':{'NoSuchVar':1}}", "{'NoSuchMem':{'AUXTorque':1}}", "{'memPersistent':{'AUXTorque':1}}",
-        "{'MemCamera':{'CamSpeedList':{'Index':'two','Speed':1}}}",
-        "{'MemCamera':{'CamSpeedList':{'Index':99999999999,'Speed':1}}}"})
-    EXPECT_EQ(attempt(body), std::pair(false, std::string())) << body;
-
-  EXPECT_EQ(attempt("{'MemPersistent':{'BluetoothPower':'maybe'}}"),
-            std::pair(false, std::string("Value has to be 'true' or 'false'")));
-
-  // An unchanged value is stored without announcing anything, so no broker is needed here.
-  storeBytes("MemPersistent", "AUXTorque", int32_t{3});
-  EXPECT_EQ(attempt("{'MemPersistent':{'AUXTorque':'3'}}"), std::pair(true, std::string()));
-  EXPECT_EQ(attempt("{\"MemPersistent\":{\"AUXTorque\":3}}"), std::pair(true, std::string()));
-
-  *MEMORY_POINTER_ARRAY[0] = nullptr;
-  EXPECT_EQ(attempt("{'MemPersistent':{'AUXTorque':2}}"), std::pair(false, std::string("n/a")));
 }
 
 }  // namespace
