@@ -249,10 +249,9 @@ TEST_F(FcgiTable, InputLargerThanMemoryCostsOnlyItsConnection) {
   }));
 }
 
-// Leaves exactly `free` descriptors to the process; the fillers are closed with the fixture.
-// A connection's first request is read at accept, not through the poll; each test sends one more
-// before the limit, since the sanitizer's type check needs a spare descriptor the first time a
-// class is called through the poll.
+// Leaves exactly `free` descriptors to the process while it lives. A connection's first request is read at
+// accept, so each test sends one more through the poll before the limit: the sanitizer's type check needs a
+// spare descriptor the first time a class is called through the poll.
 class DescriptorLimit {
  public:
   explicit DescriptorLimit(int free) {
