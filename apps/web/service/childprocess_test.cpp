@@ -8,9 +8,8 @@
 
 #include <string>
 
-TEST(ChildProcess, ArgumentsReachTheProgramUntouchedAndStreamsGoWhereTold) {
-  int input[2];
-  int output[2];
+TEST(ChildProcess, ArgumentsReachTheProgramUntouchedStreamsGoWhereToldAndStopEndsIt) {
+  int input[2], output[2];
   ASSERT_EQ(::pipe2(input, O_CLOEXEC), 0);
   ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);
   ASSERT_EQ(::write(input[1], "text in\n", 8), 8);
@@ -38,14 +37,12 @@ TEST(ChildProcess, ArgumentsReachTheProgramUntouchedAndStreamsGoWhereTold) {
   const auto status = missing.wait(std::chrono::seconds(5));
   ASSERT_TRUE(status);
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 127);
-}
 
-TEST(ChildProcess, WaitIsBoundedAndStopEndsTheProgram) {
-  ChildProcess child({"sleep", "1000"}, {});
-  EXPECT_FALSE(child.wait(std::chrono::milliseconds(50)));
-  EXPECT_EQ(::getpgid(child.id()), child.id()) << "a group of its own";
-  child.stop();
-  const auto status = child.wait(std::chrono::milliseconds(0));
-  ASSERT_TRUE(status);
-  EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM);
+  ChildProcess sleeper({"sleep", "1000"}, {});
+  EXPECT_FALSE(sleeper.wait(std::chrono::milliseconds(50)));
+  EXPECT_EQ(::getpgid(sleeper.id()), sleeper.id()) << "a group of its own";
+  sleeper.stop();
+  const auto stopped = sleeper.wait(std::chrono::milliseconds(0));
+  ASSERT_TRUE(stopped);
+  EXPECT_TRUE(WIFSIGNALED(*stopped) && WTERMSIG(*stopped) == SIGTERM);
 }

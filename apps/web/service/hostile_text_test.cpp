@@ -5,24 +5,12 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "apps/common/introspection/testcatalogue.h"
 #include "apps/web/service/changedevents.h"
-#include "apps/web/service/qorapp.h"
 #include "apps/web/service/requesthandler.h"
 #include "apps/web/service/test/qorapp_fixture.h"
 
 namespace {
 namespace fs = std::filesystem;
-
-// Fills every payload with the hostile bytes over and over, so that every string row and every string
-// field of a structure holds some of them, cut at its end, without a terminator.
-void fillWithHostileBytes() {
-  const std::string bytes = hostileBytes();
-  for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem) {
-    char* payload = *MEMORY_ARRAY[mem].rows[0].memory;
-    for (uint32_t at = 0; at < MEMORY_ARRAY[mem].payloadSize; ++at) payload[at] = bytes[(at + 7 * mem) % bytes.size()];
-  }
-}
 
 void expectParses(const std::string& answer, const std::string& what) {
   std::string body = answer;
@@ -30,9 +18,16 @@ void expectParses(const std::string& answer, const std::string& what) {
   EXPECT_NO_THROW(nlohmann::json::parse(body)) << what << ": " << body.substr(0, 2000);
 }
 
-TEST(HostileText, EveryAnswerIsValidJson) {
-  TestPayloads segments;
-  fillWithHostileBytes();
+using HostileText = qortest::AppTest;
+
+TEST_F(HostileText, EveryAnswerIsValidJson) {
+  // Every payload holds the hostile bytes over and over, so that every string row and every string field
+  // of a structure holds some of them, cut at its end, without a terminator.
+  const std::string bytes = hostileBytes();
+  for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem) {
+    char* payload = *MEMORY_ARRAY[mem].rows[0].memory;
+    for (uint32_t at = 0; at < MEMORY_ARRAY[mem].payloadSize; ++at) payload[at] = bytes[(at + 7 * mem) % bytes.size()];
+  }
 
   std::string tree;
   RequestHandler::createJsonTree(tree);
@@ -41,11 +36,8 @@ TEST(HostileText, EveryAnswerIsValidJson) {
   for (uint32_t event = 0; event < ChangedEvents::kEventCount; ++event) changed.mark(event);
   expectParses("{\r\n\"id\": 1,\r\n" + changed.takeDocument(), "update");
 
-  const std::string bytes = hostileBytes();
-  qortest::TempDir dir;
-  QorApp::Paths paths = qortest::pathsIn(dir);
-  QorApp app(bytes, bytes, paths);
-  for (int version : {1, 2}) expectParses(qortest::serve(app, version, {{"PATH_INFO", "/device/info"}}), "info");
+  QorApp hostile(bytes, bytes, paths);
+  for (int version : {1, 2}) expectParses(serve(hostile, version, {{"PATH_INFO", "/device/info"}}), "info");
 
   // File names are any bytes but the slash and NUL.
   std::string name = bytes;
@@ -56,18 +48,18 @@ TEST(HostileText, EveryAnswerIsValidJson) {
     qortest::writeFile(folder + name.substr(0, 250), "x");
   }
   for (const char* list : {"/lenstables/list", "/focusrings/list", "/setups/list"}) {
-    for (int version : {1, 2}) expectParses(qortest::serve(app, version, {{"PATH_INFO", list}}), list);
+    for (int version : {1, 2}) expectParses(serve(hostile, version, {{"PATH_INFO", list}}), list);
   }
 
   fs::create_directories(dir / "update");
   const std::string upload = "--sep\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\n" + bytes +
                              "-5\r\n--sep\r\nContent-Disposition: form-data; name=\"file\"; filename=\"x\"\r\n\r\n"
                              "CMF\r\n--sep--\r\n";
-  const std::string task = qortest::serve(
-      app, 2, {{"PATH_INFO", "/device/update"}, {"CONTENT_TYPE", "multipart/form-data; boundary=sep"}}, upload);
+  const std::string task = serve(
+      hostile, 2, {{"PATH_INFO", "/device/update"}, {"CONTENT_TYPE", "multipart/form-data; boundary=sep"}}, upload);
   EXPECT_NE(task.find("taskid"), std::string::npos) << task;
   expectParses(task, "update task");
-  expectParses(qortest::serve(app, 2, {{"PATH_INFO", "/device/status"}}), "update status");
+  expectParses(serve(hostile, 2, {{"PATH_INFO", "/device/status"}}), "update status");
 }
 
 }  // namespace

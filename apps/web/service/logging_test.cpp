@@ -1,7 +1,6 @@
 #include "apps/web/service/logging.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -9,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 
 #include "apps/web/service/logconverter.h"
@@ -30,20 +28,18 @@ int liveMembers(pid_t group) {
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     std::ifstream stat(entry.path() / "stat");
     std::string line;
-    if (!std::getline(stat, line)) continue;
-    // pid (comm) state ppid pgrp ...
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
     char state = 0;
-    pid_t parent = 0, processGroup = 0;
-    fields >> state >> parent >> processGroup;
-    count += processGroup == group && state != 'Z';
+    int parent = 0, processGroup = 0;  // pid (comm) state ppid pgrp ...
+    if (std::getline(stat, line) &&
+        std::sscanf(line.c_str() + line.rfind(')') + 2, "%c %d %d", &state, &parent, &processGroup) == 3)
+      count += processGroup == group && state != 'Z';
   }
   return count;
 }
 
 }  // namespace
 
-TEST(Logging, GathersTheChildOutputUntilItEndsThenLetsGo) {
+TEST(Logging, GathersTheChildOutputUntilItEndsThenLetsGoAndEndsTheWholeChildGroup) {
   // Long enough for many full chunks, with sequences cut by chunk ends at every offset.
   std::string input;
   for (int i = 0; i < 400; ++i) input += "\x1b[3" + std::to_string(i % 8) + "mline " + std::to_string(i) + "\x1b[0m\n";
@@ -64,19 +60,14 @@ TEST(Logging, GathersTheChildOutputUntilItEndsThenLetsGo) {
   const size_t warning = log.find("dmesg exited, no more log output for web gui.");
   EXPECT_NE(warning, std::string::npos);
   EXPECT_EQ(log.find("dmesg exited", warning + 1), std::string::npos) << "reported once";
-}
 
-TEST(Logging, OutputWrittenJustBeforeTheEndIsKept) {
-  EventPoll poll;
-  Logging logging(poll, {"sh", "-c", "printf '\\033[31mlast words\\033[0m'; exit 3"});
-  logging.init();
+  // Output written just before the end is kept.
+  Logging last(poll, {"sh", "-c", "printf '\\033[31mlast words\\033[0m'; exit 3"});
+  last.init();
   ::usleep(200000);  // the child has written and gone before the poll looks: one hang-up report for both
   ASSERT_TRUE(pollUntil(poll, [&] { return poll.wait(50, true) == EventPoll::Timeout; }));
-  EXPECT_EQ(logging.getHtml(), "<span style='color: #AA0000'>last words</span>");
-}
+  EXPECT_EQ(last.getHtml(), "<span style='color: #AA0000'>last words</span>");
 
-TEST(Logging, DestructionEndsTheWholeChildGroup) {
-  EventPoll poll;
   pid_t obedient = 0, stubborn = 0;
   {
     // Neither shell execs its last command, so the shell and its sleep are two processes.

@@ -1,15 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "apps/web/service/qorapp.h"
 #include "apps/web/service/test/qorapp_fixture.h"
 
 namespace {
 using Fields = std::map<std::string, std::string>;
 
-class MultipartTest : public ::testing::Test {
+class MultipartTest : public qortest::AppTest {
  protected:
-  MultipartTest() : app("b", "1", qortest::pathsIn(dir)), upload(dir / "upload") {}
-
   // Parses body with the given content type; the file part lands in upload.
   bool parse(const std::string& contentType, const std::string& body, Fields& fields) {
     Request request(nullptr, -1, 0);
@@ -18,30 +15,21 @@ class MultipartTest : public ::testing::Test {
     return app.parseFormData(&request, fields, upload.c_str());
   }
 
-  qortest::TempDir dir;
-  QorApp app;
-  std::string upload;
+  std::string upload = dir / "upload";
 };
 
-TEST(SplitHeaderLine, SplitsParametersAndKeepsTheFirstValueOfAKey) {
-  Fields out;
-  QorApp::splitHeaderLine(out, "Content-Disposition: form-data; name=\"file\"; filename=\"u.swu\"");
-  EXPECT_EQ(out, (Fields{{"Content-Disposition: form-data", ""}, {"name", "file"}, {"filename", "u.swu"}}));
+TEST_F(MultipartTest, HeaderLinesSplitBodiesThatAreNotMultipartAreRefusedAndFieldsLoseTheirLastLineEnd) {
+  const auto split = [](Fields out, const char* line) {
+    QorApp::splitHeaderLine(out, line);
+    return out;
+  };
+  EXPECT_EQ(split({}, "Content-Disposition: form-data; name=\"file\"; filename=\"u.swu\""),
+            (Fields{{"Content-Disposition: form-data", ""}, {"name", "file"}, {"filename", "u.swu"}}));
+  EXPECT_EQ(split({}, " multipart/form-data ;boundary = \"ab=c\" ; boundary=second;"),
+            (Fields{{"multipart/form-data", ""}, {"boundary", "ab=c"}, {"", ""}}));
+  EXPECT_EQ(split({{"kept", "old"}}, "kept=new"), (Fields{{"kept", "old"}}));
+  EXPECT_EQ(split({}, ""), (Fields{{"", ""}}));
 
-  out = {};
-  QorApp::splitHeaderLine(out, " multipart/form-data ;boundary = \"ab=c\" ; boundary=second;");
-  EXPECT_EQ(out, (Fields{{"multipart/form-data", ""}, {"boundary", "ab=c"}, {"", ""}}));
-
-  out = {{"kept", "old"}};
-  QorApp::splitHeaderLine(out, "kept=new");
-  EXPECT_EQ(out, (Fields{{"kept", "old"}}));
-
-  out = {};
-  QorApp::splitHeaderLine(out, "");
-  EXPECT_EQ(out, (Fields{{"", ""}}));
-}
-
-TEST_F(MultipartTest, RefusesBodiesThatAreNotMultipartOrHaveNoBoundary) {
   Fields fields;
   for (const char* type : {"application/json", "Multipart/Form-Data; boundary=x", "multipart/form-data",
                            "multipart/form-data; boundary=", "multipart/form-data; boundary=\"\""})
@@ -49,10 +37,8 @@ TEST_F(MultipartTest, RefusesBodiesThatAreNotMultipartOrHaveNoBoundary) {
   EXPECT_TRUE(fields.empty());
   EXPECT_TRUE(parse("multipart/form-data; boundary=\"x\"", "", fields));
   EXPECT_TRUE(fields.empty());
-}
 
-TEST_F(MultipartTest, FieldsLoseOnlyTheLineEndBeforeTheDelimiter) {
-  Fields fields;
+  // Fields lose only the line end before the delimiter.
   std::string body =
       "preamble is dropped\r\n"
       "--XyZ\r\n"
@@ -84,7 +70,7 @@ TEST_F(MultipartTest, FieldsLoseOnlyTheLineEndBeforeTheDelimiter) {
                             {"", "nameless"}}));
 }
 
-TEST_F(MultipartTest, FileContentIsWrittenByteForByte) {
+TEST_F(MultipartTest, FileContentIsWrittenByteForByteUpToTheLastDelimiter) {
   const std::string content("\x00\x01\r\nbinary\r\r\n\n\rend", 18);
   const std::string second("+more", 5);
   std::string body =
@@ -97,13 +83,12 @@ TEST_F(MultipartTest, FileContentIsWrittenByteForByte) {
   EXPECT_EQ(fields, (Fields{{"deviceid", "id-1"}, {"file", upload}}));
   // Every part named "file" goes to the one file, in order.
   EXPECT_EQ(qortest::readFile(upload), content + second);
-}
 
-TEST_F(MultipartTest, PartsCutOffBeforeTheirDelimiterAreNotStored) {
-  std::string body =
+  // Parts cut off before their delimiter are not stored.
+  fields.clear();
+  body =
       "--b\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\nkept\r\n"
       "--b\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\npartial\r\n";
-  Fields fields;
   ASSERT_TRUE(parse("multipart/form-data; boundary=b", body, fields));
   EXPECT_EQ(fields, (Fields{{"deviceid", "kept"}}));
   // What reached the file stays there, with the line end the last empty read adds.

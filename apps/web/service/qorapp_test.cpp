@@ -1,6 +1,9 @@
 #include "apps/web/service/qorapp.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -8,20 +11,19 @@
 
 #include "apps/web/service/test/qorapp_fixture.h"
 #include "gen/code/introspection_gen.h"
+#include "tests/unit/child_process.h"
 
 namespace {
 namespace devices = catalogue::MemExternalDevices;
 namespace persistent = catalogue::MemPersistent;
 using qortest::kHead;
 
-class QorAppTest : public ::testing::Test {
+class QorAppTest : public qortest::AppTest {
  protected:
-  QorAppTest() : app("board7", "SN99", qortest::pathsIn(dir)) {}
-
   std::string get(const std::string& path, int version = 1, const std::string& method = "GET") {
-    return qortest::serve(app, version, {{"PATH_INFO", path}, {"REQUEST_METHOD", method}});
+    return serve(app, version, {{"PATH_INFO", path}, {"REQUEST_METHOD", method}});
   }
-  // This machine's space figures, blanked; qorapp_space_test checks them on a root of known size.
+  // This machine's space figures, blanked; they are checked on a root of known size below.
   static std::string withoutSpace(const std::string& document) {
     return std::regex_replace(document, std::regex(R"re("space_(total|available)": \d+,)re"), "N,");
   }
@@ -35,19 +37,14 @@ class QorAppTest : public ::testing::Test {
     putText(device(index) + catalogue::PeltDevice::PeltDeviceName.offset, name);
     putText(device(index) + catalogue::PeltDevice::PeltMainSwVersion.offset, version);
   }
-
-  qortest::TempDir dir;
-  TestPayloads segments;
-  QorApp app;
 };
 
-TEST_F(QorAppTest, DeviceDocumentListsConnectedAccessoriesInIndexOrder) {
+TEST_F(QorAppTest, DeviceDocumentListsConnectedAccessoriesInIndexOrderWithTextsCutAtTheirField) {
   putText(gMemPersistent + persistent::ProductName.offset, "Hand \"Unit\"");
   putText(gMemPersistent + persistent::ProductVersion.offset, "3.2.1");
-  const std::string head =
-      std::string(kHead) +
-      "{\r\n  \"_id\": \"board7-SN99\",\r\n  \"name\": \"Hand \\\"Unit\\\"\",\r\n  \"serialnumber\": "
-      "\"SN99\",\r\n  \"firmwareversion\": \"3.2.1\",\r\n  N,\r\n  N,\r\n  \"devices\": [\r\n";
+  const std::string head = std::string(kHead) +
+                           "{\r\n  \"_id\": \"HU-77\",\r\n  \"name\": \"Hand \\\"Unit\\\"\",\r\n  \"serialnumber\": "
+                           "\"77\",\r\n  \"firmwareversion\": \"3.2.1\",\r\n  N,\r\n  N,\r\n  \"devices\": [\r\n";
   EXPECT_EQ(withoutSpace(get("/device/info")), head + "\r\n  ]\r\n}\r\n");
 
   connect(5, "MOTOR", -7, "2.0");
@@ -61,9 +58,8 @@ TEST_F(QorAppTest, DeviceDocumentListsConnectedAccessoriesInIndexOrder) {
   EXPECT_EQ(withoutSpace(get("/device/info")), head + accessories + "\r\n  ]\r\n}\r\n");
   // Any method, either version.
   EXPECT_EQ(withoutSpace(get("/device/info", 2, "POST")), head + accessories + "\r\n  ]\r\n}\r\n");
-}
 
-TEST_F(QorAppTest, DeviceTextsWithoutTerminatorEndAtTheirField) {
+  // Texts without a terminator end at their field.
   putText(gMemPersistent + persistent::ProductName.offset, std::string(20, 'N'));
   putText(gMemPersistent + persistent::ProductVersion.offset, std::string(20, 'V'));
   gMemPersistent[40] = 'X';
@@ -83,7 +79,7 @@ TEST_F(QorAppTest, RoutesOnPrefixesAndAnswersEverythingElseAsUnknown) {
                            "/lenstables", "/lenstables/", "/lenstables/list/", "/lenstables/lists", "/focusrings/x",
                            "/setups/lis", "/other/list", "/qorapp/v1/device/info"})
     EXPECT_EQ(get(path), unknown) << path;
-  EXPECT_EQ(qortest::serve(app, 1, {}), unknown);  // no PATH_INFO at all
+  EXPECT_EQ(serve(app, 1, {}), unknown);  // no PATH_INFO at all
 
   for (const char* path : {"/device/status", "/device/status/", "/device/statusx"})
     EXPECT_EQ(get(path), std::string(kHead) + "{\"status\": \"NoFileSelected\", \"progress\": 0 }") << path;
@@ -105,5 +101,20 @@ TEST_F(QorAppTest, RoutesOnPrefixesAndAnswersEverythingElseAsUnknown) {
 }
 
 TEST_F(QorAppTest, NullRequestIsIgnored) { app.handleRequest(nullptr, 1); }
+
+// On the unit a block count times the block size does not fit the 32-bit unsigned long statvfs reports.
+TEST_F(QorAppTest, SpaceAboveFourGibibytesIsReportedWhole) {
+  qortest::TempDir mountPoint;
+  // In a child whose root is an empty tmpfs of 6 GiB (2 GiB when wrapped to 32 bits), all of it available.
+  EXPECT_TRUE(testsupport::passesInChild([&] {
+    ASSERT_EQ(::unshare(CLONE_NEWNS), 0);
+    ASSERT_EQ(::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr), 0);
+    ASSERT_EQ(::mount("space", mountPoint.path().c_str(), "tmpfs", 0, "size=6g"), 0);
+    ASSERT_EQ(::chroot(mountPoint.path().c_str()), 0);
+    ASSERT_EQ(::chdir("/"), 0);
+    EXPECT_NE(get("/device/info").find("\"space_total\": 6442450944,\r\n  \"space_available\": 6442450944,\r\n"),
+              std::string::npos);
+  }));
+}
 
 }  // namespace

@@ -10,7 +10,7 @@
 
 namespace {
 
-TEST(AppendJsonKey, AppendsStringMembersAndRefusesOthers) {
+TEST(RequestInput, AppendJsonKeyTakesOnlyStringMembersAndSetVarsAnswersRefusedInputWithItsText) {
   const auto body = nlohmann::json::parse(R"({"ringType": "Iris", "irisValue": 2.8})");
   std::string text = "2411\n";
   RequestHandler::appendJsonKey(body, "ringType", text);
@@ -23,71 +23,13 @@ TEST(AppendJsonKey, AppendsStringMembersAndRefusesOthers) {
   EXPECT_THROW(RequestHandler::appendJsonKey(nlohmann::json::array({"ringType"}), "ringType", text),
                std::runtime_error);
   EXPECT_EQ(text, "2411\nIris\n");
-}
 
-TEST(Rendering, FailedValueBecomesErrorObjectAndTreeGoesOn) {
   TestPayloads segments;
-  // An enumeration value beyond its entries is rendered by the row's getter, made to fail here.
-  const RowRef level = findRow("MemApp", "AppServiceLogLevel");
-  VariableInfo& row = const_cast<VariableInfo&>(level.info());
-  level.store(uint32_t{99});
-  const VariableGetter getter = row.getter;
-  row.getter = [](void*, int) -> std::string { throw std::runtime_error("bad \"text\" \xff\n"); };
-  std::string value;
-  RequestHandler::printVariable(level.mem, level.var, value);
-  std::string tree;
-  RequestHandler::createJsonTree(tree);
-  row.getter = getter;
-  EXPECT_EQ(value, "{\"error\": \"bad \\\"text\\\" \xef\xbf\xbd\\n\"}");
-  EXPECT_NE(tree.find("\"AppServiceLogLevel\" : " + value), std::string::npos);
-  EXPECT_NO_THROW(nlohmann::json::parse("{" + tree + "}"));
-}
-
-TEST(Rendering, OneValueIsAnElementOfItsVariableAndTextIsEscapedOnce) {
-  TestPayloads segments;
-  const RowRef speeds = findRow("MemCamera", "CamSpeedList");
-  std::string whole;
-  RequestHandler::printVariable(speeds.mem, speeds.var, whole);
-  const nlohmann::json elements = nlohmann::json::parse(whole);
-  for (int index : {0, 119}) {
-    std::string one;
-    RequestHandler::printValue(speeds.mem, speeds.var, one, index);
-    EXPECT_EQ(nlohmann::json::parse(one), elements.at(index));
-  }
-  std::string outside;
-  RequestHandler::printValue(speeds.mem, speeds.var, outside, 120);
-  EXPECT_EQ(outside, R"({"error": "Index exceeds limit"})");
-  EXPECT_EQ(RequestHandler::encodeString("a\"\\\r\n\xff"), "a\\\"\\\\\\r\\n\xef\xbf\xbd");
-}
-
-TEST(Rendering, TreeIsOneLineAndFlushesBeforeEveryVariable) {
-  TestPayloads segments;
-  std::string tree;
-  RequestHandler::createJsonTree(tree);
-  EXPECT_EQ(tree.find_first_of("\r\n"), std::string::npos);
-  EXPECT_EQ(tree.rfind("\"MemPersistent\" : {\"", 0), 0u);
-
-  // Sending what the stream holds between variables leaves the document unchanged.
-  std::string sent;
-  std::string pending;
-  unsigned int flushes = 0;
-  RequestHandler::createJsonTree(pending, [&] {
-    ++flushes;
-    sent += pending;
-    pending.clear();
-  });
-  EXPECT_EQ(flushes, 933u);
-  EXPECT_EQ(sent + pending, tree);
-}
-
-TEST(SetVars, RefusedInputAnswersFalseWithItsText) {
-  TestPayloads segments;
-  const auto attempt = [](const std::string& body) {
+  const auto attempt = [](const std::string& input) {
     std::stringstream errors;
-    const bool ok = RequestHandler::setVars(body, errors);
+    const bool ok = RequestHandler::setVars(input, errors);
     return std::pair{ok, errors.str()};
   };
-  EXPECT_EQ(attempt("x"), std::pair(false, std::string("JSON parse error at 0.\r\n")));
   EXPECT_EQ(attempt("{'MemPersistent':{'AUX Torque':3}}"), std::pair(false, std::string("JSON parse error at 6.\r\n")));
   for (const char* body :
        {"", "{}", "{'MemPersistent':5}", "{'MemPersistent':{}}", "{'MemPersistent':[]}",
@@ -106,6 +48,54 @@ TEST(SetVars, RefusedInputAnswersFalseWithItsText) {
 
   *MEMORY_POINTER_ARRAY[0] = nullptr;
   EXPECT_EQ(attempt("{'MemPersistent':{'AUXTorque':2}}"), std::pair(false, std::string("n/a")));
+}
+
+TEST(Rendering, FailedValueBecomesErrorObjectOneValueIsAnElementAndTheTreeIsOneLine) {
+  TestPayloads segments;
+  // An enumeration value beyond its entries is rendered by the row's getter, made to fail here.
+  const RowRef level = findRow("MemApp", "AppServiceLogLevel");
+  VariableInfo& row = const_cast<VariableInfo&>(level.info());
+  level.store(uint32_t{99});
+  const VariableGetter getter = row.getter;
+  row.getter = [](void*, int) -> std::string { throw std::runtime_error("bad \"text\" \xff\n"); };
+  std::string value;
+  RequestHandler::printVariable(level.mem, level.var, value);
+  std::string tree;
+  RequestHandler::createJsonTree(tree);
+  row.getter = getter;
+  EXPECT_EQ(value, "{\"error\": \"bad \\\"text\\\" \xef\xbf\xbd\\n\"}");
+  EXPECT_NE(tree.find("\"AppServiceLogLevel\" : " + value), std::string::npos);
+  EXPECT_NO_THROW(nlohmann::json::parse("{" + tree + "}"));
+
+  const RowRef speeds = findRow("MemCamera", "CamSpeedList");
+  std::string whole;
+  RequestHandler::printVariable(speeds.mem, speeds.var, whole);
+  const nlohmann::json elements = nlohmann::json::parse(whole);
+  for (int index : {0, 119}) {
+    std::string one;
+    RequestHandler::printValue(speeds.mem, speeds.var, one, index);
+    EXPECT_EQ(nlohmann::json::parse(one), elements.at(index));
+  }
+  std::string outside;
+  RequestHandler::printValue(speeds.mem, speeds.var, outside, 120);
+  EXPECT_EQ(outside, R"({"error": "Index exceeds limit"})");
+  EXPECT_EQ(RequestHandler::encodeString("a\"\\\r\n\xff"), "a\\\"\\\\\\r\\n\xef\xbf\xbd");
+
+  // The whole tree is one line, and sending what the stream holds between variables leaves it unchanged.
+  tree.clear();
+  RequestHandler::createJsonTree(tree);
+  EXPECT_EQ(tree.find_first_of("\r\n"), std::string::npos);
+  EXPECT_EQ(tree.rfind("\"MemPersistent\" : {\"", 0), 0u);
+  std::string sent;
+  std::string pending;
+  unsigned int flushes = 0;
+  RequestHandler::createJsonTree(pending, [&] {
+    ++flushes;
+    sent += pending;
+    pending.clear();
+  });
+  EXPECT_EQ(flushes, 933u);
+  EXPECT_EQ(sent + pending, tree);
 }
 
 }  // namespace

@@ -1,27 +1,19 @@
 #pragma once
 // Tells whether a converted log, parsed as HTML, holds nothing but text and the converter's own spans,
 // and is UTF-8 throughout. Written apart from the converter, so that the two do not share a mistake.
-#include <cctype>
 #include <cstddef>
+#include <regex>
 #include <string_view>
 
 namespace logmarkup {
 
 // Length of the converter's tag at the start of text, 0 when it is not one.
 inline size_t spanTagLength(std::string_view text) {
-  if (text.starts_with("</span>")) return 7;
-  constexpr std::string_view kOpen = "<span style='";
-  if (!text.starts_with(kOpen)) return 0;
-  size_t at = kOpen.size();
-  for (std::string_view property : {"color: #", "background-color: #"}) {
-    if (text.substr(at).starts_with(property)) {
-      at += property.size();
-      for (size_t digit = 0; digit < 6; ++digit, ++at)
-        if (at >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[at]))) return 0;
-      break;
-    }
-  }
-  return text.substr(at).starts_with("'>") ? at + 2 : 0;
+  static const std::regex tag("</span>|<span style='((background-)?color: #[0-9A-Fa-f]{6})?'>");
+  std::match_results<std::string_view::const_iterator> match;
+  return std::regex_search(text.begin(), text.end(), match, tag, std::regex_constants::match_continuous)
+             ? static_cast<size_t>(match.length(0))
+             : 0;
 }
 
 // Length of the UTF-8 character at the start of text (RFC 3629), 0 when it is none.

@@ -2,13 +2,12 @@
 // What the device app's tests share: the events the service posts,
 // segments of their own, and requests sent through the service's FastCGI listener.
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "apps/common/introspection/testcatalogue.h"
+#include "apps/web/service/fcgi_test_fixture.h"
 #include "apps/web/service/qorapp.h"
-#include "apps/web/service/request.h"
 
 namespace qortest {
 
@@ -37,9 +36,23 @@ class TempDir {
 
 QorApp::Paths pathsIn(const TempDir& dir);
 
-// Sends one request over TCP to a listener that hands it to app; returns the STDOUT sent back, head included.
-std::string serve(QorApp& app, int version, const std::map<std::string, std::string>& params,
-                  const std::string& body = "");
+// An app of unit HU-77 whose folders are in a scratch folder, over memories of the test's own.
+class AppTest : public FcgiFixture {
+ protected:
+  // Sends one request through the listener to `to`; returns the STDOUT sent back, head included.
+  std::string serve(QorApp& to, int version, const fcgiclient::Params& params, const std::string& body = "") {
+    handler.onRequest = [&](Request* request) { to.handleRequest(request, version); };
+    const fcgiclient::Reply reply = connect()->request(params, body, false);
+    EXPECT_TRUE(reply.ended);
+    EXPECT_EQ(reply.stderrText, "");
+    return reply.stdoutText;
+  }
+
+  TempDir dir;
+  TestPayloads segments;
+  QorApp::Paths paths = pathsIn(dir);
+  QorApp app{"HU", "77", paths};
+};
 
 constexpr const char* kHead = "Content-type: application/json\r\n\r\n";
 
