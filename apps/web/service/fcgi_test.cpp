@@ -180,11 +180,14 @@ TEST_F(FcgiTable, AnswerLargerThanTheSocketBuffersReachesAReaderInAnotherThread)
   bool closed = false;
   std::thread reader([&] {
     fcgiclient::FcgiClient client(fd);
-    // Both requests at once, and nothing read for a while: the first answer fills the socket buffers, the
-    // second request waits behind it, and the connection is closed once the last answer has left.
-    client.sendRaw(encodeRequest({}, "", true, 77) + encodeRequest({}, "", false, 78));
+    // The first request and the begin record of the second at once, and nothing read for a while: the
+    // first answer fills the socket buffers, the one whole record waits behind it and is taken up without
+    // a read once the answer has left; the connection is closed once the last answer has.
+    const std::string second = encodeRequest({}, "", false, 78);
+    client.sendRaw(encodeRequest({}, "", true, 77) + second.substr(0, 16));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     kept = client.readReply(10000);
+    client.sendRaw(second.substr(16));
     last = client.readReply(10000);
     closed = client.closedByPeer(2000);
     done = true;
