@@ -9,6 +9,7 @@
 
 #include "apps/gui/common/fb-image.h"
 #include "apps/gui/common/testimagefile.h"
+#include "tests/unit/kernel_log_capture.h"
 
 using testing::HasSubstr;
 
@@ -23,7 +24,9 @@ const auto kOutside = failsWith("outside the frame-buffer memory");
 TEST(FbLinux, ReadOnlyFollowsThePageOnDisplayAtEveryCallWithinTheMemory) {
   TestImageFile image(16, 8, 2, 1, 2);
   FbLinux fb(image.path);
+  const size_t logStart = testsupport::kernelLogText().size();
   fb.init();
+  EXPECT_THAT(testsupport::kernelLogSince(logStart), HasSubstr("Framebuffer is 16x8x32, virtual is 16x16\n"));
   EXPECT_EQ(fb.pageCount(), 2);
   EXPECT_EQ(fb.pageSize(), 16u * 8 * 4);
 
