@@ -158,7 +158,7 @@ int Sandbox::run(const std::string& command, std::string* output) const {
   // The command sees the environment the sandbox gave its main process (PATH with the stand-ins first).
   std::string line = "nsenter -t " + std::to_string(mainPid) + " -m -n -p -i -u -r -w -- env -i";
   std::istringstream variables(readFile("/proc/" + std::to_string(mainPid) + "/environ"));
-  for (std::string variable; std::getline(variables, variable, '\0');) line += " " + shellWord(variable);
+  for (std::string variable; std::getline(variables, variable, '\0');) line.append(" ").append(shellWord(variable));
   FILE* pipe = ::popen((line + " /bin/sh -c " + shellWord(command) + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return -1;
   std::string text;
