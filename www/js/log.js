@@ -38,7 +38,9 @@ export async function followLog() {
       if (start === 0 && offset > 0) reset();
       const data = bytes.subarray(lineEnd + 1);
       append(decoder.decode(data, { stream: true }));
-      offset = start + data.length;
+      // A whole-log answer is sent at once and ends at the length line, also when the unit has dropped
+      // its oldest part; a later answer continues from our offset.
+      offset = start === 0 ? lengthAtArrival : start + data.length;
       if (offset === 0) await delay(1000); // an empty log is answered at once
     } catch (error) {
       showStatus(`Kernel log interrupted (${error.message}); retrying`, true);
