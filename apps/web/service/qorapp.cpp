@@ -66,8 +66,8 @@ QorApp::QorApp(const std::string& board, const std::string& serial, Paths paths)
 
 void QorApp::handleRequest(Request* request, int version) {
   if (request == nullptr) return;
-  const std::string path = request->params["PATH_INFO"];
-  LOG(LogMost, "QorApp: %s %s", request->params["REQUEST_METHOD"].c_str(), path.c_str());
+  const std::string path = request->param("PATH_INFO");
+  LOG(LogMost, "QorApp: %s %s", request->param("REQUEST_METHOD").c_str(), path.c_str());
   std::string_view rest;
   try {
     if (after(path, "/device", rest)) {
@@ -97,7 +97,7 @@ void QorApp::handleRequest(Request* request, int version) {
     }
   } catch (const std::exception& e) {
     // Whatever a route could not handle must not end the service; the client learns it failed.
-    LOG(Error, "QorApp: %s %s failed: %s", request->params["REQUEST_METHOD"].c_str(), path.c_str(), e.what());
+    LOG(Error, "QorApp: %s %s failed: %s", request->param("REQUEST_METHOD").c_str(), path.c_str(), e.what());
     request->output() << "{\"result\": \"Internal error\" }";
   }
   request->end();

@@ -98,7 +98,7 @@ void QorApp::listNested(Request* request, const fs::path& folder, int depth, std
 }
 
 void QorApp::fileOperation(Request* request, const char* folder, const std::string& name) {
-  const std::string& method = request->params["REQUEST_METHOD"];
+  const std::string& method = request->param("REQUEST_METHOD");
   const std::string path = folder + name;
   std::error_code error;
   if (method == "GET") {

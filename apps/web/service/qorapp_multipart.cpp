@@ -51,7 +51,7 @@ void QorApp::splitHeaderLine(std::map<std::string, std::string>& out, const std:
 // again in memory, only written on to its file.
 bool QorApp::parseFormData(Request* request, std::map<std::string, std::string>& fields, const char* filePath) {
   std::map<std::string, std::string> headers;
-  splitHeaderLine(headers, request->params["CONTENT_TYPE"]);
+  splitHeaderLine(headers, request->param("CONTENT_TYPE"));
   if (headers.find("multipart/form-data") == headers.end()) {
     LOG(Warn, "No multipart/form-data");
     return false;

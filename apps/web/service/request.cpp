@@ -253,6 +253,12 @@ void Request::keepOnlyMatchedParams() {
 
 void Request::addParam(const std::string& name, const std::string& value) { params[name] = value; }
 
+const std::string& Request::param(const char* name) const {
+  static const std::string kAbsent;
+  auto found = params.find(name);
+  return found == params.end() ? kAbsent : found->second;
+}
+
 int Request::getLength(unsigned char*& data, int& remaining) {
   if (remaining < 1) return -1;
   unsigned int first = *data++;

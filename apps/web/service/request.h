@@ -41,6 +41,8 @@ class Request : public EventPoll::Callback {
   size_t unsentBytes() const { return unsent.size() - unsentFrom; }
 
   std::map<std::string, std::string> params;
+  // A parameter's value, empty when the request has none; unlike params[name] it adds no entry.
+  const std::string& param(const char* name) const;
   std::string postData;
   std::any userData;
   const unsigned int id;

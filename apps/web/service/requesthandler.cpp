@@ -9,16 +9,6 @@
 #include "apps/web/service/request.h"
 #include "apps/web/service/screenroute.h"
 
-namespace {
-
-// An absent parameter reads as the empty text; the request's map is left as it came.
-std::string param(const Request& request, const char* name) {
-  auto found = request.params.find(name);
-  return found == request.params.end() ? std::string() : found->second;
-}
-
-}  // namespace
-
 RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi) : fcgi(fcgi), logging(poll) {
   lastTick = std::chrono::steady_clock::now();
   try {
@@ -39,7 +29,7 @@ void RequestHandler::handleRequest(Request* request) {
   // A keep-alive connection reuses its Request: a mark left from its previous request must not
   // make the periodic passes answer this one.
   request->userData.reset();
-  const std::string script = param(*request, "SCRIPT_NAME");
+  const std::string script = request->param("SCRIPT_NAME");
   LOG(DebugMost, "REQUEST handle(%i, %i, %s)", request->id, request->fcgiRequestId(), script.c_str());
   if (script == "/api/v1/all.cgi") {
     serveAll(request);
@@ -65,9 +55,9 @@ void RequestHandler::handleRequest(Request* request) {
 }
 
 void RequestHandler::serveAll(Request* request) {
-  LOG(LogLight, "Request %s from %s to %s by %s", param(*request, "SCRIPT_FILENAME").c_str(),
-      param(*request, "REMOTE_ADDR").c_str(), param(*request, "SERVER_ADDR").c_str(),
-      param(*request, "HTTP_USER_AGENT").c_str());
+  LOG(LogLight, "Request %s from %s to %s by %s", request->param("SCRIPT_FILENAME").c_str(),
+      request->param("REMOTE_ADDR").c_str(), request->param("SERVER_ADDR").c_str(),
+      request->param("HTTP_USER_AGENT").c_str());
   std::ostream& out = request->output();
   out << "{\r\n\"id\": " << request->fcgiRequestId() << ",\r\n\"variables\": {";
   // The document is over a megabyte: sent in pieces of about a record's size as it grows, it never

@@ -11,10 +11,8 @@
 void RequestHandler::appendLogOutput(Request* request) {
   const LogText& text = logging.getText();
   const std::string_view html = text.view();
-  auto query = request->params.find("QUERY_STRING");
   // Offsets count from the start of the stream; one in the dropped part gets the oldest byte kept.
-  std::optional<LogText::Position> start =
-      Logging::answerStart(query == request->params.end() ? std::string() : query->second, text.total());
+  std::optional<LogText::Position> start = Logging::answerStart(request->param("QUERY_STRING"), text.total());
   if (!start) return;
   // Below html.size(): the start lies before the stream's end, and the kept part ends there too.
   const auto from = static_cast<size_t>(*start > text.dropped() ? *start - text.dropped() : 0);
