@@ -1,7 +1,6 @@
 #include "apps/web/service/logconverter.h"
 
 #include <array>
-#include <cstring>
 
 #include "apps/common/utf8/utf8.h"
 
@@ -42,17 +41,11 @@ const SpanTable& spanTable() {
 }
 
 // Bytes copied as they are: ASCII but ESC and the three characters that are markup in a page's text.
-struct PlainBytes {
+constexpr std::array<bool, 256> kPlain = [] {
   std::array<bool, 256> plain{};
-  PlainBytes() {
-    for (int b = 0; b < 0x80; ++b) plain[b] = b != kEscape && b != '&' && b != '<' && b != '>';
-  }
-};
-
-const std::array<bool, 256>& plainBytes() {
-  static const PlainBytes table;
-  return table.plain;
-}
+  for (int b = 0; b < 0x80; ++b) plain[b] = b != kEscape && b != '&' && b != '<' && b != '>';
+  return plain;
+}();
 
 }  // namespace
 
@@ -80,14 +73,13 @@ const char* LogConverter::continueCharacter(const char* p, const char* end, LogT
 
 // Copies text up to the next ESC, which it answers; end when there is none.
 const char* LogConverter::copyText(const char* p, const char* end, LogText& html) {
-  const std::array<bool, 256>& plain = plainBytes();
   while (p < end) {
     if (characterHas > 0) {
       p = continueCharacter(p, end, html);
       continue;
     }
     const char* run = p;
-    while (p < end && plain[static_cast<unsigned char>(*p)]) ++p;
+    while (p < end && kPlain[static_cast<unsigned char>(*p)]) ++p;
     html.append(run, static_cast<size_t>(p - run));
     if (p == end) break;
     const unsigned char b = static_cast<unsigned char>(*p);
