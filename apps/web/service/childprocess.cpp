@@ -45,9 +45,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const Streams& 
   pid = child;
 }
 
-ChildProcess::~ChildProcess() {
-  if (!status) stop();
-}
+ChildProcess::~ChildProcess() { stop(); }
 
 std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
