@@ -34,11 +34,15 @@ TEST(Log, LinesHaveTheKernelLogLayoutForEveryLevelAndTheThresholdFiltersWithoutF
     logMessage(nullptr, gen::DebugMost, "x.cpp", 12345, "b");
     logMessage(nullptr, gen::DebugLight, "/abs/a_file_name_longer_than_twenty.cpp", 1, "c");
     logMessage(nullptr, gen::Error, "x.cpp", 1, "%s", "");
+    for (gen::LogLevel level : {gen::DebugAll, gen::LogAll, gen::LogMost}) logMessage(nullptr, level, "y.cpp", 2, "d");
     EXPECT_EQ(kernelLogSince(start),
               "          webservice  LogLight           eventpoll.cpp:  42 SIG 15: Terminated\n"
               "          webservice  DebugMost                  x.cpp:12345 b\n"
               "          webservice  DebugLight  a_file_name_longer_than_twenty.cpp:   1 c\n"
-              "          webservice  Error                      x.cpp:   1 \n");
+              "          webservice  Error                      x.cpp:   1 \n"
+              "          webservice  DebugAll                   y.cpp:   2 d\n"
+              "          webservice  LogAll                     y.cpp:   2 d\n"
+              "          webservice  LogMost                    y.cpp:   2 d\n");
 
     // The threshold filters below its level without formatting.
     start = kernelLogText().size();
