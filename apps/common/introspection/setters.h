@@ -46,7 +46,7 @@ template <std::size_t N>
 bool setVariable(std::array<char, N>& target, Notify event, const char* value) {
   std::size_t length = std::strlen(value);
   if (length < N && std::memcmp(target.data(), value, length + 1) == 0) return false;
-  // Cut by length and zero-filled to the end, so no byte of a longer earlier text is left behind.
+  // strncpy's cut and zero fill, written out: GCC's optimiser takes strncpy's cut for a mistake.
   std::size_t copied = length < N ? length : N - 1;
   std::memcpy(target.data(), value, copied);
   std::memset(target.data() + copied, 0, N - copied);

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <functional>
 #include <nlohmann/json_fwd.hpp>
-#include <ostream>
 #include <sstream>
 #include <string>
 
