@@ -3,11 +3,10 @@
 #include <array>
 #include <cstdint>
 
+#include "apps/common/introspection/numbertext.h"
 #include "apps/common/utf8/utf8.h"
 
 namespace {
-constexpr char kHex[] = "0123456789abcdef";
-
 // Bytes copied as they are: printable ASCII (and DEL) except the quote and the backslash.
 constexpr std::array<bool, 256> kPlain = [] {
   std::array<bool, 256> plain{};
@@ -39,8 +38,8 @@ void appendEscape(std::string& out, unsigned char c) {
       out += "\\t";
       return;
     default: {
-      const char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0x0f]};
-      out.append(escape, sizeof escape);
+      out += "\\u00";
+      appendHex(out, &c, 1);
     }
   }
 }

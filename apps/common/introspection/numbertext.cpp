@@ -34,3 +34,12 @@ void appendFixed(std::string& out, float value) {
   if (std::signbit(value)) *--at = '-';
   out.append(at, static_cast<std::size_t>(end - at));
 }
+
+void appendHex(std::string& out, const void* address, std::size_t count) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  const auto* bytes = static_cast<const unsigned char*>(address);
+  for (std::size_t i = 0; i < count; ++i) {
+    const char pair[2] = {kDigits[bytes[i] >> 4], kDigits[bytes[i] & 0x0f]};
+    out.append(pair, 2);
+  }
+}

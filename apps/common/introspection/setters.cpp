@@ -1,9 +1,10 @@
 #include "apps/common/introspection/setters.h"
 
 #include <cstdint>
-#include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
+#include "apps/common/introspection/numbertext.h"
 #include "apps/common/introspection/rows.h"
 #include "apps/common/log/log.h"
 #include "gen/code/introspection_gen.h"
@@ -46,15 +47,14 @@ int hexNibble(char c) {
 }  // namespace
 
 std::string getIntIntrospection(void* address, int index) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%d", static_cast<int>(readElement<int32_t>(address, index)));
+  std::string text;
+  appendDecimal(text, readElement<int32_t>(address, index));
   return text;
 }
 
 std::string getFloatIntrospection(void* address, int index) {
-  // Fixed notation prints every integer digit: 3.4e38 needs 39 of them.
-  char text[64];
-  std::snprintf(text, sizeof text, "%f", static_cast<double>(readElement<float>(address, index)));
+  std::string text;
+  appendFixed(text, readElement<float>(address, index));
   return text;
 }
 
@@ -66,13 +66,9 @@ std::string getBoolIntrospection(void* address, int index) {
 std::string getStringIntrospection(void* address, int) { return static_cast<const char*>(address); }
 
 std::string getBufferIntrospection(void* address, unsigned int count) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  const auto* bytes = static_cast<const uint8_t*>(address);
-  std::string text(2 * static_cast<std::size_t>(count), '0');
-  for (unsigned int i = 0; i < count; ++i) {
-    text[2 * i] = kDigits[bytes[i] >> 4];
-    text[2 * i + 1] = kDigits[bytes[i] & 0x0f];
-  }
+  std::string text;
+  text.reserve(2 * static_cast<std::size_t>(count));
+  appendHex(text, address, count);
   return text;
 }
 

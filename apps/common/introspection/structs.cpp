@@ -97,13 +97,8 @@ void appendBoolField(std::string& out, std::string_view head, const char* addres
 void appendEnumField(std::string& out, std::string_view head, const char* address, const char* enumName,
                      const char* const* entryNames, unsigned int entryCount, std::string_view tail,
                      std::source_location caller) {
-  uint32_t value;
-  std::memcpy(&value, address, sizeof value);
   out += head;
-  if (value < entryCount)
-    out += entryNames[value];
-  else
-    out += getEnumValue(address, entryNames, entryCount, enumName, caller);
+  appendEnumValue(out, address, entryNames, entryCount, enumName, caller);
   out += tail;
 }
 

@@ -80,15 +80,6 @@ T read(const char* address) {
   return value;
 }
 
-void appendHex(std::string& out, const char* address, unsigned int count) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  for (unsigned int i = 0; i < count; ++i) {
-    const auto byte = static_cast<unsigned char>(address[i]);
-    const char pair[2] = {kDigits[byte >> 4], kDigits[byte & 0x0f]};
-    out.append(pair, 2);
-  }
-}
-
 // As the rows' getters read them; an enumeration outside its entries goes through its getter, which logs it.
 void appendValue(std::string& out, const VariableInfo& row, const RowText& text, int index) {
   if (row.baseType == BaseBool) {

@@ -52,15 +52,25 @@ std::string IntrospectionEnum::printEnum(const std::string& value, const std::st
   return out;
 }
 
-std::string getEnumValue(const void* address, const char* const* names, unsigned int count, const char* enumName,
-                         std::source_location caller) {
+void appendEnumValue(std::string& out, const void* address, const char* const* names, unsigned int count,
+                     const char* enumName, std::source_location caller) {
   uint32_t value;
   std::memcpy(&value, address, sizeof value);
-  if (value < count) return names[value];
+  if (value < count) {
+    out += names[value];
+    return;
+  }
   logMessage(gComponentLogLevel, gen::Error, caller.file_name(), static_cast<int>(caller.line()),
              "Value %i of enum %s is above number of entries (%i)", static_cast<int>(value), enumName,
              static_cast<int>(count));
-  return "INVALID_VALUE: " + std::to_string(value);
+  out += "INVALID_VALUE: " + std::to_string(value);
+}
+
+std::string getEnumValue(const void* address, const char* const* names, unsigned int count, const char* enumName,
+                         std::source_location caller) {
+  std::string out;
+  appendEnumValue(out, address, names, count, enumName, caller);
+  return out;
 }
 
 std::string setEnumValue(char* payload, unsigned int mem, unsigned int var, Notify event, const char* text,

@@ -17,6 +17,9 @@ class IntrospectionEnum {
 
 // Shared by every generated get<E>Introspection / set<E>Introspection. An out-of-range value is logged
 // with the location of the generated getter that called, which is where the enumeration is known.
+// Appends the entry's name, or "INVALID_VALUE: n" after logging at caller.
+void appendEnumValue(std::string& out, const void* address, const char* const* names, unsigned int count,
+                     const char* enumName, std::source_location caller);
 std::string getEnumValue(const void* address, const char* const* names, unsigned int count, const char* enumName,
                          std::source_location caller = std::source_location::current());
 std::string setEnumValue(char* payload, unsigned int mem, unsigned int var, Notify event, const char* text,
