@@ -142,12 +142,19 @@ void appendElement(std::string& out, const VariableInfo& row, const RowText& tex
   }
 }
 
-const RowText& rowText(unsigned int mem, unsigned int var) {
+const std::vector<std::vector<RowText>>& rowTable() {
   static const std::vector<std::vector<RowText>> table = prepareAll();
+  return table;
+}
+
+const RowText& rowText(unsigned int mem, unsigned int var) {
+  const std::vector<std::vector<RowText>>& table = rowTable();
   if (mem >= MEMORY_ARRAY_SIZE || var >= MEMORY_ARRAY[mem].count) THROW_ERROR("Index exceeds limit");
   return table[mem][var];
 }
 }  // namespace
+
+void prepareVariableText() { rowTable(); }
 
 void appendVariableValue(std::string& out, unsigned int mem, unsigned int var, int index) {
   const RowText& text = rowText(mem, var);

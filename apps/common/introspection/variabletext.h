@@ -4,6 +4,10 @@
 #include <functional>
 #include <string>
 
+// Prepares every row's constant text, which the first document would otherwise do: at start-up, so
+// that a catalogue the renderers cannot prepare stops the service instead of failing every document.
+void prepareVariableText();
+
 // An array of structures as [element,element,...], anything else as one value object. A value that
 // fails to render becomes {"error": "..."} in its place, so the document stays readable.
 void appendVariable(std::string& out, unsigned int mem, unsigned int var);

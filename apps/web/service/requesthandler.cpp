@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "apps/common/introspection/introspection.h"
+#include "apps/common/introspection/variabletext.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/onewiredata.h"
 #include "apps/web/service/request.h"
@@ -11,6 +12,7 @@
 
 RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi) : fcgi(fcgi), logging(poll) {
   lastTick = std::chrono::steady_clock::now();
+  prepareVariableText();
   try {
     logging.init();
   } catch (const std::exception&) {
