@@ -16,15 +16,11 @@ Logging::Logging(EventPoll& poll, std::vector<std::string> command) : poll(poll)
 
 Logging::~Logging() {
   child.reset();
-  if (fd >= 0) {
-    if (registered) {
-      try {
-        poll.remove(fd);
-      } catch (const std::exception&) {
-        // Already reported by the poll; the descriptor is closed all the same.
-      }
-    }
-    ::close(fd);
+  if (!registered) return;
+  try {
+    poll.remove(readEnd.fd);
+  } catch (const std::exception&) {
+    // Already reported by the poll; the descriptor is closed all the same.
   }
 }
 
@@ -32,14 +28,14 @@ void Logging::init() {
   int ends[2];
   // Close-on-exec, so that no other child of the service inherits the pipe and keeps it open.
   if (::pipe2(ends, O_CLOEXEC) != 0) THROW_ERROR_NUMBER("pipe");
-  fd = ends[0];
+  readEnd.fd = ends[0];
   Descriptor writeEnd(ends[1]);
   ChildProcess::Streams streams;
   streams.output = writeEnd.fd;
   child.emplace(command, streams);
-  int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) THROW_ERROR_NUMBER("fcntl");
-  poll.add(fd, this, EPOLLIN);
+  int flags = ::fcntl(readEnd.fd, F_GETFL);
+  if (flags < 0 || ::fcntl(readEnd.fd, F_SETFL, flags | O_NONBLOCK) < 0) THROW_ERROR_NUMBER("fcntl");
+  poll.add(readEnd.fd, this, EPOLLIN);
   registered = true;
 }
 
@@ -50,10 +46,9 @@ void Logging::event(EventType type) {
   }
   // A hang-up is reported in place of the readable state, so what the child wrote last is still in the pipe.
   parseData();
-  poll.remove(fd);
+  poll.remove(readEnd.fd);
   registered = false;
-  ::close(fd);
-  fd = -1;
+  readEnd.reset();
   child->wait(std::chrono::milliseconds(0));  // collected now if it has ended, else when it is stopped
   LOG(Warn, "dmesg exited, no more log output for web gui.");
 }
@@ -61,7 +56,7 @@ void Logging::event(EventType type) {
 void Logging::parseData() {
   char buffer[kChunkSize];
   for (;;) {
-    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    ssize_t got = ::read(readEnd.fd, buffer, sizeof buffer);
     if (got <= 0) return;
     converter.convert(buffer, static_cast<size_t>(got), html);
     if (static_cast<size_t>(got) < sizeof buffer) return;

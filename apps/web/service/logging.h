@@ -39,7 +39,7 @@ class Logging : public EventPoll::Callback {
  private:
   EventPoll& poll;
   LogText html;
-  int fd = -1;
+  Descriptor readEnd;  // the pipe from the child
   std::optional<ChildProcess> child;
   LogConverter converter;
   std::vector<std::string> command;
