@@ -14,7 +14,7 @@
 namespace {
 
 TEST(HttpFront, VariableRoutesDeviceAppFoldersAndCheckedUnitUpdate) {
-  Sandbox unit("start-unit.sh --factory-block 4711 mainboard --updater");
+  Sandbox unit("--factory-block 4711 mainboard --updater");
   std::string output;
   ASSERT_EQ(unit.startHttpFront(&output), 0) << output;
   // What curl prints: the answer's body with the HTTP status appended after a line feed.

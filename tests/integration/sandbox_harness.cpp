@@ -80,7 +80,7 @@ std::string readFile(const std::string& path) {
   return text.str();
 }
 
-Sandbox::Sandbox(const std::string& startup) : state(makeStateDir()) {
+Sandbox::Sandbox(const std::string& startOptions) : state(makeStateDir()) {
   int status[2];
   if (state.empty() || ::pipe2(status, O_CLOEXEC) < 0) {
     ADD_FAILURE() << "cannot prepare a sandbox under " << SANDBOX_STATE_ROOT;
@@ -89,7 +89,7 @@ Sandbox::Sandbox(const std::string& startup) : state(makeStateDir()) {
   // Tests read the service's diagnostics down to DebugAll; a unit starts quieter (start-unit.sh).
   // Prepared before fork: between fork and exec the child may not allocate, since another thread of the
   // test could hold the allocator's lock.
-  const std::string shell = "export UNIT_LOG_LEVEL=DebugAll; exec " + startup;
+  const std::string shell = "exec start-unit.sh --log-level DebugAll " + startOptions;
   const char* argv[] = {UNIT_SANDBOX_SCRIPT, "--build", SANDBOX_BUILD_DIR, "--status-fd", "3", state.c_str(), "--",
                         "/bin/sh",           "-c",      shell.c_str(),     nullptr};
   std::string consolePath = state + "/console.log";

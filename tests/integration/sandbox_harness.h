@@ -1,8 +1,8 @@
 #pragma once
 // Integration tests run the real service inside a fresh unit sandbox (tools/sandbox/unit-sandbox), one per
-// Sandbox object, each with its own state folder, network namespace and shared memory. The start-up command
-// runs under /bin/sh and must end by exec'ing the service, so that the sandbox's main process (pid, signals,
-// exit status) is the service's. The state folder is removed when the test passed and kept when it failed.
+// Sandbox object, each with its own state folder, network namespace and shared memory. The unit is brought up
+// by tools/sandbox/start-unit.sh, which ends by exec'ing the service, so that the sandbox's main process (pid,
+// signals, exit status) is the service's. The state folder is removed when the test passed and kept when it failed.
 #include <sys/types.h>
 
 #include <cstdint>
@@ -13,8 +13,8 @@
 
 class Sandbox {
  public:
-  // The default start-up: message broker, "unit-simulator create", then webservice (tools/sandbox/start-unit.sh).
-  explicit Sandbox(const std::string& startup = "start-unit.sh");
+  // Message broker, "unit-simulator create", then webservice; startOptions go to start-unit.sh (shell words).
+  explicit Sandbox(const std::string& startOptions = "");
   ~Sandbox();
   Sandbox(const Sandbox&) = delete;
   Sandbox& operator=(const Sandbox&) = delete;

@@ -33,9 +33,7 @@ count() {
   folder=$work/run${script//\//_}-$requests
   mkdir -p "$folder"
   run_unit_sandbox "$build" "$folder" \
-    "exec start-unit.sh -- valgrind --tool=callgrind --callgrind-out-file=/run/unit-sandbox/callgrind.out webservice" 60
-  echo "{'MemApp':{'AppServiceLogLevel':'Error'}}" |
-    inside "$build/bin/fcgi-request" -b - SCRIPT_NAME=/api/v1/set.cgi REQUEST_METHOD=POST >/dev/null
+    "exec start-unit.sh --log-level Error -- valgrind --tool=callgrind --callgrind-out-file=/run/unit-sandbox/callgrind.out webservice" 60
   inside "$build/bin/handler-bench" repeat 9000 "$requests" "$script"
   stop_unit
   awk '/^(summary|totals):/ {print $2; exit}' "$folder/state/callgrind.out"

@@ -9,8 +9,8 @@
 #   --create-option OPT  hand OPT to "unit-simulator create", e.g. --create-option --skip --create-option MemLens
 #   --factory-block S B  write a valid hardware block with serial S and board B (else /dev/mmcblk1 stays as it is)
 #   --updater            run the simulated update machinery beside the service (log: updater.log)
-#   --log-level LEVEL    the service's diagnostic threshold at start (default: $UNIT_LOG_LEVEL, else the
-#                        simulator's quiet default, Warn)
+#   --log-level LEVEL    the service's diagnostic threshold at start (default: the simulator's quiet
+#                        default, Warn)
 # The broker's standard error goes to broker.log, its pid to broker.pid in the sandbox's state folder.
 # COMMAND defaults to webservice.
 set -euo pipefail
@@ -21,7 +21,7 @@ broker_options=()
 create_options=()
 factory_block=()
 updater=0
-log_level=${UNIT_LOG_LEVEL:-}
+log_level=
 
 usage() {
   sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2

@@ -21,15 +21,20 @@ bool knownMemory(const std::string& name) {
   return false;
 }
 
+constexpr VariablePlace kLogLevelPlace = catalogue::MemApp::AppServiceLogLevel;
+
 // The options: wrong segments on purpose, so that tests can watch the service refuse them, and the
 // service's diagnostic threshold.
 struct Options {
   std::set<std::string> skipped;
   std::map<std::string, uint32_t> sizes;
-  std::string logLevel;
+  int32_t logLevel = 0;
 };
 
+// Every option is checked here, so that a wrong one is found before any segment is touched.
 bool parse(int argc, char** argv, Options& options) {
+  // A unit starts quiet (the catalogue's start value, Warn); a zero payload would mean DebugAll.
+  std::string level = DEFAULT_VALUE_ARRAY[kLogLevelPlace.mem][kLogLevelPlace.var];
   for (int i = 0; i < argc; ++i) {
     if (i + 1 >= argc) return false;
     std::string option = argv[i];
@@ -46,26 +51,24 @@ bool parse(int argc, char** argv, Options& options) {
       if (*digits == '\0' || *end != '\0' || bytes > 0xFFFFFFF0u) return false;
       options.sizes[value.substr(0, equals)] = static_cast<uint32_t>(bytes);
     } else if (option == "--log-level") {
-      options.logLevel = value;
+      level = value;
     } else {
       return false;
     }
   }
-  return true;
-}
-
-// A unit starts quiet (the catalogue's start value, Warn); a zero payload would mean DebugAll.
-bool storeLogLevel(SharedMemory& app, std::string level) {
-  constexpr VariablePlace place = catalogue::MemApp::AppServiceLogLevel;
-  if (level.empty()) level = DEFAULT_VALUE_ARRAY[place.mem][place.var];
   for (int32_t value = 0; value < static_cast<int32_t>(LOGLEVEL_NAME_ARRAY_SIZE); ++value) {
     if (level != LOGLEVEL_NAME_ARRAY[value]) continue;
-    // A segment made too small on purpose keeps its zeros.
-    if (place.offset + sizeof value <= app.getSize()) std::memcpy(app.address() + place.offset, &value, sizeof value);
+    options.logLevel = value;
     return true;
   }
   std::fprintf(stderr, "unit-simulator create: unknown log level %s\n", level.c_str());
   return false;
+}
+
+void storeLogLevel(SharedMemory& app, int32_t level) {
+  // A segment made too small on purpose keeps its zeros.
+  if (kLogLevelPlace.offset + sizeof level <= app.getSize())
+    std::memcpy(app.address() + kLogLevelPlace.offset, &level, sizeof level);
 }
 }  // namespace
 
@@ -87,7 +90,7 @@ int runCreate(int argc, char** argv) {
     segment.disown();
     // A segment left from an earlier run starts over as well.
     std::memset(segment.address(), 0, segment.getSize());
-    if (std::strcmp(memory.name, "MemApp") == 0 && !storeLogLevel(segment, options.logLevel)) return 2;
+    if (std::strcmp(memory.name, "MemApp") == 0) storeLogLevel(segment, options.logLevel);
   }
   return 0;
 }

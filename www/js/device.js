@@ -61,7 +61,6 @@ function makeEntry(kind, entry, folder, refresh) {
   if (entry.content)
     return el("li", {}, `${entry.name}/`,
       el("ul", {}, ...entry.content.map((child) => makeEntry(kind, child, `${path}/`, refresh))));
-  const url = `/qorapp/v1/${kind}/file/${path.split("/").map(encodeURIComponent).join("/")}`;
   const remove = el("button", { type: "button" }, "Delete");
   remove.addEventListener("click", async () => {
     if (!confirm(`Delete ${path}?`)) return;
@@ -69,13 +68,15 @@ function makeEntry(kind, entry, folder, refresh) {
     refresh();
   });
   return el("li", {}, el("span", { className: "file" }, entry.name), " ",
-    el("a", { href: url, download: entry.name }, "Download"), " ", remove);
+    el("a", { href: fileUrl(kind, path), download: entry.name }, "Download"), " ", remove);
 }
 
+// Each folder name in the path is escaped on its own; the slashes between them stay.
+const fileUrl = (kind, path) => `/qorapp/v1/${kind}/file/${path.split("/").map(encodeURIComponent).join("/")}`;
+
 async function act(kind, path, options) {
-  const url = `/qorapp/v1/${kind}/file/${path.split("/").map(encodeURIComponent).join("/")}`;
   try {
-    const answer = await fetchJson(url, options);
+    const answer = await fetchJson(fileUrl(kind, path), options);
     if (answer.result !== "Success") throw new Error(answer.result);
     showStatus(`${path}: done`);
   } catch (error) {

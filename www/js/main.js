@@ -9,8 +9,16 @@ const firstShow = {
   log: followLog,
   screen: () => (setUpScreen(), refreshScreen()),
   device: loadDevice,
-  update: () => (setUpUpdate(), firstShow.device && loadDevice()),
+  // The update pane offers the devices that the device pane reads.
+  update: () => (setUpUpdate(), showFirst("device")),
 };
+
+// Each pane's start runs once, whichever pane asks for it first.
+function showFirst(pane) {
+  const start = firstShow[pane];
+  delete firstShow[pane];
+  start?.();
+}
 
 const tabs = [...document.querySelectorAll('[role="tab"]')];
 
@@ -22,9 +30,7 @@ function select(tab) {
     document.getElementById(other.getAttribute("aria-controls")).hidden = !chosen;
   }
   const pane = tab.getAttribute("aria-controls");
-  const start = firstShow[pane];
-  delete firstShow[pane];
-  start?.();
+  showFirst(pane);
   if (pane === "log") scrollLog();
 }
 

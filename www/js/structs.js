@@ -34,22 +34,25 @@ export function makeStructView(row, commit) {
 
 function makeFields(label, view, index, commit) {
   const inputs = {};
+  const nested = {};
   const body = el("tbody");
   for (const [field, value] of Object.entries(view.elements[index])) {
     let cell;
     if (Array.isArray(value)) {
-      // Nested tables (a lens table's scale values) are read only.
-      const nested = el("details", {}, el("summary", {}, `${value.length} elements (read only)`));
-      nested.addEventListener("toggle", () => nested.open && nested.append(el("pre", {}, JSON.stringify(value))), {
-        once: true,
-      });
-      cell = nested;
+      // Nested tables (a lens table's scale values) are read only, written out only while open.
+      const summary = el("summary", {}, `${value.length} elements (read only)`);
+      cell = nested[field] = el("details", {}, summary, el("pre"));
+      cell.addEventListener("toggle", () => showNested(cell, view.elements[index]?.[field]));
     } else {
       cell = inputs[field] = makeEditor(value, `${label} ${field}`, (text) => commit(text, field, index));
     }
     body.append(el("tr", {}, el("th", { scope: "row" }, field), el("td", {}, cell)));
   }
-  return { table: el("table", { className: "fields" }, body), inputs, index };
+  return { table: el("table", { className: "fields" }, body), inputs, nested, index };
+}
+
+function showNested(details, value) {
+  if (details.open) details.lastChild.textContent = JSON.stringify(value);
 }
 
 export function updateStructView(view, value, force = false) {
@@ -58,5 +61,6 @@ export function updateStructView(view, value, force = false) {
     if (!part.inputs) continue;
     const element = view.elements[part.index];
     for (const [field, input] of Object.entries(part.inputs)) if (element?.[field]) showValue(input, element[field], force);
+    for (const [field, details] of Object.entries(part.nested)) showNested(details, element?.[field]);
   }
 }
