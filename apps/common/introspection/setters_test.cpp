@@ -42,7 +42,10 @@ class Structures : public ::testing::Test {
     const char* payload = *row.info().memory;
     return {payload, payload + MEMORY_ARRAY[row.mem].payloadSize};
   }
-  static std::string write(const RowRef& row, const Members& members, int index) {
+  // The pair list of a set request: memory and variable, each holding an object, then the fields.
+  static std::string write(const RowRef& row, const Members& fields, int index) {
+    Members members{{MEMORY_ARRAY[row.mem].name, {"{...}", true}}, {row.info().name, {"{...}", true}}};
+    members.insert(members.end(), fields.begin(), fields.end());
     return Introspection::setVarValueJson(row.mem, row.var, members, index);
   }
 };
@@ -94,15 +97,22 @@ TEST_F(Structures, StringFieldsAreNeverReadOrWrittenPastTheirField) {
   EXPECT_NE(buttons.get(4).find(name + std::string(capacity, 'q') + "\", \"type\": \"string\" }"), std::string::npos);
 }
 
-TEST_F(Structures, SetJsonWritesOneFieldOfOneElementAndAnnouncesThatElement) {
+TEST_F(Structures, SetJsonFindsItsFieldsWhereverTheyStandAndAnnouncesTheElement) {
   std::vector<char> expected = bytes(cdm);
   takePostedEvents();
-  EXPECT_EQ(write(cdm, {{"MemDistanceMeasure", {"{...}", true}}, {"Index", {"3", false}}, {"CdmX", {"1.5", false}}}, 3),
-            "");
+  // Key-sorting JSON writers put the index after the fields.
+  EXPECT_EQ(write(cdm, {{"CdmX", {"1.5", false}}, {"Index", {"3", false}}}, 3), "");
   const float stored = 1.5f;
   std::memcpy(expected.data() + cdm.info().offset + 3 * 20 + 4, &stored, 4);
   EXPECT_EQ(bytes(cdm), expected);
   EXPECT_EQ(takePostedEvents(), (std::vector<Notify>{Notify{cdm.info().event.event, 1, 3}}));
+
+  // Several fields in one write all land.
+  EXPECT_EQ(write(cdm, {{"Index", {"3", false}}, {"CdmValid", {"1", false}}, {"CdmY", {"1.5", false}}}, 3), "");
+  expected[cdm.info().offset + 3 * 20] = 1;
+  std::memcpy(expected.data() + cdm.info().offset + 3 * 20 + 8, &stored, 4);
+  EXPECT_EQ(bytes(cdm), expected);
+  EXPECT_EQ(takePostedEvents().size(), 2u);
 }
 
 TEST_F(Structures, SetJsonAnnouncesOnlyChangesExceptForStrings) {
@@ -137,33 +147,54 @@ TEST_F(Structures, SetJsonAnnouncesOnlyChangesExceptForStrings) {
   EXPECT_EQ(takePostedEvents(), (std::vector<Notify>{element, element}));
 }
 
-TEST_F(Structures, SetJsonIgnoresWhatItCannotWriteAndRefusesElementsOutsideTheVariable) {
+TEST_F(Structures, SetJsonRefusesWhatItCannotWriteNamingItAndWritesNothing) {
   const std::vector<char> cdmBefore = bytes(cdm);
   const std::vector<char> motorBefore = bytes(motor);
   takePostedEvents();
 
-  EXPECT_EQ(write(motor, member("NoSuchField", "1"), 0), "");
-  EXPECT_EQ(write(motor, member("actposition", "1"), 0), "");
-  EXPECT_EQ(write(motor, member("State", "no such entry"), 0), "");
-  EXPECT_EQ(write(motor, {}, 0), "");
-  EXPECT_THROW(write(motor, member("ActPosition", "x1"), 0), std::invalid_argument);
-  EXPECT_THROW(write(motor, member("RealLowerLimit", "1e-50"), 0), std::out_of_range);
+  // Every refusal comes before any store: a good field beside a bad member stays unwritten.
+  const Members position = member("ActPosition", "5");
+  const auto withPosition = [&position](Members members) {
+    members.insert(members.begin(), position.begin(), position.end());
+    return members;
+  };
+  EXPECT_EQ(write(motor, withPosition(member("NoSuchField", "1")), 0), "Motor has no field \"NoSuchField\"");
+  EXPECT_EQ(write(motor, withPosition(member("actposition", "1")), 0), "Motor has no field \"actposition\"");
+  EXPECT_EQ(write(motor, withPosition(member("State", "no such entry")), 0),
+            "no such entry is not part of enum MotorStatus");
+  EXPECT_EQ(write(motor, withPosition(member("GearTeethAct", "x1")), 0), "Can't convert x1 to int");
+  EXPECT_EQ(write(motor, withPosition(member("RealLowerLimit", "1e-50")), 0), "Can't convert 1e-50 to float");
+  EXPECT_EQ(write(motor, withPosition({{"CalActive", {"{'a':1}", true}}}), 0),
+            "Field \"CalActive\" takes a single value");
+  const RowRef lens = findRow("MemLens", "LensTableZoom");
+  EXPECT_EQ(write(lens, member("LensTableValueList", "1"), 0),
+            "Field \"LensTableValueList\" of LensTable can't be written");
+  EXPECT_EQ(write(motor, {}, 0), "No field of Motor to write");
+  EXPECT_EQ(write(cdm, member("Index", "2"), 2), "No field of CdmCoordinates to write");
+  // The variable itself given a plain value, or not given at all.
+  EXPECT_EQ(Introspection::setVarValueJson(motor.mem, motor.var, {{"FocusMotor", {"5", false}}}, 0),
+            "FocusMotor takes an object of its fields");
+  EXPECT_EQ(Introspection::setVarValueJson(motor.mem, motor.var, position, 0),
+            "FocusMotor takes an object of its fields");
 
   for (int index : {-1, 128, 1000000}) EXPECT_EQ(write(cdm, member("CdmValid", "5"), index), "Index exceeds limit");
   EXPECT_EQ(write(motor, member("ActPosition", "5"), 1), "Index exceeds limit");
+  EXPECT_TRUE(takePostedEvents().empty());
+  EXPECT_EQ(bytes(cdm), cdmBefore);
+  EXPECT_EQ(bytes(motor), motorBefore);
+
   EXPECT_EQ(write(cdm, member("CdmValid", "5"), 127), "");
   EXPECT_EQ(takePostedEvents().size(), 1u);
   std::vector<char> cdmAfter = bytes(cdm);
   std::memset(cdmAfter.data() + cdm.info().offset + 127 * 20, 0, 4);
   EXPECT_EQ(cdmAfter, cdmBefore);
-  EXPECT_EQ(bytes(motor), motorBefore);
 }
 
 TEST_F(Structures, WholeValuesAreCopiedBytewiseToTheElementTheEventNames) {
   // An array element is the one argument b names, as left by the last field write.
   std::vector<char> point(cdm.info().elementSize, '\x11');
   takePostedEvents();
-  ASSERT_EQ(write(cdm, member("NoSuchField", ""), 5), "");
+  ASSERT_EQ(write(cdm, member("CdmValid", "0"), 5), "");
   EXPECT_EQ(cdm.set(point.data()), "");
   EXPECT_EQ(std::memcmp(cdm.address() + 5 * 20, point.data(), 20), 0);
   EXPECT_EQ(cdm.address()[4 * 20 + 19], 0);

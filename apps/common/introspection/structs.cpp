@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <vector>
 
 #include "apps/common/introspection/jsonstring.h"
 #include "apps/common/introspection/numbertext.h"
@@ -27,46 +29,88 @@ unsigned int fieldCapacity(const VariableInfo& row, const StructInfo& field) {
   return end > field.offset ? end - field.offset : 0;
 }
 
-void writeField(char* element, const VariableInfo& row, const StructInfo& field, Notify event,
-                const std::string& text) {
-  char* target = element + field.offset;
+// A member's value in the form its field stores, converted before anything is written: a write that
+// refuses one member leaves the whole element as it was.
+struct FieldValue {
+  const StructInfo* field;
+  uint32_t word = 0;  // int, float (its bits), enumeration entry, bool truth value
+  std::string text;   // string
+};
+
+std::string convert(const VariableInfo& row, const StructInfo& field, const Json::ObjectValue& member,
+                    FieldValue& out) {
+  const std::string& text = member.value;
+  if (member.isObject) return std::string("Field \"") + field.name + "\" takes a single value";
+  out.field = &field;
   switch (field.baseType) {
     case BaseInt:
-      setVariable(*reinterpret_cast<int32_t*>(target), event, static_cast<int32_t>(std::stoi(text, nullptr, 0)));
-      break;
-    case BaseFloat:
-      setVariable(*reinterpret_cast<float*>(target), event, std::stof(text));
-      break;
-    case BaseBool: {
-      bool value = text == "true";
-      if ((*target != 0) != value) {
-        *target = value ? 1 : 0;
-        postEvent(event);
+      try {
+        out.word = static_cast<uint32_t>(static_cast<int32_t>(std::stoi(text, nullptr, 0)));
+      } catch (const std::exception&) {
+        return "Can't convert " + text + " to int";
       }
-      break;
-    }
-    case BaseString: {
-      unsigned int capacity = fieldCapacity(row, field);
-      if (capacity == 0) break;
-      std::size_t length = std::min<std::size_t>(text.size(), capacity - 1);
-      std::memcpy(target, text.data(), length);
-      target[length] = '\0';
-      postEvent(event);
-      break;
-    }
+      return "";
+    case BaseFloat:
+      try {
+        const float value = std::stof(text);
+        std::memcpy(&out.word, &value, sizeof value);
+      } catch (const std::exception&) {
+        return "Can't convert " + text + " to float";
+      }
+      return "";
+    case BaseBool:
+      out.word = text == "true" ? 1 : 0;
+      return "";
+    case BaseString:
+      if (fieldCapacity(row, field) == 0) return "Can't convert " + text + " to string";
+      out.text = text;
+      return "";
     case BaseEnum: {
-      unsigned int e = IntrospectionEnum::getEnumIndex(field.typeName.c_str());
-      for (uint32_t k = 0; k < ENUM_ARRAY[e].count; ++k) {
-        if (text == ENUM_ARRAY[e].names[k]) {
-          setVariable(*reinterpret_cast<uint32_t*>(target), event, k);
-          break;
+      const EnumInfo& entries = ENUM_ARRAY[IntrospectionEnum::getEnumIndex(field.typeName.c_str())];
+      for (uint32_t k = 0; k < entries.count; ++k) {
+        if (text == entries.names[k]) {
+          out.word = k;
+          return "";
         }
       }
-      break;
+      return text + " is not part of enum " + field.typeName;
     }
     default:  // nested structures and buffers are not written field by field
+      return std::string("Field \"") + field.name + "\" of " + row.typeName + " can't be written";
+  }
+}
+
+void store(char* element, const VariableInfo& row, const FieldValue& value, Notify event) {
+  char* target = element + value.field->offset;
+  switch (value.field->baseType) {
+    case BaseBool:
+      // Truth values are compared, so a stored 2 is already true.
+      if ((*target != 0) == (value.word != 0)) return;
+      *target = static_cast<char>(value.word);
+      break;
+    case BaseString: {
+      const std::size_t length = std::min<std::size_t>(value.text.size(), fieldCapacity(row, *value.field) - 1);
+      std::memcpy(target, value.text.data(), length);
+      target[length] = '\0';
+      break;
+    }
+    default:  // the 4-byte kinds, compared bytewise
+      if (std::memcmp(target, &value.word, sizeof value.word) == 0) return;
+      std::memcpy(target, &value.word, sizeof value.word);
       break;
   }
+  postEvent(event);
+}
+
+// The members that carry the fields follow the pair named as the variable, whose object held them;
+// false when the variable was not given an object.
+bool findFields(const VariableInfo& row, const Introspection::Members& members, std::size_t& first) {
+  for (std::size_t k = 0; k < members.size(); ++k) {
+    if (members[k].first != row.name) continue;
+    first = k + 1;
+    return members[k].second.isObject;
+  }
+  return false;
 }
 
 // Fields sit at their packed offsets, so the value is copied out rather than read in place.
@@ -122,13 +166,20 @@ std::string setJson(char* payload, unsigned int mem, unsigned int var, Notify ev
   const VariableInfo& row = MEMORY_ARRAY[mem].rows[var];
   char* element = elementAddress(payload, row, event.b);
   if (element == nullptr) return "Index exceeds limit";
-  if (members.empty() || row.fields == nullptr) return "";
-  const auto& [fieldName, value] = members.back();
-  for (const StructInfo& field : *row.fields) {
-    if (fieldName == field.name) {
-      writeField(element, row, field, event, value.value);
-      break;
-    }
+  std::size_t first = 0;
+  if (row.fields == nullptr || !findFields(row, members, first))
+    return std::string(row.name) + " takes an object of its fields";
+  std::vector<FieldValue> values;
+  for (std::size_t k = first; k < members.size(); ++k) {
+    const auto& [name, member] = members[k];
+    if (name == "Index") continue;
+    const auto field =
+        std::find_if(row.fields->begin(), row.fields->end(), [&name](const StructInfo& f) { return name == f.name; });
+    if (field == row.fields->end()) return std::string(row.typeName) + " has no field \"" + name + "\"";
+    const std::string refused = convert(row, *field, member, values.emplace_back());
+    if (!refused.empty()) return refused;
   }
+  if (values.empty()) return std::string("No field of ") + row.typeName + " to write";
+  for (const FieldValue& value : values) store(element, row, value, event);
   return "";
 }

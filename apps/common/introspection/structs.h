@@ -25,7 +25,9 @@ void appendStringField(std::string& out, std::string_view head, const char* addr
 std::string setStructBytes(char* payload, unsigned int mem, unsigned int var, Notify event, const char* value,
                            unsigned int size);
 
-// Writes one field of element b from the last member pair; answers "Index exceeds limit" and writes
-// nothing when b lies outside the variable (a single structure has only element 0).
+// Writes the fields named by the members that follow the variable's own pair (its object), in any order
+// beside an "Index" member, into element b. Answers why and writes nothing when b lies outside the variable
+// ("Index exceeds limit"; a single structure has only element 0), when a member is neither a field nor
+// "Index", when a value does not convert, or when no field is named.
 std::string setJson(char* payload, unsigned int mem, unsigned int var, Notify event,
                     const Introspection::Members& members);

@@ -16,9 +16,12 @@ std::string storeDefaultValues() {
   }
   for (unsigned int i = 0; i < STRUCT_DEFAULT_ARRAY_SIZE; ++i) {
     const StructFieldDefault& field = STRUCT_DEFAULT_ARRAY[i];
-    note(Introspection::setVarValueJson(field.mem, field.var, {{field.field, {field.value, false}}},
+    const VariableInfo& row = MEMORY_ARRAY[field.mem].rows[field.var];
+    // As a set request carries it: the variable's object holding the field.
+    note(Introspection::setVarValueJson(field.mem, field.var,
+                                        {{row.name, {"{...}", true}}, {field.field, {field.value, false}}},
                                         static_cast<int>(field.index)),
-         MEMORY_ARRAY[field.mem].rows[field.var], field.value);
+         row, field.value);
   }
   return refused;
 }
