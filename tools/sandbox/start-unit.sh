@@ -8,6 +8,8 @@
 #   --broker-trace       the broker logs every record it receives
 #   --create-option OPT  hand OPT to "unit-simulator create", e.g. --create-option --skip --create-option MemLens
 #   --factory-block S B  write a valid hardware block with serial S and board B (else /dev/mmcblk1 stays as it is)
+#   --damage-factory-byte N  then change byte N of that block, as a failing eMMC would (its 348 bytes are kept
+#                        as factory-block.damaged in the state folder)
 #   --updater            run the simulated update machinery beside the service (log: updater.log)
 #   --log-level LEVEL    the service's diagnostic threshold at start (default: the simulator's quiet
 #                        default, Warn)
@@ -20,11 +22,12 @@ broker=1
 broker_options=()
 create_options=()
 factory_block=()
+damage=
 updater=0
 log_level=
 
 usage() {
-  sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,17p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 
@@ -34,6 +37,7 @@ while [[ $# -gt 0 ]]; do
     --broker-trace) broker_options+=(--trace); shift ;;
     --create-option) [[ $# -ge 2 ]] || usage; create_options+=("$2"); shift 2 ;;
     --factory-block) [[ $# -ge 3 ]] || usage; factory_block=("$2" "$3"); shift 3 ;;
+    --damage-factory-byte) [[ $# -ge 2 ]] || usage; damage=$2; shift 2 ;;
     --updater) updater=1; shift ;;
     --log-level) [[ $# -ge 2 ]] || usage; log_level=$2; shift 2 ;;
     --) shift; break ;;
@@ -61,6 +65,12 @@ unit-simulator create "${create_options[@]}"
 
 # The service reads the unit's identity from the hardware block once, at start.
 ((${#factory_block[@]} == 0)) || unit-simulator hwinfo "${factory_block[@]}"
+if [[ -n $damage ]]; then
+  at=$((0x100000 + damage))
+  byte=$(od -An -tu1 -j "$at" -N1 /dev/mmcblk1)
+  printf "\\$(printf %03o $(((byte ^ 1) & 255)))" | dd of=/dev/mmcblk1 bs=1 seek="$at" conv=notrunc status=none
+  dd if=/dev/mmcblk1 of="$state/factory-block.damaged" bs=1 skip=$((0x100000)) count=348 status=none
+fi
 # The unit's update machinery reacts to the update variables of uploads.
 if ((updater)); then
   unit-simulator updater 2>>"$state/updater.log" &

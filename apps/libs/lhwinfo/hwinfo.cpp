@@ -8,6 +8,7 @@ constexpr const char* kLength = "length";
 constexpr const char* kChecksum = "checksum";
 constexpr unsigned int kTextLength = 30;
 constexpr unsigned int kLinearizationLength = 180;
+constexpr unsigned int kHeaderLength = 12;  // version, length and checksum, which the checksum leaves out
 
 std::unique_ptr<PersistentInfo::Base> intField(const char* name, uint32_t flags = 0) {
   return std::make_unique<PersistentInfo::Int>(name, flags);
@@ -43,19 +44,26 @@ void HwInfo::initialize() {
   registerWord.addInfo(bitsField(Constants::HWINFO_BOOT_FAILED_COUNTER, 4));
   block.addInfo(textField(Constants::HWINFO_KNOB_LINEARIZATION, kLinearizationLength));
 
+  // A damaged record is never written: a technician may still recover what it holds.
   unsigned int length = 0;
+  unsigned int stored = 0;
   block.get<PersistentInfo::Int>(kLength, length);
+  block.get<PersistentInfo::Int>(kChecksum, stored);
+  // The header alone covers nothing, and a length beyond the mapped region cannot be checked.
+  if (length <= kHeaderLength || length > BLOCK_REGION) {
+    logMessage(logLevel, gen::Error, __FILE__, __LINE__, "Factory record fails its length check (%u), left as it is.",
+               length);
+    return;
+  }
+  if (stored != block.checksum(length)) {
+    logMessage(logLevel, gen::Error, __FILE__, __LINE__, "Factory record fails its checksum, left as it is.");
+    return;
+  }
+  valid = true;
   if (length < BLOCK_SIZE) {
     logMessage(logLevel, gen::Error, __FILE__, __LINE__, "Differents length, setting new values to default.");
     initNewMemory(length);
-    length = BLOCK_SIZE;
   }
-  unsigned int stored = 0;
-  block.get<PersistentInfo::Int>(kChecksum, stored);
-  // A length beyond the mapped region cannot be checked; such a block is as broken as a wrong checksum.
-  if (length <= BLOCK_REGION && stored == block.checksum(length)) return;
-  logMessage(logLevel, gen::Error, __FILE__, __LINE__, "Wrong checksum, setting defaults.");
-  clear();
 }
 
 bool HwInfo::read(const char* name, std::string& text) {
@@ -67,13 +75,13 @@ bool HwInfo::read(const char* name, unsigned int& value) {
 }
 
 bool HwInfo::write(const char* name, unsigned int value) {
-  if (!block.set<PersistentInfo::Int>(name, value, false) && !registerWord.set<PersistentInfo::Int>(name, value, false))
-    return false;
-  updateChecksum();
-  return true;
+  if (hasBlockField(name))
+    return blockWritable(name) && block.set<PersistentInfo::Int>(name, value, false) && updateChecksum();
+  return registerWord.set<PersistentInfo::Int>(name, value, false);
 }
 
 int HwInfo::write(const char* name, const char* text) {
+  if (!hasBlockField(name) || !blockWritable(name)) return false;
   if (!block.set<PersistentInfo::Base, const char*>(name, text, false)) return false;
   return updateChecksum();
 }
@@ -83,11 +91,10 @@ bool HwInfo::write(std::string assignment) {
   if (equals == std::string::npos) return false;
   std::string name = assignment.substr(0, equals);
   const char* text = assignment.c_str() + equals + 1;
-  if (!block.set<PersistentInfo::Base, const char*>(name.c_str(), text, false) &&
-      !registerWord.set<PersistentInfo::Base, const char*>(name.c_str(), text, false))
-    return false;
-  updateChecksum();
-  return true;
+  if (hasBlockField(name.c_str()))
+    return blockWritable(name.c_str()) && block.set<PersistentInfo::Base, const char*>(name.c_str(), text, false) &&
+           updateChecksum();
+  return registerWord.set<PersistentInfo::Base, const char*>(name.c_str(), text, false);
 }
 
 void HwInfo::clear() {
@@ -98,6 +105,7 @@ void HwInfo::clear() {
   block.set<PersistentInfo::Base, const char*>(Constants::HWINFO_BOARD, "prototype", false);
   block.set<PersistentInfo::Base, const char*>(Constants::HWINFO_REVISION, "1.0", false);
   updateChecksum();
+  valid = true;
 }
 
 void HwInfo::initNewMemory(unsigned int oldLength) {
@@ -107,6 +115,18 @@ void HwInfo::initNewMemory(unsigned int oldLength) {
   unsigned int version = 0;
   block.get<PersistentInfo::Int>(kVersion, version);
   if (version != MMC_BLOCK_VERSION) block.set<PersistentInfo::Int>(kVersion, MMC_BLOCK_VERSION, true);
+}
+
+bool HwInfo::hasBlockField(const char* name) const {
+  std::string text;
+  return block.get<PersistentInfo::Base>(name, text);
+}
+
+// Sealing a write into a record that does not verify would make its damaged bytes look good.
+bool HwInfo::blockWritable(const char* name) const {
+  if (valid) return true;
+  logMessage(logLevel, gen::Error, __FILE__, __LINE__, "Factory record is damaged, %s is not written.", name);
+  return false;
 }
 
 bool HwInfo::updateChecksum() {

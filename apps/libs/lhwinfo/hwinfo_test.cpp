@@ -82,42 +82,67 @@ class HwInfoTest : public ScratchFiles {
   std::string mmc = scratch(0x110000);
 };
 
-TEST_F(HwInfoTest, NeverWrittenBlockIsZeroFilledAndSealedWithoutDefaults) {
-  size_t logStart = testsupport::kernelLogText().size();
-  HwInfo info(mem.c_str(), mmc.c_str());
-  info.initialize();
-  std::string log = testsupport::kernelLogSince(logStart);
-  EXPECT_NE(log.find("Error       "), std::string::npos) << log;
-  EXPECT_NE(log.find("Differents length, setting new values to default."), std::string::npos) << log;
-  EXPECT_EQ(log.find("Wrong checksum"), std::string::npos) << log;
-  expectSealed();
-  EXPECT_EQ(readText(info, "serial"), "");
-}
-
-TEST_F(HwInfoTest, CorruptOrOversizedBlockGetsFactoryDefaults) {
-  for (uint32_t badLength : {348u, 0x10001u, 0xFFFFFFFFu}) {
+TEST_F(HwInfoTest, DamagedBlockIsReportedAndNeverWrittenUntilClearedOnPurpose) {
+  const struct {
+    const char* damage;
+    long at;
+    std::string bytes;
+    const char* line;
+  } damages[] = {
+      {"one byte of the serial", kBlock + 13, "X", "Factory record fails its checksum, left as it is."},
+      {"one byte of the checksum", kBlock + 8, "\x01", "Factory record fails its checksum, left as it is."},
+      {"never written", kBlock, word(0) + word(0), "Factory record fails its length check (0), left as it is."},
+      {"header only", kBlock + 4, word(12), "Factory record fails its length check (12), left as it is."},
+      {"beyond the region", kBlock + 4, word(0x10001), "fails its length check (65537)"},
+      {"shorter, not verifying", kBlock + 4, word(136), "Factory record fails its checksum, left as it is."}};
+  for (const auto& d : damages) {
     writeValidBlock("SN4711", "mainboard", 17);
-    if (badLength == 348u)
-      put(mmc, kBlock + 13, "X");  // one altered byte of the serial
-    else
-      put(mmc, kBlock + 4, word(badLength));
+    put(mmc, d.at, d.bytes);
+    const std::string damaged = get(mmc, kBlock, 348);
     size_t logStart = testsupport::kernelLogText().size();
     HwInfo info(mem.c_str(), mmc.c_str());
     info.initialize();
-    EXPECT_NE(testsupport::kernelLogSince(logStart).find("Wrong checksum, setting defaults."), std::string::npos);
-    EXPECT_EQ(readText(info, "serial"), "0000") << badLength;
-    EXPECT_EQ(readText(info, "knob_position_min"), "0");
-    expectSealed();
+    EXPECT_FALSE(info.isValid()) << d.damage;
+    EXPECT_NE(testsupport::kernelLogSince(logStart).find(d.line), std::string::npos) << d.damage;
+    EXPECT_NE(testsupport::kernelLogSince(logStart).find("Error       "), std::string::npos) << d.damage;
+
+    // No write reaches the block, and none seals it; the register word is hardware of its own.
+    EXPECT_FALSE(info.write(std::string("serial=NEW-42"))) << d.damage;
+    EXPECT_EQ(info.write("board", "rev-b"), 0);
+    EXPECT_FALSE(info.write("cal_comp", 99u));
+    EXPECT_TRUE(info.write("boot_failed", 1u));
+    EXPECT_NE(testsupport::kernelLogSince(logStart).find("Factory record is damaged, cal_comp is not written."),
+              std::string::npos);
+    EXPECT_EQ(get(mmc, kBlock, 348), damaged) << d.damage;
+    HwInfo again(mem.c_str(), mmc.c_str());
+    again.initialize();
+    EXPECT_FALSE(again.isValid()) << d.damage;
+    EXPECT_EQ(get(mmc, kBlock, 348), damaged) << d.damage;
   }
+
+  // A production tool's reset is written on purpose, and the block is valid from then on.
+  HwInfo info(mem.c_str(), mmc.c_str());
+  info.initialize();
+  info.clear();
+  EXPECT_TRUE(info.isValid());
+  EXPECT_EQ(readText(info, "serial"), "0000");
+  EXPECT_EQ(readText(info, "board"), "prototype");
+  EXPECT_EQ(readText(info, "knob_position_min"), "0");
+  expectSealed();
+  EXPECT_EQ(info.write("serial", "SN1"), 1);
 }
 
-TEST_F(HwInfoTest, ShorterOlderLayoutKeepsItsValuesAndGainsZeroedFields) {
+TEST_F(HwInfoTest, ShorterOlderLayoutThatVerifiesKeepsItsValuesAndGainsZeroedFields) {
   std::string body = field("OLD1", 30) + field("oldboard", 30) + field("0.9", 30) + field("", 30) + word(3) +
                      std::string(348 - 136, '\x55');
   put(mmc, kBlock + 12, body);
   put(mmc, kBlock, word(4) + word(136) + word(checksum(136)));
+  size_t logStart = testsupport::kernelLogText().size();
   HwInfo info(mem.c_str(), mmc.c_str());
   info.initialize();
+  EXPECT_TRUE(info.isValid());
+  EXPECT_NE(testsupport::kernelLogSince(logStart).find("Differents length, setting new values to default."),
+            std::string::npos);
   EXPECT_EQ(readText(info, "serial"), "OLD1");
   EXPECT_EQ(readText(info, "knob_position_min"), "3");
   EXPECT_EQ(get(mmc, kBlock + 136, 348 - 136), std::string(348 - 136, '\0'));
@@ -131,6 +156,7 @@ TEST_F(HwInfoTest, ValidBlockIsKeptAndWritesKeepTheChecksumAndRespectPrivateFiel
   {
     HwInfo info(mem.c_str(), mmc.c_str());
     info.initialize();
+    EXPECT_TRUE(info.isValid());
     EXPECT_EQ(get(mmc, kBlock, 348), before);
     EXPECT_EQ(testsupport::kernelLogSince(logStart), "");
     unsigned int knob = 0;
@@ -168,8 +194,9 @@ TEST_F(HwInfoTest, BootFlagsAreBitsOfTheRegisterWordOfADeviceThatMustExist) {
   EXPECT_TRUE(info.write(std::string("boot_failed_counter=2")));
   EXPECT_TRUE(info.write("update_requested", 0u));
   EXPECT_EQ(get(mem, kRegister, 4), word(0x00000032u));
-  // Text writes reach the block only.
+  // Text writes reach the block only; the never-written block was not sealed by the register's writes.
   EXPECT_EQ(info.write("boot_failed", "0"), 0);
+  EXPECT_EQ(get(mmc, kBlock, 348), std::string(348, '\0'));
 
   EXPECT_THROW(HwInfo("/nonexistent/mem", mmc.c_str()), std::runtime_error);
   EXPECT_THROW(HwInfo(mem.c_str(), "/nonexistent/mmc"), std::runtime_error);

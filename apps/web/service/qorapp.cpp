@@ -18,6 +18,7 @@ namespace pelt = catalogue::PeltDevice;
 constexpr const VariablePlace& deviceList = catalogue::MemExternalDevices::PeltDeviceList;
 
 constexpr const char* kUnknownRequest = "{\"result\": \"Unknown request\" }";
+constexpr const char* kInvalidIdentity = "invalid";
 
 // Text of a fixed-size field that another process may have left without its terminator.
 std::string_view fieldText(const char* field, size_t size) { return {field, strnlen(field, size)}; }
@@ -54,6 +55,11 @@ QorApp::QorApp() : paths(unitPaths()) {
   try {
     HwInfo hwInfo;
     hwInfo.initialize();
+    // A damaged record names no unit: its identity is reported as invalid, never as what it happens to hold.
+    if (!hwInfo.isValid()) {
+      deviceId = serialNumber = kInvalidIdentity;
+      return;
+    }
     hwInfo.read(Constants::HWINFO_SERIAL, serialNumber);
     hwInfo.read(Constants::HWINFO_BOARD, board);
   } catch (const std::exception&) {
