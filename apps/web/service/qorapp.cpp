@@ -10,6 +10,7 @@
 #include "apps/common/log/log.h"
 #include "apps/libs/lhwinfo/hwinfo.h"
 #include "apps/web/service/request.h"
+#include "apps/web/service/requestorigin.h"
 #include "gen/code/introspection_gen.h"
 
 namespace {
@@ -81,10 +82,10 @@ void QorApp::handleRequest(Request* request, int version) {
         deviceInfo(request);
       else if (rest == "/update")
         update(request);
-      else if (rest.starts_with("/status"))
-        updateStatus(request);
-      else
+      else if (!rest.starts_with("/status"))
         request->output() << kUnknownRequest;
+      else if (!refuseCrossOrigin(*request))  // even a GET of the status gives an update its go-ahead
+        updateStatus(request);
     } else {
       const std::string* folder = nullptr;
       if (after(path, "/lenstables", rest))

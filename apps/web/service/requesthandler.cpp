@@ -8,6 +8,7 @@
 #include "apps/common/log/log.h"
 #include "apps/web/service/onewiredata.h"
 #include "apps/web/service/request.h"
+#include "apps/web/service/requestorigin.h"
 #include "apps/web/service/screenroute.h"
 
 RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi) : fcgi(fcgi), logging(poll) {
@@ -33,6 +34,7 @@ void RequestHandler::handleRequest(Request* request) {
   request->userData.reset();
   const std::string script = request->param("SCRIPT_NAME");
   LOG(DebugMost, "REQUEST handle(%i, %i, %s)", request->id, request->fcgiRequestId(), script.c_str());
+  if (refuseForeign(*request)) return request->end();
   if (script == "/api/v1/all.cgi") {
     serveAll(request);
   } else if (script == "/api/v1/update.cgi") {
