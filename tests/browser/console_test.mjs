@@ -3,7 +3,8 @@
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
 import { randomBytes } from "node:crypto";
-import { appendFileSync, writeFileSync } from "node:fs";
+import { appendFileSync, existsSync, readFileSync, writeFileSync } from "node:fs";
+import { createServer } from "node:http";
 import puppeteer from "puppeteer-core";
 
 const { UNIT_INIT, UNIT_STATE, UNIT_BUILD, SCREENSHOTS, BROWSER_HOME } = process.env;
@@ -86,12 +87,91 @@ try {
   assert.equal(await page.$eval("#update-progress", (bar) => bar.value), 100);
   await shot("update");
 
+  await pageOfAnotherOrigin();
+
   await tab("variables");
   await page.setViewport({ width: 1600, height: 1000 });
   await page.type("#filter", "brightness");
   await page.waitForFunction(() => document.querySelectorAll("tr.var:not([hidden])").length < 933);
   await shot("variables-desktop-filtered");
   assert.deepEqual(errors, [], "no errors in the page's console");
+
+  // A page served from another origin, as any crew member's browser may open, tries each kind of simple
+  // request a browser sends without asking; the service refuses them all and nothing changes.
+  async function pageOfAnotherOrigin() {
+    const server = createServer((request, response) => response.end("<!doctype html><title>elsewhere</title>"));
+    await new Promise((resolve) => server.listen(8090, "127.0.0.2", resolve));
+    const foreign = await browser.newPage();
+    const refusals = () => (readFileSync(`${UNIT_STATE}/kmsg.log`, "utf8").match(/Refused: a page of another origin/g)
+      ?? []).length;
+    // The kernel log reaches its file through a pipe, a moment after the line was written.
+    const refusedSince = async (start, count, what) => {
+      for (const end = Date.now() + 5000; refusals() - start < count; await new Promise((r) => setTimeout(r, 50)))
+        assert(Date.now() < end, what);
+    };
+    try {
+      await foreign.goto("http://127.0.0.2:8090/");
+      const before = simulator("get", "MemPersistent", "ButtonBrightness");
+      const refusedBefore = refusals();
+      await foreign.evaluate(async (unit, deviceId) => {
+        const write = "{'MemPersistent':{'ButtonBrightness':'7'}}";
+        await fetch(`${unit}/api/v1/set.cgi`, { method: "POST", mode: "no-cors", body: write });
+        // Forms post into a frame of their own; its load ends the attempt.
+        const submit = (action, enctype, fields) => new Promise((resolve) => {
+          const frame = Object.assign(document.createElement("iframe"), { name: `f${Math.random()}` });
+          const form = Object.assign(document.createElement("form"), { method: "post", action, enctype,
+            target: frame.name });
+          for (const [name, value] of fields) {
+            const input = Object.assign(document.createElement("input"), { name });
+            if (value instanceof File) {
+              const files = new DataTransfer();
+              files.items.add(value);
+              Object.assign(input, { type: "file" }).files = files.files;
+            } else input.value = value;
+            form.append(input);
+          }
+          document.body.append(frame, form);
+          frame.addEventListener("load", resolve, { once: true });
+          form.submit();
+        });
+        await submit(`${unit}/api/v1/set.cgi`, "application/x-www-form-urlencoded", [[write, ""]]);
+        // As text, name=value reads as the write itself.
+        await submit(`${unit}/api/v1/set.cgi`, "text/plain",
+          [["{'MemPersistent':{'x':'", "','ButtonBrightness':'7'}}"]]);
+        await submit(`${unit}/qorapp/v1/device/update`, "multipart/form-data",
+          [["deviceid", deviceId], ["file", new File(["a whole update image"], "unit.swu")]]);
+      }, "http://127.0.0.1:8080", "handunit-10042");
+      await refusedSince(refusedBefore, 4, "every write of the other page is refused");
+      assert.equal(simulator("get", "MemPersistent", "ButtonBrightness"), before);
+      assert(!existsSync(`${UNIT_STATE}/update/host.swu`), "the other page's upload stored nothing");
+
+      // After a valid upload of the unit's own page, the other page's <img> of the status route gives no go-ahead.
+      const answer = await page.evaluate(async () => {
+        const form = new FormData();
+        form.append("deviceid", "handunit-10042");
+        form.append("file", new File(["a valid update image"], "unit.swu"));
+        return (await fetch("/qorapp/v1/device/update", { method: "POST", body: form })).text();
+      });
+      assert.equal(answer, '{"taskid": "handunit-10042" }');
+      for (const end = Date.now() + 10000; simulator("get", "MemMedia", "HostUpdateFileState") !== "FileValid";
+        await new Promise((r) => setTimeout(r, 100)))
+        assert(Date.now() < end, "the unit finds the uploaded file valid");
+      await foreign.evaluate((status) => new Promise((resolve) => {
+        const image = Object.assign(new Image(), { onload: resolve, onerror: resolve });
+        image.src = status;
+      }), "http://127.0.0.1:8080/qorapp/v1/device/status");
+      await refusedSince(refusedBefore, 5, "the status request of the other page is refused");
+      assert.equal(simulator("get", "MemMedia", "HostUpdateStart"), "false");
+      assert.equal(simulator("get", "MemMedia", "HostUpdateFileState"), "FileValid");
+      // The unit's own page still gives it.
+      const status = await page.evaluate(async () => (await fetch("/qorapp/v1/device/status")).json());
+      assert.equal(status.status, "Rebooting");
+      assert.equal(simulator("get", "MemMedia", "HostUpdateStart"), "true");
+    } finally {
+      await foreign.close();
+      server.close();
+    }
+  }
 } catch (error) {
   await shot("failure");
   throw error;
