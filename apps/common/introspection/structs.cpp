@@ -6,10 +6,10 @@
 #include <exception>
 #include <vector>
 
+#include "apps/common/event/eventsink.h"
 #include "apps/common/introspection/jsonstring.h"
 #include "apps/common/introspection/numbertext.h"
 #include "apps/common/introspection/rows.h"
-#include "apps/common/introspection/setters.h"
 #include "apps/common/introspection_enum/introspection_enum.h"
 #include "gen/code/introspection_gen.h"
 
