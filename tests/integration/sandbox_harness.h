@@ -26,6 +26,8 @@ class Sandbox {
   bool waitForKmsg(const std::string& text, int timeoutMs = 10000) const;
 
   void signalService(int signal) const;
+  // The service's process id outside the sandbox, -1 when it did not start.
+  pid_t servicePid() const { return mainPid; }
   // The main process's exit status (128 + signal number after a signal), or -1 if it still runs after timeoutMs.
   int waitForExit(int timeoutMs = 10000);
 

@@ -1,5 +1,6 @@
 // message-broker [--socket PATH] [--max-pending BYTES] [--trace]
 // Stands in for the unit's broker: readiness semaphore, Unix socket, record forwarding.
+// SIGUSR1 makes it stall as a hung broker does (it accepts, reads and sends nothing), SIGUSR2 ends that.
 #include <fcntl.h>
 #include <semaphore.h>
 #include <sys/socket.h>
@@ -21,7 +22,10 @@ constexpr const char* kDefaultSocket = "/var/volatile/message-broker.socket";
 constexpr size_t kDefaultMaxPending = 256 * 1024;
 
 volatile std::sig_atomic_t stopRequested = 0;
+volatile std::sig_atomic_t stalled = 0;
 void requestStop(int) { stopRequested = 1; }
+void stall(int) { stalled = 1; }
+void resume(int) { stalled = 0; }
 
 struct Options {
   std::string socketPath = kDefaultSocket;
@@ -86,6 +90,12 @@ int main(int argc, char** argv) {
   stop.sa_handler = requestStop;
   ::sigaction(SIGINT, &stop, nullptr);
   ::sigaction(SIGTERM, &stop, nullptr);
+  struct sigaction stallAction {};
+  stallAction.sa_handler = stall;
+  ::sigaction(SIGUSR1, &stallAction, nullptr);
+  struct sigaction resumeAction {};
+  resumeAction.sa_handler = resume;
+  ::sigaction(SIGUSR2, &resumeAction, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
   int status = 0;
@@ -96,7 +106,12 @@ int main(int argc, char** argv) {
     if (::sem_post(ready) != 0) die("sem_post");
     ::sem_close(ready);
     // The timeout bounds how long a stop signal that lands just before the wait goes unnoticed.
-    while (!stopRequested) broker.step(200);
+    while (!stopRequested) {
+      if (stalled)
+        ::usleep(20000);
+      else
+        broker.step(200);
+    }
   } catch (const std::exception& error) {
     std::fprintf(stderr, "message-broker: %s\n", error.what());
     status = 1;

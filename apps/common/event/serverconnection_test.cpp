@@ -8,7 +8,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -119,28 +121,71 @@ TEST_F(ServerConnectionTest, ReassemblesRecordsCutAtAnyByteAndHandsOutAtMost256P
   EXPECT_EQ(collector.events, flood);
 }
 
-// A broker that hangs up and one that only stops sending are both gone: the connection leaves the poll
-// instead of being reported ready forever, and refuses to post.
-TEST_F(ServerConnectionTest, ABrokerThatHangsUpOrStopsSendingLeavesAClosedConnection) {
-  for (bool hangUp : {true, false}) {
-    ScriptedBroker broker;
-    ServerConnection connection(poll);
-    broker.accept();
-    Collector collector;
-    connection.eventHandler = &collector;
-    const Notify last{6, 0, 0};
-    if (hangUp) {
-      ::close(std::exchange(broker.peer, -1));
-    } else {
-      broker.write(&last, sizeof last);
-      ::shutdown(broker.peer, SHUT_WR);
-    }
-    poll.wait(100, false);
-    poll.wait(100, false);
-    EXPECT_EQ(collector.events, hangUp ? std::vector<Notify>{} : std::vector<Notify>{last});
-    EXPECT_EQ(poll.wait(50, false), EventPoll::Timeout) << hangUp;
-    EXPECT_THAT(errorOf([&] { connection.postEvent(last); }), EndsWith("Could not send message to server")) << hangUp;
-  }
+struct ReturnCounter : Collector {
+  int returns = 0;
+  void brokerReturned() override { ++returns; }
+};
+
+// Runs the poll until done() holds or five seconds have passed.
+bool pollUntil(EventPoll& poll, const std::function<bool()>& done) {
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5); !done(); poll.wait(20, true))
+    if (std::chrono::steady_clock::now() > end) return false;
+  return true;
+}
+
+std::vector<Notify> receiveAll(int fd) {
+  std::vector<Notify> records;
+  Notify record;
+  while (::recv(fd, &record, sizeof record, MSG_WAITALL | MSG_DONTWAIT) == sizeof record) records.push_back(record);
+  return records;
+}
+
+// A broker that goes, and one that stops reading, are connected to again from the poll, never by waiting
+// in it: records posted meanwhile are held and follow a fresh subscription, and the handler is told.
+TEST_F(ServerConnectionTest, ALostBrokerIsConnectedAgainWithNothingLostOrRepeated) {
+  ScriptedBroker broker;
+  ServerConnection connection(poll);
+  broker.accept();
+  ReturnCounter handler;
+  connection.eventHandler = &handler;
+  const Notify last{6, 0, 0};
+  broker.write(&last, sizeof last);
+  ::close(std::exchange(broker.peer, -1));
+  ASSERT_TRUE(pollUntil(poll, [&] { return !connection.connected(); }));
+  EXPECT_EQ(handler.events, std::vector<Notify>{last}) << "what the broker sent before it went is handed out";
+  EXPECT_THAT(connection.refusal(), ::testing::StartsWith("no connection to the message broker ("));
+  connection.postEvent(Notify{700, 1, 3});
+  const auto lost = std::chrono::steady_clock::now();
+  ASSERT_TRUE(pollUntil(poll, [&] { return connection.connected(); }));
+  EXPECT_GE(std::chrono::steady_clock::now() - lost, ServerConnection::kFirstRetry - std::chrono::milliseconds(50));
+  EXPECT_EQ(connection.refusal(), "");
+  EXPECT_EQ(handler.returns, 1);
+  EXPECT_EQ(semaphoreValue(), 1) << "the semaphore is passed on as at start-up";
+  broker.accept();
+  std::vector<Notify> sent(2);
+  EXPECT_EQ(::recv(broker.peer, sent.data(), 2 * sizeof(Notify), MSG_WAITALL),
+            static_cast<ssize_t>(2 * sizeof(Notify)));
+  EXPECT_EQ(sent, (std::vector<Notify>{{3, 0, 0}, {700, 1, 3}}));
+
+  // The broker stops reading: posting never blocks, and past the bound the connection is dropped.
+  const int stalled = broker.peer;
+  uint32_t posted = 0;
+  while (connection.connected() && posted < 100000) connection.postEvent(Notify{100, 0, posted++});
+  ASSERT_FALSE(connection.connected());
+  EXPECT_THAT(connection.refusal(), ::testing::HasSubstr("does not read"));
+  EXPECT_GT(connection.heldBytes(), ServerConnection::kMaxPendingBytes);
+  ASSERT_TRUE(pollUntil(poll, [&] { return connection.connected() && connection.heldBytes() == 0; }));
+  broker.accept();
+  // What the old connection took, then after a fresh subscription what was held: each record once, in order.
+  std::vector<Notify> received = receiveAll(stalled);
+  const std::vector<Notify> again = receiveAll(broker.peer);
+  ASSERT_FALSE(again.empty());
+  EXPECT_EQ(again.front(), (Notify{3, 0, 0}));
+  received.insert(received.end(), again.begin() + 1, again.end());
+  ASSERT_EQ(received.size(), posted);
+  for (uint32_t i = 0; i < posted; ++i) ASSERT_EQ(received[i], (Notify{100, 0, i})) << i;
+  EXPECT_EQ(handler.returns, 2);
+  ::close(stalled);
 }
 
 TEST(FreePostEvent, FailsWithoutSink) {

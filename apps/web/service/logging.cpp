@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <sys/epoll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <chrono>
@@ -12,7 +14,16 @@
 
 #include "apps/common/log/log.h"
 
-Logging::Logging(EventPoll& poll, std::vector<std::string> command) : poll(poll), command(std::move(command)) {}
+namespace {
+std::string describe(const std::optional<int>& status) {
+  if (!status) return "still running, stopped";
+  if (WIFSIGNALED(*status)) return "killed by signal " + std::to_string(WTERMSIG(*status));
+  return "exit status " + std::to_string(WEXITSTATUS(*status));
+}
+}  // namespace
+
+Logging::Logging(EventPoll& poll, std::vector<std::string> command)
+    : poll(poll), command(std::move(command)), timer(poll, [this] { registered ? replayQuiet() : restart(); }) {}
 
 Logging::~Logging() {
   child.reset();
@@ -25,6 +36,7 @@ Logging::~Logging() {
 }
 
 void Logging::init() {
+  readEnd.reset();
   int ends[2];
   // Close-on-exec, so that no other child of the service inherits the pipe and keeps it open.
   if (::pipe2(ends, O_CLOEXEC) != 0) THROW_ERROR_NUMBER("pipe");
@@ -37,6 +49,7 @@ void Logging::init() {
   if (flags < 0 || ::fcntl(readEnd.fd, F_SETFL, flags | O_NONBLOCK) < 0) THROW_ERROR_NUMBER("fcntl");
   poll.add(readEnd.fd, this, EPOLLIN);
   registered = true;
+  startedAt = std::chrono::steady_clock::now();
 }
 
 void Logging::event(EventType type) {
@@ -49,8 +62,38 @@ void Logging::event(EventType type) {
   poll.remove(readEnd.fd);
   registered = false;
   readEnd.reset();
-  child->wait(std::chrono::milliseconds(0));  // collected now if it has ended, else when it is stopped
-  LOG(Warn, "dmesg exited, no more log output for web gui.");
+  if (std::chrono::steady_clock::now() - startedAt >= kYoung) restartDelay = kFirstRestart;
+  timer.start(restartDelay);
+  restartDelay = std::min(restartDelay * 2, kLastRestart);
+}
+
+// The ended child is collected here, not at the hang-up, which may come before it has exited.
+void Logging::restart() {
+  if (child) {
+    const std::optional<int> status = child->wait(std::chrono::milliseconds(0));
+    child.reset();  // ends whatever of it is left
+    if (status && WIFEXITED(*status) && WEXITSTATUS(*status) == 127) {
+      LOG(Warn, "dmesg exited, no more log output for web gui.");
+      return;
+    }
+    LOG(Warn, "dmesg ended (%s); starting it again", describe(status).c_str());
+  }
+  try {
+    init();
+    resume.restart();
+  } catch (const std::exception&) {
+    timer.start(restartDelay);
+    restartDelay = std::min(restartDelay * 2, kLastRestart);
+  }
+}
+
+void Logging::replayQuiet() {
+  fresh.clear();
+  if (resume.settle(fresh)) {
+    converter.convert(fresh.data(), fresh.size(), html);
+  } else if (resume.replaying()) {
+    timer.start(kReplayQuiet);
+  }
 }
 
 void Logging::parseData() {
@@ -58,7 +101,10 @@ void Logging::parseData() {
   for (;;) {
     ssize_t got = ::read(readEnd.fd, buffer, sizeof buffer);
     if (got <= 0) return;
-    converter.convert(buffer, static_cast<size_t>(got), html);
+    fresh.clear();
+    resume.take(std::string_view(buffer, static_cast<size_t>(got)), fresh);
+    converter.convert(fresh.data(), fresh.size(), html);
+    if (resume.replaying()) timer.start(kReplayQuiet);
     if (static_cast<size_t>(got) < sizeof buffer) return;
   }
 }

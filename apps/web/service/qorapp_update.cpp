@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "apps/common/event/eventsink.h"
 #include "apps/common/introspection/jsonstring.h"
 #include "apps/common/introspection/setters.h"
 #include "apps/common/log/log.h"
@@ -61,6 +62,11 @@ void answer(Request* request, const std::string& result) {
 }  // namespace
 
 void QorApp::update(Request* request) {
+  // The updater starts on the announcements: an upload they would never reach is refused untouched.
+  if (const std::string refused = postingRefusal(); !refused.empty()) {
+    answer(request, notStoredText(refused));
+    return;
+  }
   if (gComponentLogLevel == nullptr || *gComponentLogLevel == gen::DebugAll) {
     std::ofstream dump(paths.postDataDump, std::ios::binary | std::ios::trunc);
     dump.write(request->postData.data(), static_cast<std::streamsize>(request->postData.size()));
@@ -136,7 +142,8 @@ void QorApp::updateStatus(Request* request) {
   int32_t progress = 0;
   if (hostUpdatePending) {
     state = readInt(media::HostUpdateFileState);
-    if (state == catalogue::UpdateState::FileValid) {
+    // The go-ahead is given only when it can be announced; a later status request gives it.
+    if (state == catalogue::UpdateState::FileValid && postingRefusal().empty()) {
       store(media::HostUpdateStart, uint8_t{1});
       state = catalogue::UpdateState::Rebooting;
     }
@@ -148,7 +155,8 @@ void QorApp::updateStatus(Request* request) {
       int64_t done = int64_t{readInt(devices::PeltUpdateProgress)} + 100 * int64_t{readInt(devices::PeltUpdateIndex)};
       progress = static_cast<int32_t>(done / count);
     }
-    if (state == catalogue::UpdateState::FileValid) store(devices::PeltUpdateStart, uint8_t{1});
+    if (state == catalogue::UpdateState::FileValid && postingRefusal().empty())
+      store(devices::PeltUpdateStart, uint8_t{1});
   }
   std::string name = stateName(state);
   LOG(LogLight, "Update Status: %s, %i%%", name.c_str(), progress);

@@ -85,6 +85,7 @@ void RequestHandler::serveSet(Request* request) {
   std::ostream& out = request->output();
   out << "{\"result\": " << (ok ? 1 : 0);
   if (!ok) out << ", \"error\": \"" << encodeString(errors.str()) << "\"";
+  if (ok && errors.tellp() > 0) out << ", \"warning\": \"" << encodeString(errors.str()) << "\"";
   out << " }";
   request->end();
 }

@@ -30,6 +30,8 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
 
   void handleRequest(Request* request) override;
   void handleEvent(Notify const& event) override;
+  // Runs when the broker connection is back after a loss; see its definition.
+  void brokerReturned() override;
   void periodic();
 
   // Variable documents.

@@ -1,12 +1,17 @@
 // Writes of one variable from a set request's body.
 #include <exception>
 
+#include "apps/common/event/eventsink.h"
 #include "apps/common/introspection/catalogue.h"
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/introspection/json.h"
 #include "apps/web/service/requesthandler.h"
 
 bool RequestHandler::setVars(const std::string& body, std::stringstream& errors) {
+  if (const std::string refused = postingRefusal(); !refused.empty()) {
+    errors << notStoredText(refused);
+    return false;
+  }
   Json reader;
   if (!reader.parse(body)) {
     errors << "JSON parse error at " << reader.errorPosition << ".\r\n";
@@ -43,7 +48,12 @@ bool RequestHandler::setVars(const std::string& body, std::stringstream& errors)
   } catch (const std::exception&) {
     return false;
   }
-  if (answer.empty()) return true;
+  if (answer.empty()) {
+    // The connection went while the change was announced: it is stored, and its record waits for the return.
+    if (const std::string lost = postingRefusal(); !lost.empty())
+      errors << "Stored, but " << lost << ": the change is announced when it is back.";
+    return true;
+  }
   errors << answer;
   return false;
 }
