@@ -37,7 +37,7 @@ class ChangedEvents {
   bool vouchesFor(uint64_t since) const { return since >= floor && since <= current; }
   // Changes before `first` may have been missed (the broker was away): clients behind it must load the
   // whole state again. The sequence is raised to `first` when it lies below, so that the whole state
-  // read afterwards carries a sequence this object vouches for.
+  // read afterwards carries a sequence this object vouches for. After a gap: forgetBefore(sequence() + 1).
   void forgetBefore(uint64_t first);
   // Whether a variable (not merely an event that names none) changed after `since`.
   bool changedSince(uint64_t since) const { return newestVariableChange > since; }
