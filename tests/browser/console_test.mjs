@@ -18,7 +18,10 @@ const browser = await puppeteer.launch({ executablePath: "/usr/bin/chromium", he
     "--disable-component-update", "--disable-sync", `--user-data-dir=${BROWSER_HOME}/chromium`] });
 const page = await browser.newPage();
 const errors = [];
-page.on("console", (message) => message.type() === "error" && errors.push(message.text()));
+// Update requests refused once the test has cut the page off from the unit are logged by the browser, as expected.
+let cutOff = false;
+page.on("console", (message) => message.type() === "error" &&
+  !(cutOff && message.location().url?.includes("/api/v1/update.cgi")) && errors.push(message.text()));
 page.on("pageerror", (error) => errors.push(error.message));
 const shot = (name) => page.screenshot({ path: `${SCREENSHOTS}/${name}.png` });
 const tab = (name) => page.click(`#tab-${name}`);
@@ -33,16 +36,14 @@ try {
   await page.waitForFunction(() => document.querySelectorAll("tr.var").length === 933, { timeout: 15000 });
 
   const input = (name) => `#memories input[aria-label="${name}"]`;
-  // A change made while no update request waits (before the page's first one, or between an answer and
-  // the next) is not sent; so the simulator changes the value until the page has shown one of its changes.
-  let shown = false;
-  for (let n = 51; n <= 60 && !shown; ++n) {
-    const value = String(n);
-    simulator("set", "MemPersistent", "ButtonBrightness", value);
-    shown = await page.waitForFunction((selector, v) => document.querySelector(selector).value === v,
-      { timeout: 2000 }, input("ButtonBrightness"), value).then(() => true, () => false);
-  }
-  assert(shown, "a change made by the simulator appears on the page");
+  // Changes made in a row, whenever they come, all reach the page: it asks for every change after the last
+  // one it saw, not only for those that arrive while a request of its waits.
+  const shows = (name, value, timeout = 5000) => page.waitForFunction((selector, v) =>
+    document.querySelector(selector).value === v, { timeout }, input(name), value);
+  for (const [name, value] of [["ButtonBrightness", "51"], ["KnobBrightness", "52"], ["ButtonBrightness", "53"]])
+    simulator("set", "MemPersistent", name, value);
+  await shows("KnobBrightness", "52");
+  await shows("ButtonBrightness", "53");
 
   await page.click(input("DisplayBrightness"), { clickCount: 3 });
   await page.keyboard.type("42");
@@ -50,6 +51,43 @@ try {
   for (const end = Date.now() + 10000; simulator("get", "MemPersistent", "DisplayBrightness") !== "42";
     await new Promise((r) => setTimeout(r, 100)))
     assert(Date.now() < end, "the page's write reaches the segment");
+
+  // The unit lost: the page says so; when the unit answers again, the page reads the whole state and follows
+  // the changes from there. After a restart the service refuses the page's sequence, so the page reads the
+  // whole state again by itself; a refused sequence stands in for the restart here.
+  let outage = false;
+  let restarted = false;
+  let wholeStateReads = 0;
+  await page.setRequestInterception(true);
+  const intercept = (request) => {
+    if (request.url().includes("/api/v1/all.cgi")) ++wholeStateReads;
+    if (!request.url().includes("/api/v1/update.cgi")) return request.continue();
+    if (outage) return request.abort("connectionrefused");
+    if (!restarted) return request.continue();
+    restarted = false;
+    return request.continue({ url: request.url().replace(/since=\d+/, "since=1") });
+  };
+  page.on("request", intercept);
+  outage = cutOff = true;
+  simulator("set", "MemPersistent", "ButtonBrightness", "61");
+  await shows("ButtonBrightness", "61");
+  await page.waitForFunction(() => document.querySelector("#status.error")?.textContent.startsWith("Lost the unit"),
+    { timeout: 5000 });
+  await shot("variables-lost");
+  simulator("set", "MemPersistent", "ButtonBrightness", "62");
+  outage = false;
+  await shows("ButtonBrightness", "62", 10000);
+  assert.equal(await page.$eval("#status", (status) => status.className), "", "the page no longer shows the loss");
+  const readsBefore = wholeStateReads;
+  restarted = true;
+  simulator("set", "MemPersistent", "ButtonBrightness", "63");
+  await shows("ButtonBrightness", "63");
+  for (const end = Date.now() + 5000; wholeStateReads === readsBefore; await new Promise((r) => setTimeout(r, 50)))
+    assert(Date.now() < end, "a refused sequence makes the page read the whole state");
+  simulator("set", "MemPersistent", "ButtonBrightness", "64");
+  await shows("ButtonBrightness", "64");
+  page.off("request", intercept);
+  await page.setRequestInterception(false);
 
   await tab("log");
   const marker = `console test line ${Date.now()}`;

@@ -2,10 +2,15 @@
 
 export const delay = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-export async function fetchText(url, options = {}) {
+// The answer of a request that succeeded; a failure or an HTTP error status throws.
+export async function fetchAnswer(url, options = {}) {
   const answer = await fetch(url, { cache: "no-store", ...options });
   if (!answer.ok) throw new Error(`${url}: HTTP ${answer.status}`);
-  return answer.text();
+  return answer;
+}
+
+export async function fetchText(url, options) {
+  return (await fetchAnswer(url, options)).text();
 }
 
 export async function fetchJson(url, options) {

@@ -1,6 +1,7 @@
 // The variables pane: every memory and variable of the whole-state document, kept current by the
-// long-poll of update documents, which touch only the rows they name.
-import { delay, el, fetchText, setVariable, showStatus } from "./api.js";
+// unit's change feed: update documents that hold every variable changed after the last one seen and
+// touch only the rows they name.
+import { delay, el, fetchAnswer, setVariable, showStatus } from "./api.js";
 import { kindOf, makeEditor, showValue } from "./editors.js";
 import { makeStructView, updateStructView } from "./structs.js";
 
@@ -10,15 +11,27 @@ const sections = [];
 export async function loadVariables() {
   const started = performance.now();
   showStatus("Loading the unit's state …");
+  let whole;
   try {
-    render(JSON.parse(await fetchText("/api/v1/all.cgi")).variables);
+    whole = await readVariables("/api/v1/all.cgi");
+    render(whole.variables);
   } catch (error) {
     showStatus(`Could not read the unit's state: ${error.message}`, true);
     return;
   }
   showStatus(`${rows.size} variables, shown in ${Math.round(performance.now() - started)} ms`);
   document.getElementById("filter").addEventListener("input", filterSoon);
-  followUpdates();
+  followUpdates(whole.sequence);
+}
+
+// A whole-state or update document's variables, with the sequence of the newest change it holds and
+// whether the unit asks for the whole state to be read again.
+async function readVariables(url) {
+  const answer = await fetchAnswer(url);
+  const sequence = answer.headers.get("X-Change-Sequence");
+  if (!/^\d+$/.test(sequence ?? "")) throw new Error(`${url}: no change sequence`);
+  const { variables } = JSON.parse(await answer.text());
+  return { variables, sequence, reload: answer.headers.get("X-Change-Reload") === "1" };
 }
 
 function render(variables) {
@@ -99,15 +112,8 @@ async function write(row, text, field, index) {
   }
 }
 
-// A memory may appear twice in one update document; numbering the memory keys keeps both.
-function parseUpdate(text) {
-  let count = 0;
-  return JSON.parse(text.replace(/\r\n {2}"(\w+)" : \{/g, (_, memory) => `\r\n  "${memory}#${count++}" : {`)).variables;
-}
-
 function applyUpdate(variables) {
-  for (const [key, members] of Object.entries(variables)) {
-    const memory = key.split("#")[0];
+  for (const [memory, members] of Object.entries(variables)) {
     for (const [name, value] of Object.entries(members)) {
       const row = rows.get(`${memory}.${name}`);
       if (!row || JSON.stringify(row.value) === JSON.stringify(value)) continue;
@@ -120,20 +126,25 @@ function applyUpdate(variables) {
   }
 }
 
-async function followUpdates() {
-  let resync = false;
+// Every change after the sequence seen last is asked for, so none is missed however long the page
+// takes between two requests. After a failure, and when the unit no longer knows the sequence (its
+// service started again), the whole state is read again and followed from there.
+async function followUpdates(sequence) {
+  let reload = false;
+  let lost = false;
   for (;;) {
     try {
-      // Changes made while no update request waited come with a fresh whole state.
-      if (resync) {
-        applyUpdate(JSON.parse(await fetchText("/api/v1/all.cgi")).variables);
-        showStatus("Connected again");
-        resync = false;
-      }
-      applyUpdate(parseUpdate(await fetchText("/api/v1/update.cgi")));
+      const answer = await readVariables(reload ? "/api/v1/all.cgi" : `/api/v1/update.cgi?since=${sequence}`);
+      if (lost) showStatus("Connected to the unit again");
+      lost = false;
+      reload = answer.reload;
+      if (reload) continue;
+      applyUpdate(answer.variables);
+      sequence = answer.sequence;
     } catch (error) {
-      showStatus(`Updates interrupted (${error.message}); retrying`, true);
-      resync = true;
+      showStatus(`Lost the unit (${error.message}); trying again …`, true);
+      lost = true;
+      reload = true;
       await delay(2000);
     }
   }

@@ -38,7 +38,7 @@ void RequestHandler::handleRequest(Request* request) {
   if (script == "/api/v1/all.cgi") {
     serveAll(request);
   } else if (script == "/api/v1/update.cgi") {
-    request->userData = kWaitsForUpdate;
+    serveUpdate(request);
   } else if (script == "/api/v1/set.cgi") {
     serveSet(request);
   } else if (script == "/api/v1/log.cgi") {
@@ -62,6 +62,8 @@ void RequestHandler::serveAll(Request* request) {
   LOG(LogLight, "Request %s from %s to %s by %s", request->param("SCRIPT_FILENAME").c_str(),
       request->param("REMOTE_ADDR").c_str(), request->param("SERVER_ADDR").c_str(),
       request->param("HTTP_USER_AGENT").c_str());
+  // Rendered in this turn of the loop: the document holds every change received so far.
+  writeChangeHead(request);
   std::ostream& out = request->output();
   out << "{\r\n\"id\": " << request->fcgiRequestId() << ",\r\n\"variables\": {";
   // The document is over a megabyte: sent in pieces of about a record's size as it grows, it never

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <nlohmann/json_fwd.hpp>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -19,9 +20,13 @@ class Request;
 
 class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::EventHandler {
  public:
-  // userData marks of requests that are answered later by a periodic pass.
-  static constexpr int kWaitsForUpdate = 0;
+  // userData mark of log requests that are answered later by a periodic pass.
   static constexpr int kWaitsForLog = 1;
+  // userData of an update request that waits for a pass: the last change its client has seen, none
+  // for a client that takes the changes of each pass as they come.
+  struct UpdateWait {
+    std::optional<uint64_t> since;
+  };
 
   RequestHandler(EventPoll& poll, Fcgi& fcgi);
   ~RequestHandler();
@@ -48,6 +53,8 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   static bool setVars(const std::string& body, std::stringstream& errors);
 
   // Long-poll.
+  // Answers the update requests that wait: with each pass's changes, or with the changes after their
+  // sequence once there are any.
   void sendUpdate();
   void appendLogOutput(Request* request);
   void sendLogging();
@@ -56,6 +63,12 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
 
  private:
   void serveAll(Request* request);
+  void serveUpdate(Request* request);
+  // The JSON head with the sequence the answer is current to; reload asks the client to read the
+  // whole state again.
+  void writeChangeHead(Request* request, bool reload = false) const;
+  // Sends an update document (what follows its "id" line) and ends the request.
+  void answerUpdate(Request* request, const std::string& document, bool reload = false);
   void serveSet(Request* request);
   void serveLog(Request* request);
   void serveUnknown(Request* request, const std::string& script);

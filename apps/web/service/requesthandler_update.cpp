@@ -1,6 +1,8 @@
 // Change tracking and the long-poll answers of the request handler.
+#include <any>
 #include <exception>
 #include <utility>
+#include <vector>
 
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/log/log.h"
@@ -21,6 +23,27 @@ bool variableLoggingOn() {
   return Introspection::getVarValue(location.first, location.second, 0) == "true";
 }
 
+const RequestHandler::UpdateWait* updateWaitOf(const Request& request) {
+  return std::any_cast<RequestHandler::UpdateWait>(&request.userData);
+}
+
+// The feed's documents of one pass, rendered once per sequence asked for: followers that got the
+// previous document all ask from the same one.
+class FeedDocuments {
+ public:
+  explicit FeedDocuments(const ChangedEvents& events) : events(events) {}
+
+  const std::string& since(uint64_t sequence) {
+    for (const auto& [from, document] : made)
+      if (from == sequence) return document;
+    return made.emplace_back(sequence, events.documentSince(sequence)).second;
+  }
+
+ private:
+  const ChangedEvents& events;
+  std::vector<std::pair<uint64_t, std::string>> made;
+};
+
 }  // namespace
 
 void RequestHandler::handleEvent(Notify const& event) {
@@ -40,19 +63,53 @@ void RequestHandler::handleEvent(Notify const& event) {
   changedEvents.mark(event.event);
 }
 
+void RequestHandler::serveUpdate(Request* request) {
+  const std::optional<uint64_t> since = sinceInQuery(request->param("QUERY_STRING"));
+  if (!since || (changedEvents.vouchesFor(*since) && !changedEvents.changedSince(*since))) {
+    request->userData = UpdateWait{since};
+    return;
+  }
+  // A sequence from another process or from before a gap: nothing can be said about what changed.
+  const bool reload = !changedEvents.vouchesFor(*since);
+  answerUpdate(request, changedEvents.documentSince(reload ? changedEvents.sequence() : *since), reload);
+}
+
+void RequestHandler::writeChangeHead(Request* request, bool reload) const {
+  std::string head = "Content-type: application/json\r\nX-Change-Sequence: ";
+  head += std::to_string(changedEvents.sequence());
+  head += reload ? "\r\nX-Change-Reload: 1\r\n\r\n" : "\r\n\r\n";
+  request->writeHeader(head.c_str());
+}
+
+void RequestHandler::answerUpdate(Request* request, const std::string& document, bool reload) {
+  // The mark belongs to this one answer; the connection may carry other requests later.
+  request->userData.reset();
+  try {
+    writeChangeHead(request, reload);
+    request->output() << "{\r\n\"id\": " << request->fcgiRequestId() << ",\r\n" << document;
+    request->end();
+  } catch (const std::exception&) {
+    LOG(Error, "Could not send updates to request %i", request->id);
+  }
+}
+
 void RequestHandler::sendUpdate() {
-  if (!changedEvents.any()) return;
-  const std::string document = changedEvents.takeDocument();
+  // The marks are taken whether or not anyone waits: they serve only the clients without a sequence.
+  const std::string document = changedEvents.any() ? changedEvents.takeDocument() : std::string();
+  FeedDocuments feed(changedEvents);
   for (const auto& [id, request] : fcgi.requests()) {
-    if (!waitsFor(*request, kWaitsForUpdate)) continue;
-    // The mark belongs to this one answer; the connection may carry other requests later.
-    request->userData.reset();
-    try {
-      request->output() << "{\r\n\"id\": " << request->fcgiRequestId() << ",\r\n" << document;
-      request->end();
-    } catch (const std::exception&) {
-      LOG(Error, "Could not send updates to request %i", request->id);
+    const UpdateWait* wait = updateWaitOf(*request);
+    if (wait == nullptr) continue;
+    if (!wait->since) {
+      if (!document.empty()) answerUpdate(request, document);
+      continue;
     }
+    const uint64_t since = *wait->since;
+    // A gap forgotten while the request waited leaves its sequence behind.
+    if (!changedEvents.vouchesFor(since))
+      answerUpdate(request, feed.since(changedEvents.sequence()), true);
+    else if (changedEvents.changedSince(since))
+      answerUpdate(request, feed.since(since));
   }
 }
 
