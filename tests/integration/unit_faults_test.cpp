@@ -35,6 +35,23 @@ std::unique_ptr<fcgiclient::FcgiClient> waitingUpdate(const Sandbox& unit) {
   return waiter;
 }
 
+// The same for a follower of the change feed, asking each time from the sequence of the last answer.
+std::unique_ptr<fcgiclient::FcgiClient> waitingFollower(const Sandbox& unit) {
+  auto follower = connectService(unit);
+  std::string since = "0";
+  for (uint16_t id = 1; id < 100; ++id) {
+    follower->sendRaw(fcgiclient::encodeRequest(
+        {{"SCRIPT_NAME", "/api/v1/update.cgi"}, {"QUERY_STRING", "since=" + since}}, "", true, id));
+    const auto answer = follower->readReply(500);
+    if (!answer.ended) return follower;
+    const std::string head = "X-Change-Sequence: ";
+    const size_t at = answer.stdoutText.find(head) + head.size();
+    since = answer.stdoutText.substr(at, answer.stdoutText.find("\r\n", at) - at);
+  }
+  ADD_FAILURE() << "changes keep coming";
+  return follower;
+}
+
 std::string torque(fcgiclient::FcgiClient& client) {
   const auto all = nlohmann::json::parse(call(client, "/api/v1/all.cgi", ""));
   return all["variables"]["MemPersistent"]["AUXTorque"]["value"];
@@ -51,6 +68,7 @@ TEST(UnitFaults, TheBrokerStopsAndReturnsWithWritesRefusedMeanwhileAndWaitersAns
   auto client = connectService(unit);
   ASSERT_EQ(call(*client, kSet, "{'MemPersistent':{'AUXTorque':2}}"), kAccepted);
   auto waiter = waitingUpdate(unit);
+  auto follower = waitingFollower(unit);
 
   ASSERT_EQ(unit.run("kill -TERM " + kBroker), 0);
   ASSERT_TRUE(unit.waitForKmsg("Lost the message broker"));
@@ -71,6 +89,10 @@ TEST(UnitFaults, TheBrokerStopsAndReturnsWithWritesRefusedMeanwhileAndWaitersAns
   const auto started = Clock::now();
   ASSERT_TRUE(unit.waitForKmsg("Message broker connection back", 10000));
   EXPECT_LT(Clock::now() - started, 10s);
+  // What changed unheard during the gap is unknown: the follower is told to load the whole state again.
+  const auto reload = follower->readReply(2000);
+  ASSERT_TRUE(reload.ended);
+  EXPECT_NE(reload.stdoutText.find("\r\nX-Change-Reload: 1\r\n"), std::string::npos) << reload.stdoutText;
   // Subscribed again: another process's change reaches the waiter that waited through the gap.
   ASSERT_EQ(unit.run("unit-simulator set MemPersistent AUXTorque 4"), 0);
   const auto answer = waiter->readReply(5000);

@@ -114,6 +114,6 @@ void RequestHandler::sendUpdate() {
 }
 
 // Runs when the broker connection is back after a loss. The unit's other processes may have changed
-// values meanwhile, unheard: this is where followers of the change feed are told to reload. Plain
-// update waiters stay waiting; the next change answers them.
-void RequestHandler::brokerReturned() {}
+// values meanwhile, unheard: followers of the change feed are told to reload, those waiting at the next
+// pass. Plain update waiters stay waiting; the next change answers them.
+void RequestHandler::brokerReturned() { changedEvents.forgetBefore(changedEvents.sequence() + 1); }
