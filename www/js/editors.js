@@ -12,7 +12,8 @@ export function kindOf(value) {
   return "string";
 }
 
-// `commit(text)` is called with the new text once the user has changed the value.
+// `commit(text)` is called with the new text once the user has changed the value. A checkbox comes in
+// the label that is its target for a finger.
 export function makeEditor(value, label, commit) {
   const kind = kindOf(value);
   let input;
@@ -47,11 +48,12 @@ export function makeEditor(value, label, commit) {
   }
   input.setAttribute("aria-label", label);
   showValue(input, value);
-  return input;
+  return input.type === "checkbox" ? el("label", { className: "switch" }, input) : input;
 }
 
-// `force` also replaces what the user is typing (after a refused write).
-export function showValue(input, value, force = false) {
+// `editor` is what makeEditor gave; `force` also replaces what the user is typing (after a refused write).
+export function showValue(editor, value, force = false) {
+  const input = editor.control ?? editor;
   if (input.type === "checkbox") {
     input.checked = value.value === "true";
   } else if (input.tagName === "SELECT") {

@@ -2,6 +2,7 @@
 // long-poll of update documents, which touch only the rows they name.
 import { delay, el, fetchText, setVariable, showStatus } from "./api.js";
 import { kindOf, makeEditor, showValue } from "./editors.js";
+import { nameNodes } from "./names.js";
 import { makeStructView, updateStructView } from "./structs.js";
 
 const rows = new Map(); // "Memory.Variable" → row
@@ -56,8 +57,9 @@ function buildRows(section) {
 function buildRow(row) {
   const { name, value } = row;
   row.cell = el("td", { className: "value" });
-  row.tr = el("tr", { className: "var" }, el("th", { scope: "row" }, name), el("td", {}, typeText(value)), row.cell,
-    el("td", { className: "bounds" }, boundsText(value)));
+  const type = typeText(value);
+  row.tr = el("tr", { className: "var" }, el("th", { scope: "row", title: name }, ...nameNodes(name)),
+    el("td", { className: "type", title: type }, ...nameNodes(type)), row.cell, el("td", { className: "bounds" }, boundsText(value)));
   const kind = kindOf(value);
   if (kind === "array" || kind === "struct") {
     row.view = makeStructView(row, (text, field, index) => write(row, text, field, index));
