@@ -85,7 +85,14 @@ async function phoneRun(updatePath) {
   await devices.evaluate((details) => (details.open = true));
   await (await phone.waitForSelector('tr.var:has(th[title="PeltDeviceList"]) .elements details')).evaluate(
     (details) => (details.open = true));
-  await phone.waitForSelector('input[aria-label="PeltDeviceList[0] PeltDeviceName"]');
+  await (await phone.waitForSelector('input[aria-label="PeltDeviceList[0] PeltDeviceName"]')).scrollIntoView();
+  await phone.screenshot({ path: `${SCREENSHOTS}/phone-structure.png` });
+  // A switch is tapped, and the unit follows.
+  const wanted = simulator("get", "MemPersistent", "BluetoothPower") === "true" ? "false" : "true";
+  await phone.tap('label.switch:has(input[aria-label="BluetoothPower"])');
+  for (const end = Date.now() + 10000; simulator("get", "MemPersistent", "BluetoothPower") !== wanted;
+    await new Promise((r) => setTimeout(r, 100)))
+    assert(Date.now() < end, "a tapped switch writes the unit's value");
   await checkEveryPane(phone, "phone");
 
   // The unit itself is offered and chosen first; an accessory connected later is listed once asked for.

@@ -36,7 +36,8 @@ async function listTargets() {
   try {
     const info = await fetchJson("/qorapp/v2/device/info");
     list.replaceChildren(choice(info._id, info.name ? `This unit: ${info.name}` : "This unit", info._id),
-      ...info.devices.map((device) => choice(device._id, device.name, `${device._id}, firmware ${device.firmwareversion}`)));
+      ...info.devices.map((device) => choice(device._id, device.name || "Accessory",
+        device.firmwareversion ? `${device._id}, firmware ${device.firmwareversion}` : device._id)));
     const keep = [...list.querySelectorAll("input")].find((radio) => radio.value === before);
     if (!$("update-other").checked) (keep ?? list.querySelector("input")).checked = true;
   } catch (error) {
