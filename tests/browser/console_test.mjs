@@ -13,7 +13,8 @@ const simulator = (...args) => execFileSync("nsenter",
   ["-t", UNIT_INIT, "-m", "-i", "-p", "--", `${UNIT_BUILD}/bin/unit-simulator`, ...args], { encoding: "utf8" }).trim();
 
 // Layout faults of the pane shown: anything that scrolls sideways, a control a finger uses (for a
-// checkbox or radio: its label) under 40 px either way, a name cut off or broken inside one of its words.
+// checkbox or radio: its label) under 40 px either way or overlapping another, a name cut off or broken
+// inside one of its words.
 function layoutFaults() {
   const faults = [];
   const describe = (node) => `${node.tagName.toLowerCase()}${node.id ? `#${node.id}` : ""} "${
@@ -24,12 +25,23 @@ function layoutFaults() {
   for (const node of document.querySelectorAll("body *"))
     if (/auto|scroll/.test(getComputedStyle(node).overflowX) && node.scrollWidth > node.clientWidth + 1 && shown(node))
       faults.push(`${describe(node)} scrolls sideways`);
+  const targets = [];
   for (const control of document.querySelectorAll("button, input, select, textarea, summary, a[href]")) {
     const target = (/checkbox|radio/.test(control.type) && control.closest("label")) || control;
     if (!shown(target)) continue;
-    const { width, height } = target.getBoundingClientRect();
-    if (width < 40 || height < 40) faults.push(`${describe(control)} is ${Math.round(width)}×${Math.round(height)}`);
+    const box = target.getBoundingClientRect();
+    if (box.width < 40 || box.height < 40) faults.push(`${describe(control)} is ${Math.round(box.width)}×${Math.round(box.height)}`);
+    // Only targets that scroll together can cover each other.
+    targets.push({ control, box, scroller: target.closest(".elements, main > section, header") });
   }
+  targets.sort((a, b) => a.box.top - b.box.top);
+  targets.forEach(({ control, box, scroller }, index) => {
+    for (const other of targets.slice(index + 1)) {
+      if (other.box.top >= box.bottom) break;
+      if (other.scroller === scroller && other.box.left < box.right && box.left < other.box.right)
+        faults.push(`${describe(control)} overlaps ${describe(other.control)}`);
+    }
+  });
   for (const name of document.querySelectorAll("tbody th, td.type")) {
     if (!shown(name)) continue;
     if (name.scrollWidth > name.clientWidth + 1) faults.push(`${describe(name)} is cut off`);
