@@ -131,6 +131,18 @@ async function phoneRun(updatePath) {
   await phone.close();
 }
 
+// Every width from a phone to a desktop, not only those that have screenshots: the variables pane, every
+// memory open, has no layout fault.
+async function widthSweep(page) {
+  await page.click("#tab-variables");
+  await page.$eval("#filter", (filter) => ((filter.value = ""), filter.dispatchEvent(new Event("input"))));
+  await page.waitForFunction(() => document.querySelectorAll("tr.var:not([hidden])").length === 933);
+  for (let width = 360; width <= 1400; width += 40) {
+    await page.setViewport({ width, height: 700 });
+    assert.deepEqual(await page.evaluate(layoutFaults), [], `${width} px: the variables pane fits`);
+  }
+}
+
 const browser = await puppeteer.launch({ executablePath: "/usr/bin/chromium", headless: true,
   args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
     "--disable-component-update", "--disable-sync", `--user-data-dir=${BROWSER_HOME}/chromium`] });
@@ -214,6 +226,7 @@ try {
   await page.waitForFunction(() => document.querySelectorAll("tr.var:not([hidden])").length < 933);
   await shot("variables-desktop-filtered");
   await phoneRun(updatePath);
+  await widthSweep(page);
   assert.deepEqual(errors, [], "no errors in the page's console");
 } catch (error) {
   await shot("failure");
