@@ -1,5 +1,5 @@
 // The unit console in headless chromium against a simulated unit (started by run-console-test.sh):
-// every pane once, with the unit changing under it and the page changing the unit.
+// every pane, with the unit changing under it and the page changing the unit, on a desktop and in a hand.
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
 import { randomBytes } from "node:crypto";
@@ -30,7 +30,8 @@ function layoutFaults() {
     const target = (/checkbox|radio/.test(control.type) && control.closest("label")) || control;
     if (!shown(target)) continue;
     const box = target.getBoundingClientRect();
-    if (box.width < 40 || box.height < 40) faults.push(`${describe(control)} is ${Math.round(box.width)}×${Math.round(box.height)}`);
+    if (box.width < 40 || box.height < 40)
+      faults.push(`${describe(control)} is ${Math.round(box.width)}×${Math.round(box.height)}`);
     // Only targets that scroll together can cover each other.
     targets.push({ control, box, scroller: target.closest(".elements, main > section, header") });
   }
@@ -86,7 +87,19 @@ async function setField(memory, name, index, field, value) {
 // 360 px; every pane at each size; an accessory update started from the Update pane's list.
 async function phoneRun(updatePath) {
   const phone = await browser.newPage();
+  phone.on("console", (message) => message.type() === "error" && errors.push(message.text()));
   phone.on("pageerror", (error) => errors.push(error.message));
+  try {
+    await handHeld(phone, updatePath);
+  } catch (error) {
+    await phone.screenshot({ path: `${SCREENSHOTS}/phone-failure.png` });
+    throw error;
+  } finally {
+    await phone.close();
+  }
+}
+
+async function handHeld(phone, updatePath) {
   await phone.setViewport({ width: 390, height: 844, isMobile: true, hasTouch: true });
   await phone.goto("http://127.0.0.1:8080/");
   await phone.waitForSelector("tr.var", { timeout: 15000 });
@@ -111,8 +124,8 @@ async function phoneRun(updatePath) {
   const info = await (await fetch("http://127.0.0.1:8080/qorapp/v2/device/info")).json();
   const first = await phone.$eval("#update-devices input", (radio) => [radio.value, radio.checked]);
   assert.deepEqual(first, [info._id, true], "the unit's own ID is the first target, chosen");
-  for (const [field, value] of [["PeltDeviceName", "FocusGrip"], ["PeltSerNumber", 7311], ["PeltDeviceConnected", "true"]])
-    await setField("MemExternalDevices", "PeltDeviceList", 9, field, value);
+  const accessoryFields = [["PeltDeviceName", "FocusGrip"], ["PeltSerNumber", 7311], ["PeltDeviceConnected", "true"]];
+  for (const [field, value] of accessoryFields) await setField("MemExternalDevices", "PeltDeviceList", 9, field, value);
   await phone.tap("#update-relist");
   const accessory = await phone.waitForSelector('#update-devices label:has(input[value="FocusGrip-7311"])');
   await accessory.tap();
@@ -120,7 +133,8 @@ async function phoneRun(updatePath) {
   await phone.tap("#update-start");
   await phone.waitForFunction(() => document.querySelector("#update-state").textContent === "Success",
     { timeout: 30000 });
-  assert.equal(simulator("get", "MemExternalDevices", "PeltUpdateDeviceName"), "FocusGrip", "the listed accessory is the target");
+  assert.equal(simulator("get", "MemExternalDevices", "PeltUpdateDeviceName"), "FocusGrip",
+    "the listed accessory is the target");
   assert.equal(simulator("get", "MemExternalDevices", "PeltUpdateDeviceSerial"), "7311");
   await phone.screenshot({ path: `${SCREENSHOTS}/phone-update-done.png` });
 
@@ -128,7 +142,6 @@ async function phoneRun(updatePath) {
   await checkEveryPane(phone, "landscape");
   await phone.setViewport({ width: 360, height: 740, isMobile: true, hasTouch: true });
   await checkEveryPane(phone, "narrow");
-  await phone.close();
 }
 
 // Every width from a phone to a desktop, not only those that have screenshots: the variables pane, every
@@ -216,7 +229,8 @@ try {
     { timeout: 30000 });
   assert.equal(await page.$eval("#update-upload", (bar) => bar.value), 100, "the upload's progress is complete");
   assert.equal(await page.$eval("#update-progress", (bar) => bar.value), 100);
-  assert.equal(simulator("get", "MemExternalDevices", "PeltUpdateDeviceName"), "Accessory", "the typed ID is the target");
+  assert.equal(simulator("get", "MemExternalDevices", "PeltUpdateDeviceName"), "Accessory",
+    "the typed ID is the target");
   await shot("update");
   await checkEveryPane(page, "tablet");
 

@@ -59,7 +59,8 @@ function buildRow(row) {
   row.cell = el("td", { className: "value" });
   const type = typeText(value);
   row.tr = el("tr", { className: "var" }, el("th", { scope: "row", title: name }, ...nameNodes(name)),
-    el("td", { className: "type", title: type }, ...nameNodes(type)), row.cell, el("td", { className: "bounds" }, boundsText(value)));
+    el("td", { className: "type", title: type }, ...nameNodes(type)), row.cell,
+    el("td", { className: "bounds" }, boundsText(value)));
   const kind = kindOf(value);
   if (kind === "array" || kind === "struct") {
     row.view = makeStructView(row, (text, field, index) => write(row, text, field, index));
