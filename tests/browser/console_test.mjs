@@ -12,9 +12,8 @@ const { UNIT_INIT, UNIT_STATE, UNIT_BUILD, SCREENSHOTS, BROWSER_HOME } = process
 const simulator = (...args) => execFileSync("nsenter",
   ["-t", UNIT_INIT, "-m", "-i", "-p", "--", `${UNIT_BUILD}/bin/unit-simulator`, ...args], { encoding: "utf8" }).trim();
 
-// Layout faults of the pane shown: anything that scrolls sideways, a control a finger uses (for a
-// checkbox or radio: its label) under 40 px either way or overlapping another, a name cut off or broken
-// inside one of its words.
+// Layout faults of the pane shown: anything that scrolls sideways, a control a finger uses under 40 px
+// either way or overlapping another, a name cut off or broken inside one of its words.
 function layoutFaults() {
   const faults = [];
   const describe = (node) => `${node.tagName.toLowerCase()}${node.id ? `#${node.id}` : ""} "${
@@ -27,13 +26,12 @@ function layoutFaults() {
       faults.push(`${describe(node)} scrolls sideways`);
   const targets = [];
   for (const control of document.querySelectorAll("button, input, select, textarea, summary, a[href]")) {
-    const target = (/checkbox|radio/.test(control.type) && control.closest("label")) || control;
-    if (!shown(target)) continue;
-    const box = target.getBoundingClientRect();
+    if (!shown(control)) continue;
+    const box = control.getBoundingClientRect();
     if (box.width < 40 || box.height < 40)
       faults.push(`${describe(control)} is ${Math.round(box.width)}×${Math.round(box.height)}`);
     // Only targets that scroll together can cover each other.
-    targets.push({ control, box, scroller: target.closest(".elements, main > section, header") });
+    targets.push({ control, box, scroller: control.closest(".elements, main > section, header") });
   }
   targets.sort((a, b) => a.box.top - b.box.top);
   targets.forEach(({ control, box, scroller }, index) => {
@@ -114,7 +112,7 @@ async function handHeld(phone, updatePath) {
   await phone.screenshot({ path: `${SCREENSHOTS}/phone-structure.png` });
   // A switch is tapped, and the unit follows.
   const wanted = simulator("get", "MemPersistent", "BluetoothPower") === "true" ? "false" : "true";
-  await phone.tap('label.switch:has(input[aria-label="BluetoothPower"])');
+  await phone.tap('input[aria-label="BluetoothPower"]');
   for (const end = Date.now() + 10000; simulator("get", "MemPersistent", "BluetoothPower") !== wanted;
     await new Promise((r) => setTimeout(r, 100)))
     assert(Date.now() < end, "a tapped switch writes the unit's value");

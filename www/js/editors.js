@@ -12,8 +12,7 @@ export function kindOf(value) {
   return "string";
 }
 
-// `commit(text)` is called with the new text once the user has changed the value. A checkbox comes in
-// the label that is its target for a finger.
+// `commit(text)` is called with the new text once the user has changed the value.
 export function makeEditor(value, label, commit) {
   const kind = kindOf(value);
   let input;
@@ -48,12 +47,11 @@ export function makeEditor(value, label, commit) {
   }
   input.setAttribute("aria-label", label);
   showValue(input, value);
-  return input.type === "checkbox" ? el("label", { className: "switch" }, input) : input;
+  return input;
 }
 
-// `editor` is what makeEditor gave; `force` also replaces what the user is typing (after a refused write).
-export function showValue(editor, value, force = false) {
-  const input = editor.control ?? editor;
+// `force` also replaces what the user is typing (after a refused write).
+export function showValue(input, value, force = false) {
   if (input.type === "checkbox") {
     input.checked = value.value === "true";
   } else if (input.tagName === "SELECT") {
