@@ -1,5 +1,5 @@
 // The unit console in headless chromium against a simulated unit (started by run-console-test.sh):
-// every pane once, with the unit changing under it and the page changing the unit.
+// every pane, with the unit changing under it and the page changing the unit, on a desktop and in a hand.
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
 import { randomBytes } from "node:crypto";
@@ -12,6 +12,148 @@ const { UNIT_INIT, UNIT_STATE, UNIT_BUILD, SCREENSHOTS, BROWSER_HOME } = process
 // The simulator runs in the unit's mounts (segments, broker socket), IPC and process namespaces (its /proc).
 const simulator = (...args) => execFileSync("nsenter",
   ["-t", UNIT_INIT, "-m", "-i", "-p", "--", `${UNIT_BUILD}/bin/unit-simulator`, ...args], { encoding: "utf8" }).trim();
+
+// Layout faults of the pane shown: anything that scrolls sideways, a control a finger uses under 40 px
+// either way or overlapping another, a name cut off or broken inside one of its words.
+function layoutFaults() {
+  const faults = [];
+  const describe = (node) => `${node.tagName.toLowerCase()}${node.id ? `#${node.id}` : ""} "${
+    (node.getAttribute("aria-label") ?? node.textContent).trim().slice(0, 40)}"`;
+  const shown = (node) => node.getClientRects().length > 0;
+  const root = document.documentElement;
+  if (root.scrollWidth > root.clientWidth) faults.push(`the page is ${root.scrollWidth} px wide`);
+  for (const node of document.querySelectorAll("body *"))
+    if (/auto|scroll/.test(getComputedStyle(node).overflowX) && node.scrollWidth > node.clientWidth + 1 && shown(node))
+      faults.push(`${describe(node)} scrolls sideways`);
+  const targets = [];
+  for (const control of document.querySelectorAll("button, input, select, textarea, summary, a[href]")) {
+    if (!shown(control)) continue;
+    const box = control.getBoundingClientRect();
+    if (box.width < 40 || box.height < 40)
+      faults.push(`${describe(control)} is ${Math.round(box.width)}×${Math.round(box.height)}`);
+    // Only targets that scroll together can cover each other.
+    targets.push({ control, box, scroller: control.closest(".elements, main > section, header") });
+  }
+  targets.sort((a, b) => a.box.top - b.box.top);
+  targets.forEach(({ control, box, scroller }, index) => {
+    for (const other of targets.slice(index + 1)) {
+      if (other.box.top >= box.bottom) break;
+      if (other.scroller === scroller && other.box.left < box.right && box.left < other.box.right)
+        faults.push(`${describe(control)} overlaps ${describe(other.control)}`);
+    }
+  });
+  for (const name of document.querySelectorAll("tbody th, td.type")) {
+    if (!shown(name)) continue;
+    if (name.scrollWidth > name.clientWidth + 1) faults.push(`${describe(name)} is cut off`);
+    const range = document.createRange();
+    for (const word of name.childNodes) {
+      if (word.nodeType !== Node.TEXT_NODE) continue;
+      range.selectNodeContents(word);
+      if (range.getClientRects().length > 1) faults.push(`${describe(name)} breaks inside "${word.data}"`);
+    }
+  }
+  return faults;
+}
+
+// Waits until a pane has shown what it reads from the unit.
+const PANE_READY = {
+  variables: "tr.var",
+  log: "#log-text span",
+  screen: "#screen-image[src]",
+  device: "#folder-setups .tree li",
+  update: "#update-devices input",
+};
+
+// Every pane of the page at its present size: no layout fault, and a screenshot of each.
+async function checkEveryPane(page, label) {
+  for (const [pane, ready] of Object.entries(PANE_READY)) {
+    await page.click(`#tab-${pane}`);
+    await page.waitForSelector(ready, { timeout: 10000 });
+    if (pane === "screen") await page.waitForFunction(() => document.querySelector("#screen-image").complete);
+    assert.deepEqual(await page.evaluate(layoutFaults), [], `${label}: the ${pane} pane fits`);
+    await page.screenshot({ path: `${SCREENSHOTS}/${label}-${pane}.png` });
+  }
+}
+
+// Writes one field of one element of a structure array through the service, as the console does.
+async function setField(memory, name, index, field, value) {
+  const body = JSON.stringify({ [memory]: { [name]: { Index: index, [field]: String(value) } } });
+  const answer = await (await fetch("http://127.0.0.1:8080/api/v1/set.cgi", { method: "POST", body })).json();
+  assert.equal(answer.result, 1, `${name}[${index}].${field} written`);
+}
+
+// The console in a hand: a touch screen of 390×844 upright and on its side, and the narrowest phone of
+// 360 px; every pane at each size; an accessory update started from the Update pane's list.
+async function phoneRun(updatePath) {
+  const phone = await browser.newPage();
+  phone.on("console", (message) => message.type() === "error" && errors.push(message.text()));
+  phone.on("pageerror", (error) => errors.push(error.message));
+  try {
+    await handHeld(phone, updatePath);
+  } catch (error) {
+    await phone.screenshot({ path: `${SCREENSHOTS}/phone-failure.png` });
+    throw error;
+  } finally {
+    await phone.close();
+  }
+}
+
+async function handHeld(phone, updatePath) {
+  await phone.setViewport({ width: 390, height: 844, isMobile: true, hasTouch: true });
+  await phone.goto("http://127.0.0.1:8080/");
+  await phone.waitForSelector("tr.var", { timeout: 15000 });
+  // Every memory open, and a structure array with one of its elements.
+  await phone.$$eval("details.memory", (memories) => memories.forEach((memory) => (memory.open = true)));
+  await phone.waitForFunction(() => document.querySelectorAll("tr.var").length === 933, { timeout: 15000 });
+  const devices = await phone.waitForSelector('tr.var:has(th[title="PeltDeviceList"]) details.struct');
+  await devices.evaluate((details) => (details.open = true));
+  await (await phone.waitForSelector('tr.var:has(th[title="PeltDeviceList"]) .elements details')).evaluate(
+    (details) => (details.open = true));
+  await (await phone.waitForSelector('input[aria-label="PeltDeviceList[0] PeltDeviceName"]')).scrollIntoView();
+  await phone.screenshot({ path: `${SCREENSHOTS}/phone-structure.png` });
+  // A switch is tapped, and the unit follows.
+  const wanted = simulator("get", "MemPersistent", "BluetoothPower") === "true" ? "false" : "true";
+  await phone.tap('input[aria-label="BluetoothPower"]');
+  for (const end = Date.now() + 10000; simulator("get", "MemPersistent", "BluetoothPower") !== wanted;
+    await new Promise((r) => setTimeout(r, 100)))
+    assert(Date.now() < end, "a tapped switch writes the unit's value");
+  await checkEveryPane(phone, "phone");
+
+  // The unit itself is offered and chosen first; an accessory connected later is listed once asked for.
+  const info = await (await fetch("http://127.0.0.1:8080/qorapp/v2/device/info")).json();
+  const first = await phone.$eval("#update-devices input", (radio) => [radio.value, radio.checked]);
+  assert.deepEqual(first, [info._id, true], "the unit's own ID is the first target, chosen");
+  const accessoryFields = [["PeltDeviceName", "FocusGrip"], ["PeltSerNumber", 7311], ["PeltDeviceConnected", "true"]];
+  for (const [field, value] of accessoryFields) await setField("MemExternalDevices", "PeltDeviceList", 9, field, value);
+  await phone.tap("#update-relist");
+  const accessory = await phone.waitForSelector('#update-devices label:has(input[value="FocusGrip-7311"])');
+  await accessory.tap();
+  await (await phone.$("#update-file")).uploadFile(updatePath);
+  await phone.tap("#update-start");
+  await phone.waitForFunction(() => document.querySelector("#update-state").textContent === "Success",
+    { timeout: 30000 });
+  assert.equal(simulator("get", "MemExternalDevices", "PeltUpdateDeviceName"), "FocusGrip",
+    "the listed accessory is the target");
+  assert.equal(simulator("get", "MemExternalDevices", "PeltUpdateDeviceSerial"), "7311");
+  await phone.screenshot({ path: `${SCREENSHOTS}/phone-update-done.png` });
+
+  await phone.setViewport({ width: 844, height: 390, isMobile: true, hasTouch: true });
+  await checkEveryPane(phone, "landscape");
+  await phone.setViewport({ width: 360, height: 740, isMobile: true, hasTouch: true });
+  await checkEveryPane(phone, "narrow");
+}
+
+// Every width from a phone to a desktop, not only those that have screenshots: the variables pane, every
+// memory open, has no layout fault.
+async function widthSweep(page) {
+  await page.click("#tab-variables");
+  await page.$eval("#filter", (filter) => ((filter.value = ""), filter.dispatchEvent(new Event("input"))));
+  await page.waitForFunction(() => document.querySelectorAll("tr.var:not([hidden])").length === 933);
+  for (let width = 360; width <= 1400; width += 40) {
+    await page.setViewport({ width, height: 700 });
+    assert.deepEqual(await page.evaluate(layoutFaults), [], `${width} px: the variables pane fits`);
+  }
+}
 
 const browser = await puppeteer.launch({ executablePath: "/usr/bin/chromium", headless: true,
   args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
@@ -116,14 +258,18 @@ try {
   await tab("update");
   const updatePath = `${BROWSER_HOME}/accessory.cmf`;
   writeFileSync(updatePath, randomBytes(200000));
-  await page.type("#update-target", "Accessory-7");
+  // An accessory that the unit does not list: its ID typed.
+  await page.type("#update-other-id", "Accessory-7");
   await (await page.$("#update-file")).uploadFile(updatePath);
   await page.click("#update-start");
   await page.waitForFunction(() => document.querySelector("#update-state").textContent === "Success",
     { timeout: 30000 });
   assert.equal(await page.$eval("#update-upload", (bar) => bar.value), 100, "the upload's progress is complete");
   assert.equal(await page.$eval("#update-progress", (bar) => bar.value), 100);
+  assert.equal(simulator("get", "MemExternalDevices", "PeltUpdateDeviceName"), "Accessory",
+    "the typed ID is the target");
   await shot("update");
+  await checkEveryPane(page, "tablet");
 
   await pageOfAnotherOrigin();
 
@@ -132,6 +278,8 @@ try {
   await page.type("#filter", "brightness");
   await page.waitForFunction(() => document.querySelectorAll("tr.var:not([hidden])").length < 933);
   await shot("variables-desktop-filtered");
+  await phoneRun(updatePath);
+  await widthSweep(page);
   assert.deepEqual(errors, [], "no errors in the page's console");
 
   // A page served from another origin, as any crew member's browser may open, tries each kind of simple

@@ -19,8 +19,6 @@ export async function loadDevice() {
       el("li", {}, `${device.name} ${device.serialnumber}, firmware ${device.firmwareversion}`));
     document.getElementById("device-accessories").replaceChildren(...accessories);
     if (!accessories.length) document.getElementById("device-accessories").append(el("li", {}, "none connected"));
-    const targets = [info, ...info.devices].map((device) => el("option", { value: device._id }, device.name));
-    document.getElementById("update-targets").replaceChildren(...targets);
   } catch (error) {
     list.replaceChildren(el("dd", { className: "error" }, `Device information unreadable: ${error.message}`));
   }

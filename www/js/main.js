@@ -9,8 +9,7 @@ const firstShow = {
   log: followLog,
   screen: () => (setUpScreen(), refreshScreen()),
   device: loadDevice,
-  // The update pane offers the devices that the device pane reads.
-  update: () => (setUpUpdate(), showFirst("device")),
+  update: setUpUpdate,
 };
 
 // Each pane's start runs once, whichever pane asks for it first.

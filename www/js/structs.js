@@ -2,6 +2,7 @@
 // built when the element is opened (an array may hold 500 elements of several fields).
 import { el } from "./api.js";
 import { makeEditor, showValue } from "./editors.js";
+import { nameNodes } from "./names.js";
 
 // `commit(text, field, index)` writes one field of one element.
 export function makeStructView(row, commit) {
@@ -46,7 +47,7 @@ function makeFields(label, view, index, commit) {
     } else {
       cell = inputs[field] = makeEditor(value, `${label} ${field}`, (text) => commit(text, field, index));
     }
-    body.append(el("tr", {}, el("th", { scope: "row" }, field), el("td", {}, cell)));
+    body.append(el("tr", {}, el("th", { scope: "row", title: field }, ...nameNodes(field)), el("td", {}, cell)));
   }
   return { table: el("table", { className: "fields" }, body), inputs, nested, index };
 }

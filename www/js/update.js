@@ -1,6 +1,6 @@
-// The update pane: one update file for the unit or an accessory, uploaded with its progress, then the
-// unit's update status followed to its end.
-import { delay, fetchJson } from "./api.js";
+// The update pane: one update file for the unit or an accessory, chosen from the devices the unit lists
+// or typed, uploaded with its progress, then the unit's update status followed to its end.
+import { delay, el, fetchJson } from "./api.js";
 
 const FINAL = ["Success", "Failed", "FileNotFound", "FileCorrupt", "FileNotCompatible", "CopyingFailed",
   "RebootFailed", "DeviceNotFound"];
@@ -9,12 +9,51 @@ const $ = (id) => document.getElementById(id);
 export function setUpUpdate() {
   $("update-form").addEventListener("submit", (event) => {
     event.preventDefault();
-    runUpdate($("update-target").value.trim(), $("update-file").files[0]);
+    // The typed ID's choice has the empty value.
+    const chosen = $("update-form").elements["update-target"].value || $("update-other-id").value.trim();
+    runUpdate(chosen, $("update-file").files[0]);
   });
+  $("update-other-id").addEventListener("input", () => {
+    $("update-other").checked = true;
+    requireTypedId();
+  });
+  $("update-targets").addEventListener("change", requireTypedId);
+  $("update-relist").addEventListener("click", listTargets);
+  listTargets();
+}
+
+// The typed ID is asked for only while it is the chosen target.
+function requireTypedId() {
+  $("update-other-id").required = $("update-other").checked;
+}
+
+// The unit and each connected accessory, from the unit's device document; the unit is chosen first, a
+// choice already made stays when the list is read again.
+async function listTargets() {
+  const list = $("update-devices");
+  const before = list.querySelector("input:checked")?.value;
+  list.replaceChildren(el("p", {}, "Reading the unit's devices …"));
+  try {
+    const info = await fetchJson("/qorapp/v2/device/info");
+    list.replaceChildren(choice(info._id, info.name ? `This unit: ${info.name}` : "This unit", info._id),
+      ...info.devices.map((device) => choice(device._id, device.name || "Accessory",
+        device.firmwareversion ? `${device._id}, firmware ${device.firmwareversion}` : device._id)));
+    const keep = [...list.querySelectorAll("input")].find((radio) => radio.value === before);
+    if (!$("update-other").checked) (keep ?? list.querySelector("input")).checked = true;
+  } catch (error) {
+    list.replaceChildren(el("p", { className: "error" }, `The unit's devices are unreadable (${error.message})`));
+    $("update-other").checked = true;
+  }
+  requireTypedId();
+}
+
+function choice(id, title, detail) {
+  const radio = el("input", { type: "radio", name: "update-target", value: id });
+  return el("label", { className: "choice" }, radio, el("span", {}, title, el("small", {}, detail)));
 }
 
 async function runUpdate(deviceId, file) {
-  $("update-start").disabled = true;
+  $("update-start").disabled = $("update-targets").disabled = true;
   $("update-upload").value = 0;
   $("update-progress").value = 0;
   try {
@@ -24,7 +63,7 @@ async function runUpdate(deviceId, file) {
   } catch (error) {
     $("update-state").textContent = error.message;
   } finally {
-    $("update-start").disabled = false;
+    $("update-start").disabled = $("update-targets").disabled = false;
   }
 }
 

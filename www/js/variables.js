@@ -3,6 +3,7 @@
 // touch only the rows they name.
 import { delay, el, fetchAnswer, setVariable, showStatus } from "./api.js";
 import { kindOf, makeEditor, showValue } from "./editors.js";
+import { nameNodes } from "./names.js";
 import { makeStructView, updateStructView } from "./structs.js";
 
 const rows = new Map(); // "Memory.Variable" → row
@@ -69,7 +70,9 @@ function buildRows(section) {
 function buildRow(row) {
   const { name, value } = row;
   row.cell = el("td", { className: "value" });
-  row.tr = el("tr", { className: "var" }, el("th", { scope: "row" }, name), el("td", {}, typeText(value)), row.cell,
+  const type = typeText(value);
+  row.tr = el("tr", { className: "var" }, el("th", { scope: "row", title: name }, ...nameNodes(name)),
+    el("td", { className: "type", title: type }, ...nameNodes(type)), row.cell,
     el("td", { className: "bounds" }, boundsText(value)));
   const kind = kindOf(value);
   if (kind === "array" || kind === "struct") {
