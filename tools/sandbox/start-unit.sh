@@ -2,13 +2,15 @@
 # Runs inside the unit sandbox: brings up what the unit's other processes provide, in the order the
 # service needs it (broker, then segments), then runs the service (or COMMAND) in the foreground.
 #
-#   start-unit.sh [--no-broker] [--broker-trace] [--create-option OPT]... [--log-level LEVEL] [-- COMMAND [ARG]...]
+#   start-unit.sh [--no-broker] [--broker-trace] [--create-option OPT]... [--factory-block S B] [--updater] [--demo]
+#                 [--log-level LEVEL] [-- COMMAND [ARG]...]
 #
 #   --no-broker          start no broker (the service must then give up waiting for it)
 #   --broker-trace       the broker logs every record it receives
 #   --create-option OPT  hand OPT to "unit-simulator create", e.g. --create-option --skip --create-option MemLens
-#   --factory-block S B  write a valid hardware block with serial S and board B (else /dev/mmcblk1 stays as it is)
+#   --factory-block S B  the hardware block's serial S and board B (default 10042 and handunit)
 #   --updater            run the simulated update machinery beside the service (log: updater.log)
+#   --demo               move motors, focus distance and battery a few times a second (log: demo.log)
 #   --log-level LEVEL    the service's diagnostic threshold at start (default: the simulator's quiet
 #                        default, Warn)
 # The broker's standard error goes to broker.log, its pid to broker.pid in the sandbox's state folder.
@@ -19,12 +21,13 @@ state=${UNIT_SANDBOX_STATE:-/tmp}
 broker=1
 broker_options=()
 create_options=()
-factory_block=()
+factory_block=(10042 handunit)
 updater=0
+demo=0
 log_level=
 
 usage() {
-  sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,17p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 
@@ -35,6 +38,7 @@ while [[ $# -gt 0 ]]; do
     --create-option) [[ $# -ge 2 ]] || usage; create_options+=("$2"); shift 2 ;;
     --factory-block) [[ $# -ge 3 ]] || usage; factory_block=("$2" "$3"); shift 3 ;;
     --updater) updater=1; shift ;;
+    --demo) demo=1; shift ;;
     --log-level) [[ $# -ge 2 ]] || usage; log_level=$2; shift 2 ;;
     --) shift; break ;;
     *) usage ;;
@@ -60,10 +64,13 @@ unit-simulator create "${create_options[@]}"
 [[ -s /dev/fb0 ]] || unit-simulator framebuffer /dev/fb0
 
 # The service reads the unit's identity from the hardware block once, at start.
-((${#factory_block[@]} == 0)) || unit-simulator hwinfo "${factory_block[@]}"
+unit-simulator hwinfo "${factory_block[@]}"
 # The unit's update machinery reacts to the update variables of uploads.
 if ((updater)); then
   unit-simulator updater 2>>"$state/updater.log" &
+fi
+if ((demo)); then
+  unit-simulator demo 2>>"$state/demo.log" &
 fi
 
 exec "$@"
