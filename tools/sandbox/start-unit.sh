@@ -1,6 +1,7 @@
 #!/bin/bash
 # Runs inside the unit sandbox: brings up what the unit's other processes provide, in the order the
-# service needs it (broker, then segments), then runs the service (or COMMAND) in the foreground.
+# service needs it (broker, then segments), then runs the service (or COMMAND) in the foreground, with the
+# capabilities of the service's unit file.
 #
 #   start-unit.sh [--no-broker] [--broker-trace] [--create-option OPT]... [--factory-block S B] [--updater] [--demo]
 #                 [--log-level LEVEL] [-- COMMAND [ARG]...]
@@ -60,8 +61,9 @@ fi
 
 [[ -z $log_level ]] || create_options+=(--log-level "$log_level")
 unit-simulator create "${create_options[@]}"
-# The display: a two-page test pattern, unless the state folder already holds a frame-buffer image.
-[[ -s /dev/fb0 ]] || unit-simulator framebuffer /dev/fb0
+# The display: a two-page test pattern, unless the state folder already holds a frame-buffer image. It is
+# drawn through the state folder, since the service's /dev/fb0 is read-only.
+[[ -s /dev/fb0 ]] || unit-simulator framebuffer "$state/fb0"
 
 # The service reads the unit's identity from the hardware block once, at start.
 unit-simulator hwinfo "${factory_block[@]}"
@@ -73,4 +75,7 @@ if ((demo)); then
   unit-simulator demo 2>>"$state/demo.log" &
 fi
 
-exec "$@"
+# The service keeps only the capabilities its unit file leaves it, and can gain none.
+here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
+keep=$(sed -n 's/^capability[[:space:]]*CAP_\([A-Z_0-9]*\).*/+\L\1/p' "$here/../install/confinement.list" | paste -sd,)
+exec setpriv --no-new-privs --inh-caps=-all --bounding-set="-all,$keep" -- "$@"
