@@ -32,6 +32,10 @@ startup="$repo/tools/nginx/start-nginx.sh /tmp/nginx $port && exec start-unit.sh
 echo "Unit state folder: $state (kernel log: $state/kmsg.log)"
 echo "FastCGI responder: 127.0.0.1:9000 on this host"
 echo "Unit console: http://127.0.0.1:$port/ (HTTP front: nginx, log in $state/tmp/nginx/error.log)"
-echo "Demo: $([[ ${DEMO:-1} == 0 ]] && echo off || echo on, motors, focus distance and battery move; DEMO=0 for a still unit)"
+if [[ ${DEMO:-1} == 0 ]]; then
+  echo "Demo: off, the unit holds still"
+else
+  echo "Demo: on, motors, focus distance and battery move (DEMO=0 for a still unit)"
+fi
 echo "The service logs from ${LOG_LEVEL:-Warn} up (LOG_LEVEL=DebugAll for all; at run time: MemApp AppServiceLogLevel)"
 exec "$repo/tools/sandbox/unit-sandbox" --host-net --build "$build" "$state" -- /bin/sh -c "$startup"
