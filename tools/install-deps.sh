@@ -13,6 +13,7 @@ packages=(
   iproute2 util-linux procps
   clang-14 libclang-rt-14-dev
   chromium nodejs
+  debhelper lintian
 )
 
 missing=()

@@ -4,11 +4,14 @@
 # user-mode emulator, registered with the kernel so that programs the tests start run as well.
 #
 #   run-armhf-tests.sh [BUILD_DIR [CMAKE_OPTION]...]      default BUILD_DIR: build-armhf
+#   run-armhf-tests.sh --install-only                     only what the cross-build needs (build-deb.sh armhf)
 #
 # Runs as root, like run-tests.sh.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.." && pwd)
+install_only=0
+[[ ${1:-} != --install-only ]] || { install_only=1; shift; }
 build=${1:-$repo/build-armhf}
 shift || true
 
@@ -34,6 +37,7 @@ fi
 if [[ -e $binfmt/register && ! -e $binfmt/qemu-arm ]]; then
   "${sudo[@]}" update-binfmts --enable qemu-arm || true
 fi
+((!install_only)) || exit 0
 
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-armhf.cmake" -DWITH_BENCHMARKS=OFF "$@"

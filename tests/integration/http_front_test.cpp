@@ -30,7 +30,8 @@ TEST(HttpFront, VariableRoutesDeviceAppFoldersAndCheckedUnitUpdate) {
   const std::string whole = curl("-A probe/2 http://127.0.0.1:8080/api/v1/all.cgi");
   ASSERT_EQ(whole.substr(whole.size() - 4), "\n200") << whole.substr(0, 300);
   const auto document = nlohmann::ordered_json::parse(whole.substr(0, whole.size() - 4));
-  EXPECT_EQ(document["variables"]["MemPersistent"]["AUXTorque"]["value"], "0");
+  // The write below must change the torque: the unit starts at the catalogue's 1.
+  EXPECT_EQ(document["variables"]["MemPersistent"]["AUXTorque"]["value"], "1");
   // SCRIPT_FILENAME and the peers as nginx passes them.
   EXPECT_TRUE(unit.waitForKmsg("Request /tmp/nginx/html/api/v1/all.cgi from 127.0.0.1 to 127.0.0.1 by probe/2"));
 
@@ -46,7 +47,9 @@ TEST(HttpFront, VariableRoutesDeviceAppFoldersAndCheckedUnitUpdate) {
       "\"AUXTorque\" : {\"max\":\"4\",\"min\":\"1\",\"type\":\"int\",\"value\":\"3\"}\r\n  }\r\n}\r\n}\r\n\n200"))
       << update;
 
-  // Folders under both versions of the device app.
+  // Folders under both versions of the device app, from a unit without the simulator's lens tables.
+  EXPECT_NE(app("/lenstables/list").find("\"Prime_50.mib\""), std::string::npos);
+  ASSERT_EQ(unit.run("rm /var/MIB/*"), 0);
   EXPECT_EQ(app("/lenstables/list"), "[\r\n]\n200");
   EXPECT_EQ(app("/lenstables/file/a.tab", "-X PUT --data-binary 'lens table'"), "{\"result\": \"Success\" }\n200");
   EXPECT_EQ(app("/lenstables/file/a.tab"), "lens table\n200");
@@ -56,9 +59,10 @@ TEST(HttpFront, VariableRoutesDeviceAppFoldersAndCheckedUnitUpdate) {
   EXPECT_EQ(app("/lenstables/file/a.tab", "-X DELETE", 2), "{\"result\": \"Success\" }\n200");
   EXPECT_EQ(app("/lenstables/file/a.tab", "-X DELETE"), "{\"result\": \"No such file\" }\n200");
 
-  // The identity from the hardware block; an update upload is checked, started and installed.
+  // The identity from the hardware block and the product name; an update upload is checked, started and installed.
+  ASSERT_EQ(unit.run("unit-simulator set MemPersistent ProductName 'Unit 7'"), 0);
   const std::string identity =
-      "{\r\n  \"_id\": \"mainboard-4711\",\r\n  \"name\": \"\",\r\n  \"serialnumber\": \"4711\",";
+      "{\r\n  \"_id\": \"mainboard-4711\",\r\n  \"name\": \"Unit 7\",\r\n  \"serialnumber\": \"4711\",";
   EXPECT_EQ(app("/device/info").substr(0, identity.size()), identity);
 
   ASSERT_EQ(unit.run("head -c 3000000 /dev/urandom >/tmp/unit.swu"), 0);

@@ -47,12 +47,15 @@ TEST(LogScreenOneWire, RoutesOfTheUnitsDevicesAndTheLogWithWhatCameFromTheWireAs
   const std::string png =
       "Content-type: image/png\r\n\r\n" + std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x03\x20\0\0\x01\xe0", 24);
   EXPECT_EQ(screen(*client).substr(0, png.size()), png);
-  // 16 bits per pixel: the capture refuses the frame, and the service goes on.
-  ASSERT_EQ(unit.run("printf '\\020\\000\\000\\000' | dd of=/dev/fb0 bs=1 seek=32 conv=notrunc status=none"), 0);
+  // 16 bits per pixel: the capture refuses the frame, and the service goes on. The display is drawn through
+  // the state folder: the service's /dev/fb0 is read-only.
+  ASSERT_EQ(
+      unit.run("printf '\\020\\000\\000\\000' | dd of=$UNIT_SANDBOX_STATE/fb0 bs=1 seek=32 conv=notrunc status=none"),
+      0);
   const std::string refused = screen(*client);
   EXPECT_TRUE(refused.starts_with(kJsonHead + "{\"result\": 0, \"error\": \"")) << refused;
   EXPECT_NE(refused.find("16 bits per pixel"), std::string::npos);
-  ASSERT_EQ(unit.run("unit-simulator framebuffer /dev/fb0"), 0);
+  ASSERT_EQ(unit.run("unit-simulator framebuffer $UNIT_SANDBOX_STATE/fb0"), 0);
   EXPECT_EQ(screen(*client).substr(0, png.size()), png);
 
   // The log: a length line, then the log with what came from the wire as text.

@@ -2,6 +2,7 @@
 // only shows with the real event loop, broker and connections (the rendering is unit-tested).
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "tests/integration/sandbox_harness.h"
@@ -18,6 +19,26 @@ std::string withoutSequence(std::string text) {
   return text;
 }
 
+// Every int and float of a variable document outside its own bounds, as "name value" lines.
+void collectOutOfBounds(const nlohmann::json& node, const std::string& name, std::string& found) {
+  if (node.is_object() && node.contains("type") && node.contains("value") && node["value"].is_string()) {
+    const std::string type = node["type"];
+    const std::string value = node["value"];
+    if ((type == "int" || type == "float") && (std::stod(value) < std::stod(node["min"].get<std::string>()) ||
+                                               std::stod(value) > std::stod(node["max"].get<std::string>())))
+      found += name + " " + value + "\n";
+    return;
+  }
+  if (node.is_structured())
+    for (const auto& [key, child] : node.items()) collectOutOfBounds(child, name + "." + key, found);
+}
+
+std::string outOfBounds(fcgiclient::FcgiClient& client) {
+  std::string found;
+  collectOutOfBounds(nlohmann::json::parse(call(client, "/api/v1/all.cgi", "")), "", found);
+  return found;
+}
+
 void startUpdate(fcgiclient::FcgiClient& client, uint16_t requestId) {
   client.sendRaw(fcgiclient::encodeRequest({{"SCRIPT_NAME", "/api/v1/update.cgi"}}, "", true, requestId));
 }
@@ -25,6 +46,14 @@ void startUpdate(fcgiclient::FcgiClient& client, uint16_t requestId) {
 TEST(VariableApi, WholeStateWaitersBrokerRecordsAndOneShotConnections) {
   Sandbox unit;
   auto client = connectService(unit);
+  // A unit as it starts: its values within their bounds, its factory block valid, so the kernel log holds
+  // no Error line; and the values below start other than the test writes them (AUXTorque 1, flags false).
+  EXPECT_EQ(outOfBounds(*client), "");
+  EXPECT_EQ(readFile(unit.stateDir() + "/kmsg.log").find("  Error  "), std::string::npos);
+  const auto start = nlohmann::json::parse(call(*client, "/api/v1/all.cgi", ""))["variables"];
+  EXPECT_EQ(start["MemPersistent"]["AUXTorque"]["value"], "1");
+  EXPECT_EQ(start["MemPersistent"]["BluetoothPower"]["value"], "false");
+  EXPECT_EQ(start["MemStatic"]["VariableLogging"]["value"], "false");
   // The whole state carries each request's id; unknown names come back escaped.
   for (uint16_t id : {5, 9}) {
     const auto reply = client->request({{"SCRIPT_NAME", "/api/v1/all.cgi"}}, "", true, id);
@@ -91,6 +120,13 @@ TEST(VariableApi, WholeStateWaitersBrokerRecordsAndOneShotConnections) {
     if (!reply.ended || reply.stdoutText != kHead + "{\"result\": 1 }" || !oneShot.closedByPeer(1000)) ++unanswered;
   }
   EXPECT_EQ(unanswered, 0);
+
+  // The demo moves the unit through the broker: a waiter hears of the motors, and nothing leaves its bounds.
+  ASSERT_EQ(unit.run("unit-simulator demo >/dev/null 2>&1 &"), 0);
+  startUpdate(*waiter, 24);
+  const std::string moved = waiter->readReply(3000).stdoutText;
+  EXPECT_NE(moved.find("\"FocusMotor\" : "), std::string::npos) << moved;
+  EXPECT_EQ(outOfBounds(*client), "");
 }
 
 }  // namespace

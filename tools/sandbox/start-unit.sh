@@ -1,16 +1,20 @@
 #!/bin/bash
 # Runs inside the unit sandbox: brings up what the unit's other processes provide, in the order the
-# service needs it (broker, then segments), then runs the service (or COMMAND) in the foreground.
+# service needs it (broker, then segments), then runs the service (or COMMAND) in the foreground, with the
+# capabilities of the service's unit file.
 #
-#   start-unit.sh [--no-broker] [--broker-trace] [--create-option OPT]... [--log-level LEVEL] [-- COMMAND [ARG]...]
+#   start-unit.sh [--no-broker] [--broker-trace] [--create-option OPT]... [--factory-block S B]
+#                 [--damage-factory-byte N] [--updater] [--demo]
+#                 [--log-level LEVEL] [-- COMMAND [ARG]...]
 #
 #   --no-broker          start no broker (the service must then give up waiting for it)
 #   --broker-trace       the broker logs every record it receives
 #   --create-option OPT  hand OPT to "unit-simulator create", e.g. --create-option --skip --create-option MemLens
-#   --factory-block S B  write a valid hardware block with serial S and board B (else /dev/mmcblk1 stays as it is)
+#   --factory-block S B  the hardware block's serial S and board B (default 10042 and handunit)
 #   --damage-factory-byte N  then change byte N of that block, as a failing eMMC would (its 348 bytes are kept
 #                        as factory-block.damaged in the state folder)
 #   --updater            run the simulated update machinery beside the service (log: updater.log)
+#   --demo               move motors, focus distance and battery a few times a second (log: demo.log)
 #   --log-level LEVEL    the service's diagnostic threshold at start (default: the simulator's quiet
 #                        default, Warn)
 # The broker's standard error goes to broker.log, its pid to broker.pid in the sandbox's state folder.
@@ -21,13 +25,14 @@ state=${UNIT_SANDBOX_STATE:-/tmp}
 broker=1
 broker_options=()
 create_options=()
-factory_block=()
+factory_block=(10042 handunit)
 damage=
 updater=0
+demo=0
 log_level=
 
 usage() {
-  sed -n '2,17p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,21p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 
@@ -39,6 +44,7 @@ while [[ $# -gt 0 ]]; do
     --factory-block) [[ $# -ge 3 ]] || usage; factory_block=("$2" "$3"); shift 3 ;;
     --damage-factory-byte) [[ $# -ge 2 ]] || usage; damage=$2; shift 2 ;;
     --updater) updater=1; shift ;;
+    --demo) demo=1; shift ;;
     --log-level) [[ $# -ge 2 ]] || usage; log_level=$2; shift 2 ;;
     --) shift; break ;;
     *) usage ;;
@@ -60,11 +66,12 @@ fi
 
 [[ -z $log_level ]] || create_options+=(--log-level "$log_level")
 unit-simulator create "${create_options[@]}"
-# The display: a two-page test pattern, unless the state folder already holds a frame-buffer image.
-[[ -s /dev/fb0 ]] || unit-simulator framebuffer /dev/fb0
+# The display: a two-page test pattern, unless the state folder already holds a frame-buffer image. It is
+# drawn through the state folder, since the service's /dev/fb0 is read-only.
+[[ -s /dev/fb0 ]] || unit-simulator framebuffer "$state/fb0"
 
 # The service reads the unit's identity from the hardware block once, at start.
-((${#factory_block[@]} == 0)) || unit-simulator hwinfo "${factory_block[@]}"
+unit-simulator hwinfo "${factory_block[@]}"
 if [[ -n $damage ]]; then
   at=$((0x100000 + damage))
   byte=$(od -An -tu1 -j "$at" -N1 /dev/mmcblk1)
@@ -75,5 +82,11 @@ fi
 if ((updater)); then
   unit-simulator updater 2>>"$state/updater.log" &
 fi
+if ((demo)); then
+  unit-simulator demo 2>>"$state/demo.log" &
+fi
 
-exec "$@"
+# The service keeps only the capabilities its unit file leaves it, and can gain none.
+here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
+keep=$(sed -n 's/^capability[[:space:]]*CAP_\([A-Z_0-9]*\).*/+\L\1/p' "$here/../install/confinement.list" | paste -sd,)
+exec setpriv --no-new-privs --inh-caps=-all --bounding-set="-all,$keep" -- "$@"

@@ -4,14 +4,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "apps/common/constants/constants.h"
+#include "apps/common/event/eventsink.h"
 #include "apps/common/introspection/catalogue.h"
 #include "apps/common/log/log.h"
 #include "apps/common/sharedmemory/sharedmemory.h"
 #include "gen/code/introspection_gen.h"
 #include "tools/unit-simulator/commands.h"
+#include "tools/unit-simulator/startvalues.h"
 
 namespace {
 bool knownMemory(const std::string& name) {
@@ -65,6 +70,12 @@ bool parse(int argc, char** argv, Options& options) {
   return false;
 }
 
+// Nothing listens before the unit has booted: the start values are stored unannounced.
+class Unannounced : public EventSink {
+ public:
+  void postEvent(Notify const&) override {}
+};
+
 void storeLogLevel(SharedMemory& app, int32_t level) {
   // A segment made too small on purpose keeps its zeros.
   if (kLogLevelPlace.offset + sizeof level <= app.getSize())
@@ -78,19 +89,35 @@ int runCreate(int argc, char** argv) {
     std::fprintf(stderr, "usage: unit-simulator create [--skip MEM]... [--size MEM=BYTES]... [--log-level LEVEL]\n");
     return 2;
   }
-  for (const MemoryInfo& memory : MEMORY_ARRAY) {
+  // A segment left out or made another size on purpose stays zero: its values go to a scratch payload.
+  std::vector<std::vector<char>> scratch;
+  std::vector<std::unique_ptr<SharedMemory>> segments;
+  SharedMemory* app = nullptr;
+  for (unsigned int mem = 0; mem < MEMORY_ARRAY_SIZE; ++mem) {
+    const MemoryInfo& memory = MEMORY_ARRAY[mem];
+    scratch.emplace_back(memory.payloadSize);
+    *MEMORY_POINTER_ARRAY[mem] = scratch.back().data();
     if (options.skipped.count(memory.name) != 0) {
       // Missing means missing, also where an earlier run left the segment behind.
       ::shm_unlink((std::string("/") + memory.name).c_str());
       continue;
     }
     auto size = options.sizes.find(memory.name);
-    SharedMemory segment(memory.name, size != options.sizes.end() ? size->second : memory.payloadSize);
+    auto& segment = *segments.emplace_back(
+        std::make_unique<SharedMemory>(memory.name, size != options.sizes.end() ? size->second : memory.payloadSize));
     segment.create();
     segment.disown();
     // A segment left from an earlier run starts over as well.
     std::memset(segment.address(), 0, segment.getSize());
-    if (std::strcmp(memory.name, "MemApp") == 0) storeLogLevel(segment, options.logLevel);
+    if (segment.getSize() == memory.payloadSize) *MEMORY_POINTER_ARRAY[mem] = segment.address();
+    if (std::strcmp(memory.name, "MemApp") == 0) app = &segment;
   }
-  return 0;
+  Unannounced nobody;
+  setEventSink(&nobody);
+  std::string refused = storeStartValues();
+  setEventSink(nullptr);
+  if (!refused.empty()) std::fprintf(stderr, "unit-simulator create: start values refused:\n%s", refused.c_str());
+  if (app != nullptr) storeLogLevel(*app, options.logLevel);
+  writeLensTables(std::string(Constants::LOCAL_FOLDER) + Constants::TAB_FOLDER);
+  return refused.empty() ? 0 : 1;
 }

@@ -20,6 +20,7 @@ constexpr Command kCommands[] = {
     {"framebuffer", runFramebuffer, "framebuffer PATH [--page 1|2]"},
     {"hwinfo", runHwinfo, "hwinfo [SERIAL [BOARD]]"},
     {"updater", runUpdater, "updater"},
+    {"demo", runDemo, "demo"},
 };
 
 int usage() {
