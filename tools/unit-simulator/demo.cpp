@@ -32,7 +32,9 @@ void Demo::step() {
     double phase = 2 * kPi * static_cast<double>(steps % motor.periodSteps) / motor.periodSteps;
     double position = 0.5 - 0.5 * std::cos(phase);
     Introspection::setVarValueJson(motor.row.mem, motor.row.var,
-                                   {{"ActPosition", {std::to_string(std::lround(position * kRange)), false}}}, 0);
+                                   {{MEMORY_ARRAY[motor.row.mem].rows[motor.row.var].name, {"{...}", true}},
+                                    {"ActPosition", {std::to_string(std::lround(position * kRange)), false}}},
+                                   0);
     motor.normalised.set(text(position));
     if (&motor == &motors.front()) {
       // A focus ring is scaled in the inverse of the distance, so the near end takes most of the travel.

@@ -13,7 +13,7 @@ namespace {
 std::string setField(const char* memory, const char* row, const char* field, const std::string& value) {
   unsigned int mem = Introspection::getMemIndex(memory), var = 0;
   if (!Introspection::findVariable(mem, row, var)) return std::string("no variable ") + row + "\n";
-  std::string refused = Introspection::setVarValueJson(mem, var, {{field, {value, false}}}, 0);
+  std::string refused = Introspection::setVarValueJson(mem, var, {{row, {"{...}", true}}, {field, {value, false}}}, 0);
   return refused.empty() ? refused : std::string(row) + "." + field + " = " + value + ": " + refused + "\n";
 }
 
