@@ -47,7 +47,8 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
 
   // Long-poll.
   void sendUpdate();
-  void appendLogOutput(Request* request);
+  // Answers a log request, or leaves it waiting; `waited` when a periodic pass answers it.
+  void appendLogOutput(Request* request, bool waited);
   void sendLogging();
 
   static bool waitsFor(const Request& request, int kind);
