@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -14,13 +15,24 @@ namespace {
 
 const std::string kJsonHead = "Content-type: application/json\r\n\r\n";
 
-// The length line, then the data, of a log answer after its head.
-std::pair<size_t, std::string> logAnswer(fcgiclient::FcgiClient& client, const std::string& query) {
-  const auto reply = client.request({{"SCRIPT_NAME", "/api/v1/log.cgi"}, {"QUERY_STRING", query}}, "", true);
-  const std::string head = "Content-type: text/html\r\n\r\n";
-  EXPECT_TRUE(reply.ended && reply.stdoutText.starts_with(head)) << reply.stdoutText;
-  const size_t lineEnd = reply.stdoutText.find("\r\n", head.size());
-  return {std::stoul(reply.stdoutText.substr(head.size())), reply.stdoutText.substr(lineEnd + 2)};
+const std::string kHtmlHead = "Content-type: text/html\r\n\r\n";
+
+// A log answer: its head, its length line and its data.
+struct LogAnswer {
+  std::string head;
+  uint64_t length = 0;
+  std::string data;
+};
+
+LogAnswer logAnswer(fcgiclient::FcgiClient& client, const std::string& query) {
+  const auto reply =
+      client.request({{"SCRIPT_NAME", "/api/v1/log.cgi"}, {"QUERY_STRING", query}}, "", true, 1, 0, 30000);
+  const std::string& text = reply.stdoutText;
+  const size_t headEnd = text.find("\r\n\r\n");
+  EXPECT_TRUE(reply.ended && headEnd != std::string::npos) << text.substr(0, 200);
+  if (headEnd == std::string::npos) return {};
+  const size_t lineEnd = text.find("\r\n", headEnd + 4);
+  return {text.substr(0, headEnd + 4), std::stoull(text.substr(headEnd + 4)), text.substr(lineEnd + 2)};
 }
 
 std::string screen(fcgiclient::FcgiClient& client) {
@@ -68,24 +80,72 @@ TEST(LogScreenOneWire, RoutesOfTheUnitsDevicesAndTheLogWithWhatCameFromTheWireAs
   ASSERT_EQ(unit.run("printf 'x \\033[32mabc\\033[0m cut \\342\\202 and stray \\377 bytes\\n' > /dev/kmsg"), 0);
 
   const std::string written = "x <span style='color: #00AA00'>abc</span> cut \xEF\xBF\xBD and stray \xEF\xBF\xBD bytes";
-  std::pair<size_t, std::string> answer;
-  for (int i = 0; i < 50 && answer.second.find(written) == std::string::npos; ++i) {
+  LogAnswer answer;
+  for (int i = 0; i < 50 && answer.data.find(written) == std::string::npos; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     answer = logAnswer(*client, "");
   }
-  EXPECT_EQ(answer.first, answer.second.size());
-  EXPECT_NE(answer.second.find(written), std::string::npos);
-  EXPECT_NE(answer.second.find("&lt;img src=x onerror=\"y\"&gt;"), std::string::npos);
-  EXPECT_NE(answer.second.find("Unknown script: '/api/v1/&lt;script&gt;alert(2)&lt;/script&gt;.cgi'"),
-            std::string::npos);
+  EXPECT_EQ(answer.head, kHtmlHead);
+  EXPECT_EQ(answer.length, answer.data.size());
+  EXPECT_NE(answer.data.find(written), std::string::npos);
+  EXPECT_NE(answer.data.find("&lt;img src=x onerror=\"y\"&gt;"), std::string::npos);
+  EXPECT_NE(answer.data.find("Unknown script: '/api/v1/&lt;script&gt;alert(2)&lt;/script&gt;.cgi'"), std::string::npos);
   // The service's own start-up line, coloured green by the reader for its level.
-  EXPECT_NE(answer.second.find("<span style='color: #00AA00'>          webservice  LogLight    "), std::string::npos);
-  EXPECT_EQ(logmarkup::foreignMarkupAt(answer.second), std::string::npos) << answer.second;
+  EXPECT_NE(answer.data.find("<span style='color: #00AA00'>          webservice  LogLight    "), std::string::npos);
+  EXPECT_EQ(logmarkup::foreignMarkupAt(answer.data), std::string::npos) << answer.data;
 
   // An offset counts from the stream's start; the length line is still the stream's whole length.
   const auto tail = logAnswer(*client, "offset=3");
-  EXPECT_EQ(tail.second.size() + 3, tail.first);
-  EXPECT_EQ(tail.second.substr(0, answer.second.size() - 3), answer.second.substr(3));
+  EXPECT_EQ(tail.head, kHtmlHead);
+  EXPECT_EQ(tail.data.size() + 3, tail.length);
+  EXPECT_EQ(tail.data.substr(0, answer.data.size() - 3), answer.data.substr(3));
+}
+
+TEST(LogScreenOneWire, AnOffsetIntoTheDroppedTextGetsTheKeptLinesWithWhereTheyStartAndTheNextPollOnlyWhatIsNew) {
+  Sandbox unit;
+  auto client = connectService(unit);
+  ASSERT_EQ(call(*client, "/api/v1/set.cgi", "{'MemApp':{'AppServiceLogLevel':'Warn'}}"), "{\"result\": 1 }");
+  // 8 MB once converted, well beyond the 4 MiB kept and the quarter more it may grow: lines the
+  // reader colours as warnings, with a character and markup of the text that a blind cut would split.
+  const std::string line = "              filler  Warn        flood.cpp:  12 w\xC3\xA4rm <b> & text to fill the line";
+  const std::string converted =
+      "<span style='color: #AAAA00'>              filler  Warn        flood.cpp:  12 "
+      "w\xC3\xA4rm &lt;b&gt; &amp; text to fill the line</span>\n";
+  ASSERT_EQ(unit.run("yes '" + line + "' | head -n 60000 > /dev/kmsg && echo 'end of flood' > /dev/kmsg"), 0);
+  ASSERT_TRUE(unit.waitForKmsg("end of flood", 30000));
+
+  // The console asks from where it stood before the flood, now long dropped.
+  LogAnswer moved;
+  for (int i = 0; i < 100 && !moved.data.ends_with("end of flood\n"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    moved = logAnswer(*client, "offset=3");
+  }
+  ASSERT_TRUE(moved.data.ends_with("end of flood\n"));
+  const uint64_t start = moved.length - moved.data.size();
+  EXPECT_GT(start, 3u);
+  EXPECT_EQ(moved.head, "Content-type: text/html\r\nX-Log-Start: " + std::to_string(start) + "\r\n\r\n");
+  EXPECT_GT(moved.data.size(), 3u << 20);
+  EXPECT_LE(moved.data.size(), 5u << 20);
+  // Cut where a line starts: no tail of a line, no closing tag without its opening one.
+  EXPECT_EQ(moved.data.substr(0, converted.size()), converted);
+  EXPECT_EQ(logmarkup::foreignMarkupAt(moved.data), std::string::npos);
+
+  // Offsets in the kept part and the whole text are answered as ever, without the head line.
+  const auto whole = logAnswer(*client, "offset=0");
+  EXPECT_EQ(whole.head, kHtmlHead);
+  EXPECT_EQ(whole.length, moved.length);
+  EXPECT_EQ(whole.data, moved.data);
+  const auto within = logAnswer(*client, "offset=" + std::to_string(start + converted.size()));
+  EXPECT_EQ(within.head, kHtmlHead);
+  EXPECT_EQ(within.data, moved.data.substr(converted.size()));
+
+  // The console's next poll starts where the moved answer ended: only the new line comes, whether the
+  // request found it there or waited for it.
+  ASSERT_EQ(unit.run("echo 'after the flood' > /dev/kmsg"), 0);
+  const auto next = logAnswer(*client, "offset=" + std::to_string(moved.length));
+  EXPECT_EQ(next.head, kHtmlHead);
+  EXPECT_EQ(next.data, "after the flood\n");
+  EXPECT_TRUE(next.length == moved.length || next.length == moved.length + next.data.size()) << next.length;
 }
 
 }  // namespace

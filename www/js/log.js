@@ -33,14 +33,17 @@ export async function followLog() {
       const bytes = new Uint8Array(await answer.arrayBuffer());
       const lineEnd = bytes.indexOf(10);
       const lengthAtArrival = Number(new TextDecoder().decode(bytes.subarray(0, lineEnd)));
-      // The unit sends from our offset when it had that much, else everything from the start.
-      const start = offset > 0 && offset <= lengthAtArrival ? offset : 0;
-      if (start === 0 && offset > 0) reset();
+      // The unit sends from our offset when it had that much. When it has dropped the text there, it
+      // sends from its oldest line kept and says where that starts; else it sends all it keeps.
+      const keptFrom = answer.headers.get("X-Log-Start");
+      const follows = keptFrom === null && offset > 0 && offset <= lengthAtArrival;
+      if (!follows && offset > 0) reset();
       const data = bytes.subarray(lineEnd + 1);
       append(decoder.decode(data, { stream: true }));
       // A whole-log answer is sent at once and ends at the length line, also when the unit has dropped
-      // its oldest part; a later answer continues from our offset.
-      offset = start === 0 ? lengthAtArrival : start + data.length;
+      // its oldest part; any other answer ends where its data does.
+      if (keptFrom !== null) offset = Number(keptFrom) + data.length;
+      else offset = follows ? offset + data.length : lengthAtArrival;
       if (offset === 0) await delay(1000); // an empty log is answered at once
     } catch (error) {
       showStatus(`Kernel log interrupted (${error.message}); retrying`, true);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -55,38 +53,4 @@ TEST(LogConverter, SequencesBecomeSpansTextCannotAddMarkupAndBytesThatAreNotUtf8
   EXPECT_EQ(html.view(), "x");
   converter.convert("\x93\xB7", 2, html);
   EXPECT_EQ(html.view(), "x\xF0\x9F\x93\xB7");
-}
-
-TEST(LogText, GrowsKeepingEveryByteOrKeepsTheNewestPartCountingPositionsFromTheStreamStart) {
-  LogText text(SIZE_MAX);
-  std::string expected;
-  for (int i = 0; i < 20000; ++i) {
-    std::string part = std::to_string(i) + (i % 7 == 0 ? std::string(3000, 'x') : ",");
-    text.append(part);
-    expected += part;
-  }
-  text.append("", 0);
-  EXPECT_EQ(text.view(), expected);
-
-  LogText newest(8);
-  std::string stream;
-  for (const char* piece : {"abc", "defgh", "ij", "k", "lmnopq", "", "r"}) {
-    newest.append(piece, std::strlen(piece));
-    stream += piece;
-    EXPECT_EQ(newest.total(), stream.size());
-    EXPECT_EQ(newest.dropped() + newest.size(), stream.size());
-    EXPECT_EQ(newest.view(), std::string_view(stream).substr(newest.dropped())) << "after " << piece;
-    // Never much more than the kept size, and never less of it than the stream has.
-    EXPECT_LE(newest.size(), 10u);
-    EXPECT_GE(newest.size(), std::min<size_t>(stream.size(), 8));
-  }
-  EXPECT_GT(newest.dropped(), 0u);
-
-  LogText big(1024);
-  const std::string block(5000, 'x');
-  big.append(block);
-  big.append("tail");
-  EXPECT_EQ(big.total(), 5004u);
-  EXPECT_EQ(big.dropped(), 5000u - 1024u);
-  EXPECT_EQ(big.view(), std::string(1024, 'x') + "tail");
 }

@@ -12,8 +12,9 @@ class LogText {
   // A position in the whole stream: 64 bits, since on the unit a size_t would wrap after 4 GiB of log.
   using Position = uint64_t;
 
-  // A unit runs for days: only the newest part of the text is kept, and positions are counted from the
-  // start of the whole stream. Dropping waits for a quarter more, so it moves bytes only now and then.
+  // A unit runs for days: only the newest part of the text is kept, at most this much, and positions are
+  // counted from the start of the whole stream. Dropping waits for a quarter more, so it moves bytes only
+  // now and then, and it drops whole lines, so that the kept part starts where a line does.
   static constexpr size_t kDefaultKept = 4 * 1024 * 1024;
 
   explicit LogText(size_t kept = kDefaultKept) : kept(kept) {}
@@ -35,6 +36,11 @@ class LogText {
   std::string_view view() const { return {text, length_}; }
   Position dropped() const { return dropped_; }
   Position total() const { return dropped_ + length_; }
+
+  // Where the text may be cut so that at least `least` bytes go: after the first line end that leaves
+  // that many. A text without one there (a line longer than the kept part) is cut at the first place
+  // from `least` on that is inside no tag, entity or UTF-8 character; "<" and "&" start nothing else.
+  static size_t cutPoint(std::string_view text, size_t least);
 
  private:
   void grow(size_t more);

@@ -92,13 +92,6 @@ void RequestHandler::serveSet(Request* request) {
   request->end();
 }
 
-void RequestHandler::serveLog(Request* request) {
-  request->writeHeader("Content-type: text/html\r\n\r\n");
-  request->output() << logging.getText().total() << "\r\n";
-  request->userData = kWaitsForLog;
-  appendLogOutput(request);
-}
-
 void RequestHandler::serveUnknown(Request* request, const std::string& script) {
   LOG(Warn, "Unknown script: '%s'", script.c_str());
   const std::string text = "Unknown script: '" + script + "'";

@@ -56,7 +56,8 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   // Answers the update requests that wait: with each pass's changes, or with the changes after their
   // sequence once there are any.
   void sendUpdate();
-  void appendLogOutput(Request* request);
+  // Answers a log request, or leaves it waiting; `waited` when a periodic pass answers it.
+  void appendLogOutput(Request* request, bool waited);
   void sendLogging();
 
   static bool waitsFor(const Request& request, int kind);

@@ -8,12 +8,24 @@
 #include "apps/web/service/request.h"
 #include "apps/web/service/requesthandler.h"
 
-void RequestHandler::appendLogOutput(Request* request) {
+void RequestHandler::serveLog(Request* request) {
+  request->userData = kWaitsForLog;
+  appendLogOutput(request, false);
+}
+
+void RequestHandler::appendLogOutput(Request* request, bool waited) {
   const LogText& text = logging.getText();
   const std::string_view html = text.view();
-  // Offsets count from the start of the stream; one in the dropped part gets the oldest byte kept.
   std::optional<LogText::Position> start = Logging::answerStart(request->param("QUERY_STRING"), text.total());
   if (!start) return;
+  // The length line tells the length at arrival; a request waits only while its offset is that length.
+  const LogText::Position lengthLine = waited ? *start : text.total();
+  // Offsets count from the start of the stream. One in the dropped part gets the text from the oldest
+  // line kept, and the head says where that lies, so that the browser starts over instead of asking again.
+  std::string head = "Content-type: text/html\r\n";
+  if (*start > 0 && *start < text.dropped()) head += "X-Log-Start: " + std::to_string(text.dropped()) + "\r\n";
+  request->writeHeader((head + "\r\n").c_str());
+  request->output() << lengthLine << "\r\n";
   // Below html.size(): the start lies before the stream's end, and the kept part ends there too.
   const auto from = static_cast<size_t>(*start > text.dropped() ? *start - text.dropped() : 0);
   if (*start == 0)
@@ -31,7 +43,7 @@ void RequestHandler::sendLogging() {
   for (const auto& [id, request] : fcgi.requests()) {
     if (!waitsFor(*request, kWaitsForLog)) continue;
     try {
-      appendLogOutput(request);
+      appendLogOutput(request, true);
     } catch (...) {
       LOG(Error, "Could not send logging to request %i", id);
     }
