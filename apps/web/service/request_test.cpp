@@ -15,7 +15,7 @@ using fcgiclient::Reply;
 
 namespace {
 std::map<std::string, std::string> decode(std::string pairs) {
-  Request request(nullptr, -1, 0);
+  Request request(nullptr, 0);
   request.addParams(reinterpret_cast<unsigned char*>(pairs.data()), static_cast<int>(pairs.size()));
   return request.params;
 }
@@ -104,8 +104,8 @@ TEST_F(RequestRecords, KeepAliveServesFreshRequestsWithExactlyTheirOwnParameters
     seen.push_back(text);
     // A lookup that inserts and a mark left by a handler belong to their request only.
     request->params["ADDED"];
-    markedOnArrival.push_back(request->userData.has_value());
-    request->userData = 0;
+    markedOnArrival.push_back(request->waits != Waits::Nothing);
+    request->waits = Waits::Log;
     request->output() << request->postData;
     request->end();
   };

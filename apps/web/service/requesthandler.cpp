@@ -1,6 +1,5 @@
 #include "apps/web/service/requesthandler.h"
 
-#include <any>
 #include <exception>
 
 #include "apps/common/introspection/introspection.h"
@@ -22,21 +21,23 @@ RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi) : fcgi(fcgi), loggin
 
 RequestHandler::~RequestHandler() = default;
 
-bool RequestHandler::waitsFor(const Request& request, int kind) {
-  const int* mark = std::any_cast<int>(&request.userData);
-  return mark != nullptr && *mark == kind;
+bool RequestHandler::waitsFor(const Request& request, Waits kind) { return request.waits == kind; }
+
+void RequestHandler::handleParams(Request* request) {
+  const std::string& script = request->param("SCRIPT_NAME");
+  if (script == "/qorapp/v1" || script == "/qorapp/v2") qorApp.takeBody(request);
 }
 
 void RequestHandler::handleRequest(Request* request) {
   // A keep-alive connection reuses its Request: a mark left from its previous request must not
   // make the periodic passes answer this one.
-  request->userData.reset();
+  request->waits = Waits::Nothing;
   const std::string script = request->param("SCRIPT_NAME");
   LOG(DebugMost, "REQUEST handle(%i, %i, %s)", request->id, request->fcgiRequestId(), script.c_str());
   if (script == "/api/v1/all.cgi") {
     serveAll(request);
   } else if (script == "/api/v1/update.cgi") {
-    request->userData = kWaitsForUpdate;
+    request->waits = kWaitsForUpdate;
   } else if (script == "/api/v1/set.cgi") {
     serveSet(request);
   } else if (script == "/api/v1/log.cgi") {
@@ -90,7 +91,7 @@ void RequestHandler::serveSet(Request* request) {
 void RequestHandler::serveLog(Request* request) {
   request->writeHeader("Content-type: text/html\r\n\r\n");
   request->output() << logging.getText().total() << "\r\n";
-  request->userData = kWaitsForLog;
+  request->waits = kWaitsForLog;
   appendLogOutput(request);
 }
 

@@ -13,21 +13,21 @@
 #include "apps/web/service/fcgi.h"
 #include "apps/web/service/logging.h"
 #include "apps/web/service/qorapp.h"
+#include "apps/web/service/request.h"
 #include "apps/web/service/screencapture.h"
-
-class Request;
 
 class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::EventHandler {
  public:
-  // userData marks of requests that are answered later by a periodic pass.
-  static constexpr int kWaitsForUpdate = 0;
-  static constexpr int kWaitsForLog = 1;
+  // Marks of requests that are answered later by a periodic pass.
+  static constexpr Waits kWaitsForUpdate = Waits::Update;
+  static constexpr Waits kWaitsForLog = Waits::Log;
 
   RequestHandler(EventPoll& poll, Fcgi& fcgi);
   ~RequestHandler();
   RequestHandler(const RequestHandler&) = delete;
   RequestHandler& operator=(const RequestHandler&) = delete;
 
+  void handleParams(Request* request) override;
   void handleRequest(Request* request) override;
   void handleEvent(Notify const& event) override;
   void periodic();
@@ -50,7 +50,7 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   void appendLogOutput(Request* request);
   void sendLogging();
 
-  static bool waitsFor(const Request& request, int kind);
+  static bool waitsFor(const Request& request, Waits kind);
 
  private:
   void serveAll(Request* request);

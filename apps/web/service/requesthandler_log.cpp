@@ -23,7 +23,7 @@ void RequestHandler::appendLogOutput(Request* request) {
         static_cast<unsigned long long>(text.total()), request->id);
   request->output().write(html.data() + from, static_cast<std::streamsize>(html.size() - from));
   // Answered: a later request on the same connection is not a log waiter.
-  request->userData.reset();
+  request->waits = Waits::Nothing;
   request->end();
 }
 

@@ -46,7 +46,7 @@ void RequestHandler::sendUpdate() {
   for (const auto& [id, request] : fcgi.requests()) {
     if (!waitsFor(*request, kWaitsForUpdate)) continue;
     // The mark belongs to this one answer; the connection may carry other requests later.
-    request->userData.reset();
+    request->waits = Waits::Nothing;
     try {
       request->output() << "{\r\n\"id\": " << request->fcgiRequestId() << ",\r\n" << document;
       request->end();
