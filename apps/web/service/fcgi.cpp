@@ -128,7 +128,9 @@ void Fcgi::serveFirst(Connection* connection) {
   }
   if (!connection->isOpen()) return;
   try {
-    poll.add(connection->fd, connection, connection->unsentBytes() > 0 ? EPOLLOUT : EPOLLIN);
+    // An answer still to be sent, from the buffer or its source, waits for writability.
+    bool answering = connection->unsentBytes() > 0 || connection->streaming;
+    poll.add(connection->fd, connection, answering ? EPOLLOUT : EPOLLIN);
   } catch (const std::exception&) {
     removeRequest(connection);  // reported by the diagnostic layer; the peer sees the connection closed
     return;

@@ -178,3 +178,54 @@ TEST_F(RequestRecords, ARequestInPiecesIsAnsweredLikeOneSentWhole) {
     EXPECT_EQ(received, upload);
   }
 }
+
+namespace {
+// Counts what reaches it; takes no more after `limit` bytes.
+struct CountingSink : BodySink {
+  CountingSink(size_t& pieces, size_t& bytes, size_t limit) : pieces(pieces), bytes(bytes), limit(limit) {}
+  bool take(std::string_view piece) override {
+    ++pieces;
+    bytes += piece.size();
+    return bytes < limit;
+  }
+  size_t& pieces;
+  size_t& bytes;
+  size_t limit;
+};
+}  // namespace
+
+TEST_F(RequestRecords, ABodyGoesToItsSinkAsItArrivesAndOneNoSinkTakesIsHeldOnlyWithinItsBound) {
+  size_t pieces = 0, bytes = 0, limit = SIZE_MAX;
+  bool passedOn = false;
+  handler.onParams = [&](Request* request) {
+    if (request->param("SCRIPT_NAME") == "/sink")
+      request->streamBodyTo(std::make_unique<CountingSink>(pieces, bytes, limit));
+  };
+  handler.onRequest = [&](Request* request) {
+    passedOn = true;
+    request->output() << request->postData.size() << (request->bodySink() != nullptr ? " sink" : "");
+    request->end();
+  };
+  auto client = connect();
+  // Records of a 300000-byte body reach the sink one by one; nothing is held.
+  EXPECT_EQ(client->request({{"SCRIPT_NAME", "/sink"}}, std::string(300000, 's'), true, 1).stdoutText,
+            "Content-type: application/json\r\n\r\n0 sink");
+  EXPECT_EQ(bytes, 300000u);
+  EXPECT_GE(pieces, 300000u / 65535);
+  // A sink that takes no more is given no more; the request is still answered.
+  pieces = bytes = 0;
+  limit = 1;
+  EXPECT_TRUE(client->request({{"SCRIPT_NAME", "/sink"}}, std::string(300000, 's'), true, 2).ended);
+  EXPECT_EQ(pieces, 1u);
+
+  // Without a sink a body is held up to its bound; beyond it, the request is refused without the handler.
+  EXPECT_EQ(client->request({}, std::string(Request::kMaxHeldBody, 'h'), true, 3).stdoutText,
+            "Content-type: application/json\r\n\r\n" + std::to_string(Request::kMaxHeldBody));
+  passedOn = false;
+  const Reply refused = client->request({}, std::string(Request::kMaxHeldBody + 1, 'h'), true, 4);
+  expectWellFormed(refused, 4);
+  EXPECT_TRUE(refused.stdoutText.starts_with("Status: 413 Payload Too Large\r\n")) << refused.stdoutText;
+  EXPECT_FALSE(passedOn);
+  // And the connection serves its next request.
+  EXPECT_EQ(client->request({}, "next", true, 5).stdoutText, "Content-type: application/json\r\n\r\n4");
+}
