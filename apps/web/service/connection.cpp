@@ -78,8 +78,6 @@ void Connection::readInput() {
   if (receive() == Input::Closed && fcgi != nullptr) fcgi->removeRequest(this);
 }
 
-int Connection::readRecord() { return receive() == Input::Processed ? 1 : 0; }
-
 // Reads what the socket holds and processes every record that is whole; the rest of a record is
 // kept for the next read, so the loop never waits for a peer that sends in pieces.
 Connection::Input Connection::receive() {

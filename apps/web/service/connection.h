@@ -35,9 +35,6 @@ class Connection : public EventPoll::Callback {
   // Sends the request's body source as the peer takes it, then ends the request.
   void streamThenEnd();
 
-  // Reads what the socket holds without waiting and processes every record that is whole; a record
-  // received in part is kept until the rest arrives. 1 when at least one record was processed.
-  int readRecord();
   int close();
 
  private:

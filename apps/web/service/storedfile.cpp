@@ -38,12 +38,19 @@ bool StoredFile::write(std::string_view bytes) {
       return fail(errno);
     }
     bytes.remove_prefix(static_cast<size_t>(written));
+    size += static_cast<uint64_t>(written);
+  }
+  // Writeback starts as the file grows, without waiting for it, so the flush at the end waits for
+  // little more than the last piece: the loop is not held while a large update reaches storage.
+  if (size - startedTo >= kWritebackStep) {
+    ::sync_file_range(fd, static_cast<off64_t>(startedTo), static_cast<off64_t>(size - startedTo), SYNC_FILE_RANGE_WRITE);
+    startedTo = size;
   }
   return true;
 }
 
 bool StoredFile::commit(const std::string& target) {
-  if (failure == 0 && fd >= 0 && ::fsync(fd) != 0) fail(errno);
+  if (failure == 0 && fd >= 0 && ::fdatasync(fd) != 0) fail(errno);
   if (fd >= 0 && ::close(fd) != 0) fail(errno);
   fd = -1;
   if (failure == 0 && std::rename(path.c_str(), target.c_str()) != 0) fail(errno);

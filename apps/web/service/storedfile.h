@@ -2,6 +2,7 @@
 // A file written under a temporary name in its target's folder. The target is replaced only when
 // every write, the flush to storage and the close succeeded, so a failed write never costs the file
 // that was there; an uncommitted temporary file is removed with the object.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -26,8 +27,12 @@ class StoredFile {
  private:
   bool fail(int error);
 
+  static constexpr uint64_t kWritebackStep = 1 << 20;
+
   std::string path;
   int fd = -1;
+  uint64_t size = 0;
+  uint64_t startedTo = 0;  // writeback has been started up to here
   int failure = 0;
   bool present = false;
 };
