@@ -22,8 +22,8 @@ int main(int argc, char** argv) {
   const auto fileSize = static_cast<unsigned long long>(file.tellg());
   file.seekg(0);
   const std::string boundary = "upload-fcgi-boundary";
-  const std::string head = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\n" +
-                           argv[3] + "\r\n--" + boundary +
+  const std::string head = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\n" + argv[3] +
+                           "\r\n--" + boundary +
                            "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"update.swu\"\r\n"
                            "Content-Type: application/octet-stream\r\n\r\n";
   const std::string tail = "\r\n--" + boundary + "--\r\n";
