@@ -90,11 +90,11 @@ Connection::Input Connection::receive() {
 }
 
 // Processes the whole records at the start of `data` and keeps the rest. Records behind an answer
-// that waits for the peer are kept as well, and taken up once it has left.
+// that waits for the peer or still streams are kept as well, and taken up once it has left.
 Connection::Input Connection::processRecords(const unsigned char* data, size_t size) {
   size_t used = 0;
   bool processed = false;
-  while (fd >= 0 && unsentBytes() == 0) {
+  while (fd >= 0 && unsentBytes() == 0 && !streaming) {
     size_t available = size - used;
     if (available < kHeaderSize || available < recordSize(data + used)) break;
     processed |= processRecord(data + used);
@@ -276,6 +276,8 @@ void Connection::pumpSource() {
     if (got == 0) {
       streaming = false;
       endRequest({}, current.err.view());
+      // Input that came while the answer was streamed is not announced again by the poll.
+      if (fd >= 0 && !partial.empty()) readInput();
       return;
     }
     sendRecord(kStdout, sourceBuffer, static_cast<size_t>(got));

@@ -97,18 +97,17 @@ void Request::streamBodyTo(std::unique_ptr<BodySink> bodySink) {
   sinkRefused = false;
 }
 
-bool Request::receiveBody(std::string_view piece) {
+void Request::receiveBody(std::string_view piece) {
   if (sink != nullptr) {
     if (!sinkRefused && !sink->take(piece)) sinkRefused = true;
-    return true;
+    return;
   }
   if (bodyTooLarge || postData.size() + piece.size() > kMaxHeldBody) {
     bodyTooLarge = true;
     std::string().swap(postData);
-    return false;
+    return;
   }
   postData.append(piece);
-  return true;
 }
 
 void Request::dropBody() {

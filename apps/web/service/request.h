@@ -94,9 +94,8 @@ class Request {
   // Leaves in params exactly what the current request sent; called when its parameters are complete.
   void finishParams();
   void keepOnlyMatchedParams();
-  // A piece of the body: to the sink, or held in postData within its bound. False when the body
-  // exceeds what may be held.
-  bool receiveBody(std::string_view piece);
+  // A piece of the body: to the sink, or held in postData within its bound (beyond it, bodyTooLarge).
+  void receiveBody(std::string_view piece);
   // Releases the body and its sink, and any body source: the request is over or its client gone.
   void dropBody();
   void resetOutput();

@@ -229,3 +229,39 @@ TEST_F(RequestRecords, ABodyGoesToItsSinkAsItArrivesAndOneNoSinkTakesIsHeldOnlyW
   // And the connection serves its next request.
   EXPECT_EQ(client->request({}, "next", true, 5).stdoutText, "Content-type: application/json\r\n\r\n4");
 }
+
+namespace {
+// Counts `size` bytes down, each the low byte of its offset.
+struct CountingSource : BodySource {
+  explicit CountingSource(size_t size) : left(size) {}
+  long long read(char* buffer, size_t size) override {
+    size_t n = std::min(size, left);
+    for (size_t i = 0; i < n; ++i) buffer[i] = static_cast<char>(sent++);
+    left -= n;
+    return static_cast<long long>(n);
+  }
+  size_t left;
+  size_t sent = 0;
+};
+}  // namespace
+
+TEST_F(RequestRecords, AnAnswerFromASourceLeavesAsTheReaderTakesItAndTheNextRequestWaitsForItsEnd) {
+  static constexpr size_t kSize = 5 << 20;  // several turns' worth of pieces
+  handler.onRequest = [](Request* request) {
+    request->writeHeader("");
+    if (request->param("SOURCE") == "yes") request->sendFrom(std::make_unique<CountingSource>(kSize));
+    request->output() << "head;";
+    request->end();
+  };
+  auto client = connect();
+  // The second request comes right behind the first, before its answer has begun to leave.
+  ASSERT_TRUE(client->sendRaw(encodeRequest({{"SOURCE", "yes"}}, "", true, 1) + encodeRequest({}, "", true, 2)));
+  const Reply streamed = client->readReply();
+  expectWellFormed(streamed, 1);
+  ASSERT_EQ(streamed.stdoutText.size(), 5 + kSize);
+  EXPECT_EQ(streamed.stdoutText.substr(0, 5), "head;");
+  for (size_t i = 0; i < kSize; i += 4099) ASSERT_EQ(static_cast<unsigned char>(streamed.stdoutText[5 + i]), i & 0xFF);
+  const Reply next = client->readReply();
+  expectWellFormed(next, 2);
+  EXPECT_EQ(next.stdoutText, "head;");
+}

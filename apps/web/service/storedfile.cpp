@@ -43,7 +43,8 @@ bool StoredFile::write(std::string_view bytes) {
   // Writeback starts as the file grows, without waiting for it, so the flush at the end waits for
   // little more than the last piece: the loop is not held while a large update reaches storage.
   if (size - startedTo >= kWritebackStep) {
-    ::sync_file_range(fd, static_cast<off64_t>(startedTo), static_cast<off64_t>(size - startedTo), SYNC_FILE_RANGE_WRITE);
+    ::sync_file_range(fd, static_cast<off64_t>(startedTo), static_cast<off64_t>(size - startedTo),
+                      SYNC_FILE_RANGE_WRITE);
     startedTo = size;
   }
   return true;
