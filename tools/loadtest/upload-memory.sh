@@ -3,8 +3,9 @@
 # through nginx and straight over FastCGI, in a fresh unit sandbox (private network, loopback only).
 # Each upload goes to a service started for it, so that its high-water mark is that upload's alone.
 #
-#   upload-memory.sh [--build DIR] [--buffered] [MIB]...    default: the repository's build/, 16 64 256 1024
+#   upload-memory.sh [--build DIR] [--buffered] [MIB]...    default: the repository's build/, 16 64 256 1000
 #
+# The site takes bodies up to 1024 MiB, the form around the file included, so the largest default is 1000.
 # --buffered lets nginx buffer each body to its own temporary file before passing it on (the site as it
 # was), to compare the bytes written to storage with the site's unbuffered upload routes.
 # Prints per front and size: idle and peak resident memory (VmRSS before, VmHWM after), the growth, and
@@ -22,7 +23,7 @@ while [[ ${1:-} == --* ]]; do
   esac
 done
 sizes=("$@")
-[[ ${#sizes[@]} -gt 0 ]] || sizes=(16 64 256 1024)
+[[ ${#sizes[@]} -gt 0 ]] || sizes=(16 64 256 1000)
 state=$(mktemp -d /tmp/upload-memory.XXXXXX)
 trap 'rm -rf "$state"' EXIT
 
