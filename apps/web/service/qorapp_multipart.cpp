@@ -176,8 +176,10 @@ void MultipartParser::headerBytes(std::string_view& data) {
     data = {};
     // A closing delimiter need not end in a line end.
     if (line.size() >= delimiter.size() + 2 && line.starts_with(delimiter) &&
-        line.compare(delimiter.size(), 2, "--") == 0)
+        line.compare(delimiter.size(), 2, "--") == 0) {
+      delimiterFound();
       state = State::Done;
+    }
     return;
   }
   data.remove_prefix(newline + 1);

@@ -128,6 +128,11 @@ TEST(Multipart, CutSecondFileAndOversizedBodiesAreTold) {
   EXPECT_FALSE(parsed.failed);
   EXPECT_EQ(parsed.fields, (Fields{{"deviceid", "kept"}}));
 
+  // A part whose headers never end is a field without content, wherever the closing delimiter is cut.
+  const std::string headersOnly = "--b\r\nContent-Disposition: form-data; name=\"x\"\r\n--b--\r\n";
+  EXPECT_EQ(parse("b", headersOnly).fields, (Fields{{"x", ""}}));
+  EXPECT_EQ(parse("b", headersOnly, {headersOnly.size() - 2}).fields, (Fields{{"x", ""}}));
+
   // A second part named "file" is refused, not joined to the first.
   parsed = parse("b",
                  "--b\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\none\r\n"
