@@ -99,7 +99,8 @@ TEST(Multipart, HeaderLinesSplitBodiesThatAreNotMultipartAreRefusedAndFieldsLose
 
 TEST(Multipart, FileContentPassesByteForByteWhereverTheBodyIsCut) {
   // Delimiter look-alikes, CRs before LFs and NULs, each next to a possible cut.
-  const std::string content("\x00\x01\r\nbinary\r\r\n\n\r--b-\r\n--\r\n-\r\rend\r", 36);
+  constexpr char kContent[] = "\x00\x01\r\nbinary\r\r\n\n\r--b-\r\n--\r\n-\r\rend\r";
+  const std::string content(kContent, sizeof kContent - 1);
   const std::string body =
       "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"u.swu\"\r\n"
       "Content-Type: application/octet-stream\r\n\r\n" +
