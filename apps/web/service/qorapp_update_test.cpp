@@ -209,8 +209,7 @@ TEST_F(QorAppUpdateTest, AccessoryStatusReportsProgressOverAllPartsGoesAheadOnce
   EXPECT_EQ(upload(body("ABC-", "x")), result("The serial number in 'deviceid' is not a number."));
   EXPECT_EQ(upload(body("ABC-2147483648", "x")), result("The serial number in 'deviceid' is out of range."));
   EXPECT_EQ(upload(body("ABC-99999999999999999999", "x")), result("The serial number in 'deviceid' is out of range."));
-  EXPECT_FALSE(fs::exists(paths.clientUpdateFile));
-  EXPECT_FALSE(fs::exists(paths.hostUpdateFile));
+  EXPECT_EQ(updateFolder(), Names{});  // neither a target nor a temporary file
 
   // Without its folder the upload cannot be stored, so there is nothing to move.
   fs::remove_all(dir / "update");
