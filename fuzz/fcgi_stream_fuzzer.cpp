@@ -13,11 +13,25 @@
 #include "tools/fcgi-client/fcgiclient.h"
 
 namespace {
-// Answers every whole request at once with what it received, so the answer path runs as well.
+// Takes a body in pieces up to a bound, as an upload route does.
+struct CountingSink : BodySink {
+  size_t bytes = 0;
+  bool take(std::string_view piece) override {
+    bytes += piece.size();
+    return bytes < 100000;
+  }
+};
+
+// Streams the body of every request with an odd number of parameters to a sink; answers every whole
+// request at once with what it received, so the answer path runs as well.
 struct EchoHandler : Fcgi::RequestCallback {
+  void handleParams(Request* request) override {
+    if (request->params.size() % 2 == 1) request->streamBodyTo(std::make_unique<CountingSink>());
+  }
   void handleRequest(Request* request) override {
     request->writeHeader("Content-type: text/plain\r\n\r\n");
-    request->output() << request->params.size() << ' ' << request->postData.size();
+    const auto* sink = dynamic_cast<CountingSink*>(request->bodySink());
+    request->output() << request->params.size() << ' ' << (sink != nullptr ? sink->bytes : request->postData.size());
     request->end();
   }
 };

@@ -13,7 +13,7 @@
 #include <exception>
 
 #include "apps/common/log/log.h"
-#include "apps/web/service/request.h"
+#include "apps/web/service/connection.h"
 
 namespace {
 // A front opens its connections in bursts (nginx a dozen and more at once), and a connection the
@@ -72,22 +72,23 @@ Fcgi::~Fcgi() {
   // Answers still owed are ended so the web server is not left waiting; the destructor must not
   // throw, whatever state a connection is in.
   for (auto& [requestId, request] : table) {
-    if (request->phase != Request::Phase::Serving || !request->isOpen()) continue;
+    Connection* connection = connections.at(requestId);
+    if (connection->phase != Connection::Phase::Serving || !connection->isOpen()) continue;
     try {
       request->end();
     } catch (...) {
       // already reported by the diagnostic layer
     }
   }
-  for (auto& [requestId, request] : connections) {
-    if (request->registered && request->isOpen()) {
+  for (auto& [connectionId, connection] : connections) {
+    if (connection->registered && connection->isOpen()) {
       try {
-        poll.remove(request->fd);
+        poll.remove(connection->fd);
       } catch (...) {
         // the descriptor is closed below, which deregisters it as well
       }
     }
-    delete request;
+    delete connection;
   }
 }
 
@@ -112,27 +113,29 @@ void Fcgi::event(EventType type) {
   // Each record leaves in one write; without this the end record would wait for a delayed ACK.
   int on = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  auto* request = new Request(this, fd, nextId++);
-  connections.emplace(request->id, request);
-  serveFirst(request);
+  auto* connection = new Connection(this, fd, nextId++);
+  connections.emplace(connection->request().id, connection);
+  serveFirst(connection);
 }
 
 // The web server writes its request as soon as it has connected, so it is usually waiting already:
 // reading it at once spares a turn of the loop, and a connection answered and closed right away
 // never enters the poll.
-void Fcgi::serveFirst(Request* request) {
-  if (request->receive() == Request::Input::Closed) {
-    removeRequest(request);
+void Fcgi::serveFirst(Connection* connection) {
+  if (connection->receive() == Connection::Input::Closed) {
+    removeRequest(connection);
     return;
   }
-  if (!request->isOpen()) return;
+  if (!connection->isOpen()) return;
   try {
-    poll.add(request->fd, request, request->unsentBytes() > 0 ? EPOLLOUT : EPOLLIN);
+    // An answer still to be sent, from the buffer or its source, waits for writability.
+    bool answering = connection->unsentBytes() > 0 || connection->streaming;
+    poll.add(connection->fd, connection, answering ? EPOLLOUT : EPOLLIN);
   } catch (const std::exception&) {
-    removeRequest(request);  // reported by the diagnostic layer; the peer sees the connection closed
+    removeRequest(connection);  // reported by the diagnostic layer; the peer sees the connection closed
     return;
   }
-  request->registered = true;
+  connection->registered = true;
 }
 
 // Failures that concern one connection or a passing shortage must not end the service.
@@ -176,47 +179,59 @@ void Fcgi::acceptFailed(int error) {
 
 // Closes the oldest connection that never completed a request, the likeliest to be idle.
 bool Fcgi::evictOldestUnserved() {
-  for (auto& [requestId, request] : connections) {
-    if (table.count(requestId) != 0 || !request->registered || !request->isOpen()) continue;
+  for (auto& [requestId, connection] : connections) {
+    if (table.count(requestId) != 0 || !connection->registered || !connection->isOpen()) continue;
     LOG(Warn, "Closing request %u that sent no complete request, to free a descriptor.", requestId);
-    removeRequest(request);
-    request->close();
+    removeRequest(connection);
+    connection->close();
     return true;
   }
   return false;
 }
 
-void Fcgi::addRequest(Request* request) {
+void Fcgi::paramsComplete(Connection* connection) {
+  if (requestCallback != nullptr) requestCallback->handleParams(&connection->request());
+}
+
+void Fcgi::addRequest(Connection* connection) {
+  Request* request = &connection->request();
   table[request->id] = request;
-  connections.emplace(request->id, request);
+  connections.emplace(request->id, connection);
   if (requestCallback != nullptr) requestCallback->handleRequest(request);
 }
 
 size_t Fcgi::liveRequests() const {
   size_t live = 0;
-  for (const auto& entry : table) live += entry.second->removed ? 0 : 1;
+  for (const auto& entry : table) live += connections.at(entry.first)->removed ? 0 : 1;
   return live;
 }
 
-void Fcgi::removeRequest(Request* request) {
-  if (request->registered && request->isOpen()) poll.remove(request->fd);
-  request->registered = false;
-  request->removed = true;
-  LOG(DebugMost, "REQUEST remove(%i)", request->id);
-  pending.push_back(request->id);
+void Fcgi::removeRequest(Connection* connection) {
+  if (connection->registered && connection->isOpen()) poll.remove(connection->fd);
+  connection->registered = false;
+  connection->removed = true;
+  // A body that was still arriving is given up now, not when the connection is deleted.
+  if (connection->phase == Connection::Phase::Reading) connection->dropInput();
+  LOG(DebugMost, "REQUEST remove(%i)", connection->request().id);
+  pending.push_back(connection->request().id);
 }
 
-void Fcgi::watchOutput(Request* request, bool waiting) {
-  if (request->registered) poll.modify(request->fd, request, waiting ? EPOLLOUT : EPOLLIN);
+void Fcgi::removeRequest(Request* request) {
+  auto found = connections.find(request->id);
+  if (found != connections.end()) removeRequest(found->second);
+}
+
+void Fcgi::watchOutput(Connection* connection, bool waiting) {
+  if (connection->registered) poll.modify(connection->fd, connection, waiting ? EPOLLOUT : EPOLLIN);
 }
 
 void Fcgi::abandonStalledOutput() {
   const auto now = std::chrono::steady_clock::now();
-  for (auto& [requestId, request] : connections) {
-    if (!request->registered || !request->outputStalled(now)) continue;
+  for (auto& [requestId, connection] : connections) {
+    if (!connection->registered || !connection->outputStalled(now)) continue;
     LOG(Warn, "Request %u took none of its answer for too long; the answer is abandoned.", requestId);
-    request->abandonOutput();
-    removeRequest(request);
+    connection->abandonOutput();
+    removeRequest(connection);
   }
 }
 
@@ -243,11 +258,11 @@ void Fcgi::deleteRemoved() {
       LOG(Warn, "Request %u no longer a valid request, though marked for deletion.", requestId);
       continue;
     }
-    Request* request = found->second;
+    Connection* connection = found->second;
     connections.erase(found);
     table.erase(requestId);
     LOG(DebugMost, "REQUEST delete(%i)", requestId);
-    delete request;
+    delete connection;
   }
 }
 

@@ -6,12 +6,16 @@
 
 #include "apps/common/event/eventpoll.h"
 
+class Connection;
 class Request;
 
 class Fcgi : public EventPoll::Callback {
  public:
   class RequestCallback {
    public:
+    // Called once the parameters are complete, before any of the body: a route that takes large
+    // bodies hands the request a sink here (Request::streamBodyTo).
+    virtual void handleParams(Request* request) { (void)request; }
     virtual void handleRequest(Request* request) = 0;
 
    protected:
@@ -28,7 +32,9 @@ class Fcgi : public EventPoll::Callback {
   Fcgi& operator=(const Fcgi&) = delete;
 
   void event(EventType type) override;
-  void addRequest(Request* request);
+  void paramsComplete(Connection* connection);
+  void addRequest(Connection* connection);
+  void removeRequest(Connection* connection);
   void removeRequest(Request* request);
   // Deletes removed requests and gives up connections whose peer has stopped taking its answer.
   void cleanup();
@@ -37,7 +43,7 @@ class Fcgi : public EventPoll::Callback {
   void deleteRemoved();
   // While its answer waits for the peer, a connection is watched for writability and not read, so
   // a peer that sends requests but never reads cannot pile answers up.
-  void watchOutput(Request* request, bool waiting);
+  void watchOutput(Connection* connection, bool waiting);
   Request* request(unsigned int id) const;
   // Walked in ascending id order by the handler's periodic passes; changed only by the listener.
   const std::map<unsigned int, Request*>& requests() const { return table; }
@@ -50,14 +56,14 @@ class Fcgi : public EventPoll::Callback {
   int listenFd = -1;
   unsigned int nextId = 0;
   std::map<unsigned int, Request*> table;
-  // Every request not yet deleted, also those still reading their first input.
-  std::map<unsigned int, Request*> connections;
+  // Every connection not yet deleted, also those still reading their first request.
+  std::map<unsigned int, Connection*> connections;
   std::vector<unsigned int> pending;
   EventPoll& poll;
   bool acceptPaused = false;
 
   void listenOn(int fd);
-  void serveFirst(Request* request);
+  void serveFirst(Connection* connection);
   void acceptFailed(int error);
   void abandonStalledOutput();
   bool evictOldestUnserved();

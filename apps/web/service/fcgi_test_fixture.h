@@ -15,8 +15,12 @@
 class FcgiFixture : public ::testing::Test {
  public:
   struct Handler : Fcgi::RequestCallback {
+    std::function<void(Request*)> onParams;
     std::function<void(Request*)> onRequest;
     std::vector<Request*> seen;
+    void handleParams(Request* request) override {
+      if (onParams) onParams(request);
+    }
     void handleRequest(Request* request) override {
       seen.push_back(request);
       if (onRequest) onRequest(request);

@@ -71,6 +71,31 @@ QorApp::QorApp() : paths(unitPaths()) {
 QorApp::QorApp(const std::string& board, const std::string& serial, Paths paths)
     : deviceId(board + "-" + serial), serialNumber(serial), paths(std::move(paths)) {}
 
+bool QorApp::folderFile(std::string_view path, const std::string*& folder, std::string_view& rest) const {
+  if (after(path, "/lenstables", rest))
+    folder = &paths.lensTables;
+  else if (after(path, "/focusrings", rest))
+    folder = &paths.focusRings;
+  else if (after(path, "/setups", rest))
+    folder = &paths.setups;
+  return folder != nullptr;
+}
+
+void QorApp::takeBody(Request* request) {
+  const std::string& path = request->param("PATH_INFO");
+  const std::string* folder = nullptr;
+  std::string_view rest, name;
+  try {
+    if (path == "/device/update")
+      takeUpdate(request);
+    else if (folderFile(path, folder, rest) && after(rest, "/file", name) && request->param("REQUEST_METHOD") == "PUT")
+      takeFile(request, *folder, std::string(name));
+  } catch (const std::exception& e) {
+    // Without a sink the body is held within its bound, and the route answers that it failed.
+    LOG(Error, "QorApp: %s cannot take its body: %s", path.c_str(), e.what());
+  }
+}
+
 void QorApp::handleRequest(Request* request, int version) {
   if (request == nullptr) return;
   const std::string path = request->param("PATH_INFO");
@@ -88,12 +113,7 @@ void QorApp::handleRequest(Request* request, int version) {
         updateStatus(request);
     } else {
       const std::string* folder = nullptr;
-      if (after(path, "/lenstables", rest))
-        folder = &paths.lensTables;
-      else if (after(path, "/focusrings", rest))
-        folder = &paths.focusRings;
-      else if (after(path, "/setups", rest))
-        folder = &paths.setups;
+      folderFile(path, folder, rest);
       std::string_view name;
       if (folder != nullptr && rest == "/list")
         listOperation(request, folder->c_str(), version);

@@ -27,6 +27,8 @@ class QorApp {
   // Identity given directly, for tests and tools that have no hardware record.
   QorApp(const std::string& board, const std::string& serial, Paths paths);
 
+  // Before the body: the routes that store what they are sent take it as it arrives.
+  void takeBody(Request* request);
   void handleRequest(Request* request, int version);
   void deviceInfo(Request* request);
 
@@ -36,7 +38,6 @@ class QorApp {
 
   void update(Request* request);
   void updateStatus(Request* request);
-  bool parseFormData(Request* request, std::map<std::string, std::string>& fields, const char* filePath);
   static void splitHeaderLine(std::map<std::string, std::string>& out, const std::string& line);
 
  private:
@@ -44,11 +45,19 @@ class QorApp {
   // The nested walk with the folders it has entered, so a link back into the walk ends it.
   void listNested(Request* request, const std::filesystem::path& folder, int depth,
                   std::set<std::filesystem::path>& entered);
-  bool updateAccessory(Request* request, const std::string& id, size_t dash, const std::string& file);
+  void takeUpdate(Request* request);
+  void takeFile(Request* request, const std::string& folder, const std::string& name);
+  bool updateAccessory(Request* request, const std::string& id, size_t dash);
+  // The unit's updater installs what an earlier upload gave it: a new file now would replace it.
+  bool installRunning() const;
+  // The folder and name a route of the file folders names; false for any other path.
+  bool folderFile(std::string_view path, const std::string*& folder, std::string_view& rest) const;
 
   std::string deviceId;
   std::string serialNumber;
-  bool hostUpdatePending = false;
+  // Whose update the status route reports: that of the last upload accepted.
+  enum class UpdateTarget { None, Unit, Accessory };
+  UpdateTarget lastTarget = UpdateTarget::None;
   Paths paths;
 };
 

@@ -1,14 +1,15 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
 #include <system_error>
 
 #include "apps/common/introspection/jsonstring.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/qorapp.h"
 #include "apps/web/service/request.h"
+#include "apps/web/service/storedfile.h"
 
 namespace fs = std::filesystem;
 
@@ -16,7 +17,6 @@ namespace {
 constexpr const char* kSuccess = "{\"result\": \"Success\" }";
 constexpr const char* kNoSuchFile = "{\"result\": \"No such file\" }";
 constexpr const char* kOpenError = "{\"result\": \"Open error\" }\r\n";
-constexpr const char* kWriteError = "{\"result\": \"Write error\" }";
 constexpr const char* kUnknownRequest = "{\"result\": \"Unknown request\" }";
 
 // A file name as a JSON string: names are bytes, whatever a client or the unit stored.
@@ -46,6 +46,46 @@ bool staysInside(const std::string& folder, const std::string& name) {
   if (relative.empty() || relative == "." || *relative.begin() == "..") return false;
   bool dangling = fs::is_symlink(fs::symlink_status(folder + name, error)) && !fs::exists(folder + name, error);
   return !dangling;
+}
+
+// The body of a PUT as it arrives, into a temporary file beside the one it replaces. One that
+// cannot be stored (a name outside the folder, the folder not writable) skips its body.
+class FileUpload : public BodySink {
+ public:
+  explicit FileUpload(const std::string& prefix) : file(prefix) {}
+  bool take(std::string_view piece) override { return file.write(piece); }
+  StoredFile file;
+};
+
+// A stored file sent as the connection drains, never read whole.
+class FileSource : public BodySource {
+ public:
+  explicit FileSource(int fd) : fd(fd) {}
+  ~FileSource() override { ::close(fd); }
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+  long long read(char* buffer, size_t size) override {
+    ssize_t got;
+    do got = ::read(fd, buffer, size);
+    while (got < 0 && errno == EINTR);
+    return got;
+  }
+
+ private:
+  int fd;
+};
+
+// Opens a regular file for reading; -1 for anything else. Non-blocking, and checked once open, so a
+// FIFO put in its place meanwhile can neither stall the service nor be read.
+int openRegular(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat status;
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
 }
 }  // namespace
 
@@ -97,35 +137,47 @@ void QorApp::listNested(Request* request, const fs::path& folder, int depth, std
   request->output() << "\r\n" << indent(depth + 1) << "]\r\n" << indent(depth) << "}";
 }
 
+void QorApp::takeFile(Request* request, const std::string& folder, const std::string& name) {
+  if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) LOG(Warn, "Could not create directory %s", folder.c_str());
+  const std::string path = folder + name;
+  std::error_code error;
+  fs::file_status existing = fs::status(path, error);
+  // A file that cannot be stored skips its body; the route answers that it could not open it.
+  if (!staysInside(folder, name) || (fs::exists(existing) && !fs::is_regular_file(existing)))
+    return request->streamBodyTo(std::make_unique<SkippedBody>());
+  fs::path target(path);
+  // Hidden beside its target, so that the rename replaces the file in one step.
+  auto upload =
+      std::make_unique<FileUpload>((target.parent_path() / ("." + target.filename().string() + ".")).string());
+  if (upload->file.opened())
+    request->streamBodyTo(std::move(upload));
+  else
+    request->streamBodyTo(std::make_unique<SkippedBody>());
+}
+
 void QorApp::fileOperation(Request* request, const char* folder, const std::string& name) {
   const std::string& method = request->param("REQUEST_METHOD");
   const std::string path = folder + name;
-  std::error_code error;
   if (method == "GET") {
-    // Only regular files: reading a FIFO would stall the single-threaded service.
-    std::ifstream file;
-    if (staysInside(folder, name) && fs::is_regular_file(path, error)) file.open(path, std::ios::binary);
-    if (!file.is_open()) {
+    int fd = staysInside(folder, name) ? openRegular(path) : -1;
+    if (fd < 0) {
       request->output() << kNoSuchFile;
       return;
     }
-    std::ostream& out = request->output();
-    if (file.peek() != std::ifstream::traits_type::eof()) out << file.rdbuf();
+    request->output();
+    request->sendFrom(std::make_unique<FileSource>(fd));
   } else if (method == "PUT") {
-    if (mkdir(folder, 0777) != 0 && errno != EEXIST) LOG(Warn, "Could not create directory %s", folder);
-    std::ofstream file;
-    fs::file_status existing = fs::status(path, error);
-    if (staysInside(folder, name) && (!fs::exists(existing) || fs::is_regular_file(existing)))
-      file.open(path, std::ios::binary | std::ios::trunc);
-    if (!file.is_open()) {
+    auto* upload = dynamic_cast<FileUpload*>(request->bodySink());
+    if (upload == nullptr) {
       request->output() << kOpenError;
       return;
     }
-    file.write(request->postData.data(), static_cast<std::streamsize>(request->postData.size()));
-    file.flush();
-    bool written = file.good();
-    file.close();
-    request->output() << (written && file.good() ? kSuccess : kWriteError);
+    if (!upload->file.commit(path)) {
+      LOG(Warn, "Could not store %s: %s", path.c_str(), upload->file.errorText().c_str());
+      request->output() << "{\"result\": \"Write error: " << JsonEscaped{upload->file.errorText()} << "\" }";
+      return;
+    }
+    request->output() << kSuccess;
   } else if (method == "DELETE") {
     bool removed = staysInside(folder, name) && unlink(path.c_str()) == 0;
     request->output() << (removed ? kSuccess : kNoSuchFile);

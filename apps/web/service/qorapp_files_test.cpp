@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "apps/web/service/test/qorapp_fixture.h"
@@ -132,6 +135,29 @@ TEST_F(QorAppFilesTest, PutGetDeleteRoundTripOnlyInsideTheFolder) {
   EXPECT_EQ(call("PUT", "/lenstables/file/sub", "x"), kOpenError);
   EXPECT_EQ(call("DELETE", "/lenstables/file/sub"), kNoSuchFile);
   EXPECT_TRUE(fs::is_directory(folder + "/sub"));
+}
+
+TEST_F(QorAppFilesTest, LargeFilesGoOutInPiecesAndAPutThatDoesNotFitKeepsTheFileItWouldReplace) {
+  // Many pieces, over several turns of the loop.
+  std::string large(3 << 20, '\0');
+  for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 31 + i / 65528);
+  EXPECT_EQ(call("PUT", "/lenstables/file/large.tab", large), kSuccess);
+  EXPECT_EQ(call("GET", "/lenstables/file/large.tab"), kHead + large);
+  EXPECT_EQ(names(folder), std::vector<std::string>{"large.tab"});
+  fs::remove(folder + "/large.tab");
+
+  if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "no mount namespace here: " << std::strerror(errno);
+  const std::string table(20 * 1024, 't');
+  EXPECT_EQ(call("PUT", "/lenstables/file/lens.tab", table), kSuccess);
+  EXPECT_EQ(call("PUT", "/lenstables/file/lens.tab", std::string(100 * 1024, 'n')),
+            std::string(kHead) + "{\"result\": \"Write error: No space left on device\" }");
+  EXPECT_EQ(qortest::readFile(folder + "/lens.tab"), table);
+  EXPECT_EQ(names(folder), std::vector<std::string>{"lens.tab"});
+  EXPECT_EQ(call("PUT", "/lenstables/file/lens.tab", "small"), kSuccess);  // and PUTs go on
+  EXPECT_EQ(call("GET", "/lenstables/file/lens.tab"), std::string(kHead) + "small");
+  ::umount(folder.c_str());
 }
 
 }  // namespace

@@ -11,7 +11,9 @@
 #include "apps/common/introspection/setters.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/qorapp.h"
+#include "apps/web/service/qorapp_multipart.h"
 #include "apps/web/service/request.h"
+#include "apps/web/service/storedfile.h"
 #include "gen/code/introspection_gen.h"
 
 namespace {
@@ -34,6 +36,12 @@ int32_t readInt(const VariablePlace& place) {
   int32_t value;
   std::memcpy(&value, *MEMORY_POINTER_ARRAY[place.mem] + place.offset, sizeof value);
   return value;
+}
+
+// A start variable, one byte; false while its memory is not attached.
+bool started(const VariablePlace& place) {
+  const char* memory = *MEMORY_POINTER_ARRAY[place.mem];
+  return memory != nullptr && memory[place.offset] != 0;
 }
 
 // The state's name; a value outside the enumeration is named with its number.
@@ -59,7 +67,52 @@ Serial parseSerial(const std::string& text, int32_t& serial) {
 void answer(Request* request, const std::string& result) {
   request->output() << "{\"result\": \"" << JsonEscaped{result} << "\" }";
 }
+
+constexpr const char* kBusy = "Busy: an update is being installed; try again once it has ended.";
+
+// States in which the updater works on the file of an update it has been given the go-ahead for.
+bool installing(int32_t state) {
+  namespace update = catalogue::UpdateState;
+  return state == update::FileValid || state == update::CopyingFile || state == update::Rebooting ||
+         state == update::InProgress;
+}
+
+// The body of an update as it arrives: the file part to a temporary file beside the targets, the
+// other fields kept, and the raw body to the dump at the most verbose level. A refused upload
+// (another one is being installed, or the body is no form) skips its body.
+class UpdateUpload : public BodySink {
+ public:
+  UpdateUpload(const std::string& boundary, const std::string& tempPrefix, const std::string& dumpPath)
+      : parser(boundary, [this](std::string_view bytes) { return file.write(bytes); }), file(tempPrefix) {
+    if (!dumpPath.empty()) dump.open(dumpPath, std::ios::binary | std::ios::trunc);
+  }
+
+  bool take(std::string_view piece) override {
+    if (dump.is_open()) dump.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+    return file.opened() && parser.feed(piece);
+  }
+
+  MultipartParser parser;
+  StoredFile file;
+  std::ofstream dump;
+};
 }  // namespace
+
+bool QorApp::installRunning() const {
+  return (started(media::HostUpdateStart) && installing(readInt(media::HostUpdateFileState))) ||
+         (started(devices::PeltUpdateStart) && installing(readInt(devices::PeltUpdateState)));
+}
+
+void QorApp::takeUpdate(Request* request) {
+  const std::string boundary = MultipartParser::boundaryOf(request->param("CONTENT_TYPE"));
+  if (boundary.empty() || installRunning() || !postingRefusal().empty()) {
+    request->streamBodyTo(std::make_unique<SkippedBody>());
+    return;
+  }
+  const bool dump = gComponentLogLevel == nullptr || *gComponentLogLevel == gen::DebugAll;
+  request->streamBodyTo(
+      std::make_unique<UpdateUpload>(boundary, paths.uploadFile + "-", dump ? paths.postDataDump : std::string()));
+}
 
 void QorApp::update(Request* request) {
   // The updater starts on the announcements: an upload they would never reach is refused untouched.
@@ -67,23 +120,43 @@ void QorApp::update(Request* request) {
     answer(request, notStoredText(refused));
     return;
   }
-  if (gComponentLogLevel == nullptr || *gComponentLogLevel == gen::DebugAll) {
-    std::ofstream dump(paths.postDataDump, std::ios::binary | std::ios::trunc);
-    dump.write(request->postData.data(), static_cast<std::streamsize>(request->postData.size()));
-  }
-  std::map<std::string, std::string> fields;
-  if (!parseFormData(request, fields, paths.uploadFile.c_str())) {
-    answer(request, "Invalid content type");
+  auto* upload = dynamic_cast<UpdateUpload*>(request->bodySink());
+  if (installRunning()) {
+    LOG(Warn, "Upload refused: an update is being installed.");
+    answer(request, kBusy);
     return;
   }
+  if (upload == nullptr) {
+    // Its body was skipped: no form, or an install ran (or the broker was away) when it began.
+    answer(request,
+           MultipartParser::boundaryOf(request->param("CONTENT_TYPE")).empty() ? "Invalid content type" : kBusy);
+    return;
+  }
+  MultipartParser& parser = upload->parser;
+  if (!upload->file.opened() || parser.writeFailed()) {
+    LOG(Warn, "Could not store the update file: %s", upload->file.errorText().c_str());
+    answer(request, "Could not store the update file: " + upload->file.errorText());
+    return;
+  }
+  if (parser.failed()) {
+    answer(request, parser.failureText());
+    return;
+  }
+  if (!parser.complete()) {
+    LOG(Warn, "The upload ended before its closing delimiter.");
+    answer(request, "The upload ended before its closing delimiter.");
+    return;
+  }
+  const MultipartParser::Fields& fields = parser.fields();
   LOG(DebugAll, "Request content:");
   for (const auto& [name, value] : fields) LOG(DebugAll, "  \"%s\": \"%s\"", name.c_str(), value.c_str());
-  if (fields.find("deviceid") == fields.end() || fields.find("file") == fields.end()) {
+  auto deviceField = fields.find("deviceid");
+  if (deviceField == fields.end() || fields.find("file") == fields.end()) {
     LOG(Warn, "'deviceid' and 'file' are mandatory, but at least one is missing.");
     answer(request, "'deviceid' and 'file' are mandatory, but at least one is missing.");
     return;
   }
-  const std::string& id = fields["deviceid"];
+  const std::string& id = deviceField->second;
   size_t dash = id.rfind('-');
   if (dash == std::string::npos) {
     LOG(Warn, "'deviceid' has to be in the form DEVICE-SERIAL, but it is %s.", id.c_str());
@@ -92,15 +165,18 @@ void QorApp::update(Request* request) {
   }
   LOG(LogLight, "Received update file for device ID %s, our device ID is %s.", id.c_str(), deviceId.c_str());
   if (id == deviceId) {
-    if (std::rename(fields["file"].c_str(), paths.hostUpdateFile.c_str()) != 0) {
-      LOG(Warn, "Could not move %s to %s: %s", fields["file"].c_str(), paths.hostUpdateFile.c_str(),
-          std::strerror(errno));
-      answer(request, std::string("Could not store the update file: ") + std::strerror(errno));
+    if (!upload->file.commit(paths.hostUpdateFile)) {
+      LOG(Warn, "Could not store %s: %s", paths.hostUpdateFile.c_str(), upload->file.errorText().c_str());
+      answer(request, "Could not store the update file: " + upload->file.errorText());
       return;
     }
+    // Every upload starts a check of its own, also of a file under the name already set.
+    store(media::HostUpdateFileState, catalogue::UpdateState::NoFileSelected);
+    store(media::HostUpdateStart, uint8_t{0});
+    storeText<media::HostUpdateFileName.size>(media::HostUpdateFileName, "");
     storeText<media::HostUpdateFileName.size>(media::HostUpdateFileName, paths.hostUpdateFile.c_str());
-    hostUpdatePending = true;
-  } else if (!updateAccessory(request, id, dash, fields["file"])) {
+    lastTarget = UpdateTarget::Unit;
+  } else if (!updateAccessory(request, id, dash)) {
     return;
   }
   request->output() << "{\"taskid\": \"" << JsonEscaped{id} << "\" }";
@@ -108,7 +184,7 @@ void QorApp::update(Request* request) {
 
 // Refuses a serial that is no 32-bit number before anything is moved or announced: the updater
 // starts on the file name, and must never start on an update the client was told had failed.
-bool QorApp::updateAccessory(Request* request, const std::string& id, size_t dash, const std::string& file) {
+bool QorApp::updateAccessory(Request* request, const std::string& id, size_t dash) {
   int32_t serial = 0;
   switch (parseSerial(id.substr(dash + 1), serial)) {
     case Serial::NotANumber:
@@ -122,25 +198,29 @@ bool QorApp::updateAccessory(Request* request, const std::string& id, size_t das
     case Serial::Valid:
       break;
   }
-  if (std::rename(file.c_str(), paths.clientUpdateFile.c_str()) != 0) {
-    int error = errno;
-    LOG(Warn, "Could not move %s to %s: %s", file.c_str(), paths.clientUpdateFile.c_str(), std::strerror(error));
-    answer(request, std::string("Could not store the update file: ") + std::strerror(error));
+  auto* upload = static_cast<UpdateUpload*>(request->bodySink());
+  if (!upload->file.commit(paths.clientUpdateFile)) {
+    LOG(Warn, "Could not store %s: %s", paths.clientUpdateFile.c_str(), upload->file.errorText().c_str());
+    answer(request, "Could not store the update file: " + upload->file.errorText());
     return false;
   }
   store(devices::PeltUpdateState, catalogue::UpdateState::NoFileSelected);
   store(devices::PeltUpdateProgress, 0);
+  store(devices::PeltUpdateStart, uint8_t{0});
+  store(devices::PeltUpdateIndex, 0);
+  store(devices::PeltUpdateCount, 0);
   storeText<devices::PeltUpdateFileName.size>(devices::PeltUpdateFileName, "");
   storeText<devices::PeltUpdateFileName.size>(devices::PeltUpdateFileName, paths.clientUpdateFile.c_str());
   store(devices::PeltUpdateDeviceSerial, serial);
   storeText<devices::PeltUpdateDeviceName.size>(devices::PeltUpdateDeviceName, id.substr(0, dash).c_str());
+  lastTarget = UpdateTarget::Accessory;
   return true;
 }
 
 void QorApp::updateStatus(Request* request) {
   int32_t state;
   int32_t progress = 0;
-  if (hostUpdatePending) {
+  if (lastTarget == UpdateTarget::Unit) {
     state = readInt(media::HostUpdateFileState);
     // The go-ahead is given only when it can be announced; a later status request gives it.
     if (state == catalogue::UpdateState::FileValid && postingRefusal().empty()) {

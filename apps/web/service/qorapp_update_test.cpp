@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 
 #include <cstring>
 #include <filesystem>
+#include <set>
 
 #include "apps/web/service/test/qorapp_fixture.h"
 #include "gen/code/introspection_gen.h"
@@ -14,7 +17,12 @@ using qortest::kHead;
 using Events = std::vector<uint32_t>;
 const uint32_t kState = devices::PeltUpdateState.event.event, kProgress = devices::PeltUpdateProgress.event.event,
                kFile = devices::PeltUpdateFileName.event.event, kSerial = devices::PeltUpdateDeviceSerial.event.event,
-               kName = devices::PeltUpdateDeviceName.event.event;
+               kName = devices::PeltUpdateDeviceName.event.event, kStart = devices::PeltUpdateStart.event.event,
+               kIndex = devices::PeltUpdateIndex.event.event, kCount = devices::PeltUpdateCount.event.event,
+               kHostName = media::HostUpdateFileName.event.event, kHostState = media::HostUpdateFileState.event.event,
+               kHostStart = media::HostUpdateStart.event.event;
+using Names = std::set<std::string>;
+const char* const kBusy = "Busy: an update is being installed; try again once it has ended.";
 
 class QorAppUpdateTest : public qortest::AppTest {
  protected:
@@ -36,52 +44,61 @@ class QorAppUpdateTest : public qortest::AppTest {
   }
   std::string text(const char* memory, uint32_t offset) { return memory + offset; }
   char* devices() { return gMemExternalDevices; }
+  Names updateFolder() {
+    Names names;
+    for (const auto& entry : fs::directory_iterator(dir / "update")) names.insert(entry.path().filename().string());
+    return names;
+  }
 };
 
-TEST_F(QorAppUpdateTest, UnitUpdateWaitsForTheGoAheadAndAccessoryUpdateResetsAndAnnouncesInOrder) {
+TEST_F(QorAppUpdateTest, EveryUploadIsAnnouncedAndResetNoneReplacesAnInstallAndStatusFollowsTheLastTarget) {
   EXPECT_EQ(upload(body("HU-77", "FIRMWARE\r\n")), taskId("HU-77"));
   EXPECT_EQ(qortest::readFile(paths.hostUpdateFile), "FIRMWARE\r\n");
-  EXPECT_FALSE(fs::exists(paths.uploadFile));
+  EXPECT_EQ(updateFolder(), (Names{"host.swu"}));  // no temporary file, no file-from-app
   EXPECT_EQ(text(gMemMedia, media::HostUpdateFileName.offset), paths.hostUpdateFile);
-  EXPECT_EQ(qortest::postedEvents(), (Events{media::HostUpdateFileName.event.event}));
+  EXPECT_EQ(qortest::postedEvents(), (Events{kHostName}));
   EXPECT_FALSE(fs::exists(paths.postDataDump));  // only kept at the most verbose level
 
-  // The same name again is no change.
+  // A second update of the unit under the same name is checked anew: state and start cleared, the name
+  // cleared and set again.
+  qortest::setInt(gMemMedia, media::HostUpdateFileState.offset, 4);
   EXPECT_EQ(upload(body("HU-77", "v2")), taskId("HU-77"));
-  EXPECT_EQ(qortest::postedEvents(), Events{});
+  EXPECT_EQ(qortest::postedEvents(), (Events{kHostState, kHostName, kHostName}));
+  EXPECT_EQ(qortest::getInt(gMemMedia, media::HostUpdateFileState.offset), 0);
+  EXPECT_EQ(qortest::readFile(paths.hostUpdateFile), "v2");
 
   qortest::setInt(gMemMedia, media::HostUpdateFileState.offset, 2);
   EXPECT_EQ(status(), state("Rebooting"));
   EXPECT_EQ(status(), state("Rebooting"));
   EXPECT_EQ(gMemMedia[media::HostUpdateStart.offset], 1);
-  EXPECT_EQ(qortest::postedEvents(), (Events{media::HostUpdateStart.event.event}));  // the go-ahead once
+  EXPECT_EQ(qortest::postedEvents(), (Events{kHostStart}));  // the go-ahead once
 
-  // Once the unit's own update was accepted, the status stays the unit's.
-  EXPECT_EQ(upload(body("ABC-1", "x")), taskId("ABC-1"));
-  qortest::setInt(devices(), devices::PeltUpdateState.offset, 10);
+  // While the go-ahead stands and the updater works, no upload replaces its file.
+  EXPECT_EQ(upload(body("ABC-1", "x")), result(kBusy));
+  EXPECT_EQ(upload(body("HU-77", "v3")), result(kBusy));
+  EXPECT_EQ(qortest::readFile(paths.hostUpdateFile), "v2");
+  EXPECT_EQ(updateFolder(), (Names{"host.swu"}));
+  EXPECT_EQ(qortest::postedEvents(), Events{});
+
+  // Once it has ended, the status follows the last upload's target, here an accessory.
   qortest::setInt(gMemMedia, media::HostUpdateFileState.offset, 10);
-  EXPECT_EQ(status(), state("Success"));
-
-  threshold = gen::DebugAll;
-  const std::string raw = body("HU-77", std::string("\0raw", 4));
-  upload(raw);
-  EXPECT_EQ(qortest::readFile(paths.postDataDump), raw);
-  EXPECT_EQ(qortest::readFile(paths.hostUpdateFile), std::string("\0raw", 4));
-
-  // An accessory's update resets its state and announces in order.
-  qortest::postedEvents();
   qortest::setInt(devices(), devices::PeltUpdateState.offset, 5);
   qortest::setInt(devices(), devices::PeltUpdateProgress.offset, 30);
+  qortest::setInt(devices(), devices::PeltUpdateIndex.offset, 1);
+  qortest::setInt(devices(), devices::PeltUpdateCount.offset, 2);
+  devices()[devices::PeltUpdateStart.offset] = 1;
   std::strcpy(devices() + devices::PeltUpdateFileName.offset, paths.clientUpdateFile.c_str());
-
   EXPECT_EQ(upload(body("ABC-DEF-42", "CMF")), taskId("ABC-DEF-42"));
   EXPECT_EQ(qortest::readFile(paths.clientUpdateFile), "CMF");
-  EXPECT_EQ(qortest::postedEvents(), (Events{kState, kProgress, kFile, kFile, kSerial, kName}));
-  EXPECT_EQ(qortest::getInt(devices(), devices::PeltUpdateState.offset), 0);
-  EXPECT_EQ(qortest::getInt(devices(), devices::PeltUpdateProgress.offset), 0);
+  EXPECT_EQ(qortest::postedEvents(), (Events{kState, kProgress, kStart, kIndex, kCount, kFile, kFile, kSerial, kName}));
+  for (const auto& place :
+       {devices::PeltUpdateState, devices::PeltUpdateProgress, devices::PeltUpdateIndex, devices::PeltUpdateCount})
+    EXPECT_EQ(qortest::getInt(devices(), place.offset), 0);
+  EXPECT_EQ(devices()[devices::PeltUpdateStart.offset], 0);
   EXPECT_EQ(qortest::getInt(devices(), devices::PeltUpdateDeviceSerial.offset), 42);
   EXPECT_EQ(text(devices(), devices::PeltUpdateDeviceName.offset), "ABC-DEF");
   EXPECT_EQ(text(devices(), devices::PeltUpdateFileName.offset), paths.clientUpdateFile);
+  EXPECT_EQ(status(), state("NoFileSelected"));
 
   // The file name is announced for every upload; the rest only when it changes.
   EXPECT_EQ(upload(body("ABC-DEF-42", "CMF")), taskId("ABC-DEF-42"));
@@ -90,10 +107,73 @@ TEST_F(QorAppUpdateTest, UnitUpdateWaitsForTheGoAheadAndAccessoryUpdateResetsAnd
   EXPECT_EQ(qortest::postedEvents(), (Events{kFile, kFile, kSerial, kName}));
   EXPECT_EQ(qortest::getInt(devices(), devices::PeltUpdateDeviceSerial.offset), 12);
   EXPECT_EQ(text(devices(), devices::PeltUpdateDeviceName.offset), "X");
-
   // A name longer than its field is cut to 49 bytes.
   EXPECT_EQ(upload(body(std::string(60, 'N') + "-1", "CMF")), taskId(std::string(60, 'N') + "-1"));
   EXPECT_EQ(text(devices(), devices::PeltUpdateDeviceName.offset), std::string(49, 'N'));
+
+  // And back to the unit: its status again.
+  qortest::setInt(gMemMedia, media::HostUpdateFileState.offset, 1);
+  threshold = gen::DebugAll;
+  const std::string raw = body("HU-77", std::string("\0raw", 4));
+  EXPECT_EQ(upload(raw), taskId("HU-77"));
+  EXPECT_EQ(qortest::readFile(paths.postDataDump), raw);
+  EXPECT_EQ(qortest::readFile(paths.hostUpdateFile), std::string("\0raw", 4));
+  EXPECT_EQ(status(), state("NoFileSelected"));
+}
+
+// What a failed upload leaves: nothing new, the good file untouched, nothing announced, and an answer
+// that names the cause.
+TEST_F(QorAppUpdateTest, FailedUploadsKeepTheGoodFileAnnounceNothingAndLeaveNoTemporaryFile) {
+  EXPECT_EQ(upload(body("HU-77", "GOOD")), taskId("HU-77"));
+  qortest::postedEvents();
+  const auto unchanged = [&](const char* phase) {
+    SCOPED_TRACE(phase);
+    EXPECT_EQ(qortest::readFile(paths.hostUpdateFile), "GOOD");
+    EXPECT_EQ(updateFolder(), (Names{"host.swu"}));
+    EXPECT_EQ(qortest::postedEvents(), Events{});
+  };
+  // Cut before its closing delimiter.
+  std::string whole = body("HU-77", "NEW");
+  EXPECT_EQ(upload(whole.substr(0, whole.size() - 9)), result("The upload ended before its closing delimiter."));
+  unchanged("cut body");
+  // Two files in one form, and an epilogue that looks like one.
+  EXPECT_EQ(upload(body("HU-77", "A") + "--sep\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\nB\r\n--sep--"),
+            taskId("HU-77"));
+  EXPECT_EQ(qortest::readFile(paths.hostUpdateFile), "A");
+  qortest::writeFile(paths.hostUpdateFile, "GOOD");
+  qortest::postedEvents();
+  const std::string second = "--sep\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\nA\r\n";
+  EXPECT_EQ(upload(second + second + "--sep--"), result("The upload holds a second part named 'file'."));
+  unchanged("second file");
+
+  // A client that goes away mid-upload.
+  auto client = connect();
+  handler.onParams = [&](Request* request) { app.takeBody(request); };
+  handler.onRequest = [&](Request* request) { app.handleRequest(request, 1); };
+  const std::string records = fcgiclient::encodeRequest(
+      {{"PATH_INFO", "/device/update"}, {"CONTENT_TYPE", "multipart/form-data; boundary=sep"}},
+      body("HU-77", std::string(300000, 'n')), false, 1);
+  ASSERT_TRUE(client->sendRaw(records.substr(0, 200000)));
+  for (int i = 0; i < 5; ++i) pump(10);
+  EXPECT_EQ(updateFolder().size(), 2u);  // the temporary file grows beside the good one
+  client.reset();
+  for (int i = 0; i < 5; ++i) pump(10);
+  unchanged("client gone");
+
+  // A full disk: a small file system in a mount namespace of this test's own.
+  if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      ::mount("tmpfs", (dir / "update").c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "no mount namespace here: " << std::strerror(errno);
+  qortest::writeFile(paths.hostUpdateFile, "GOOD");
+  EXPECT_EQ(upload(body("HU-77", std::string(100 * 1024, 'f'))),
+            result("Could not store the update file: No space left on device"));
+  unchanged("full disk");
+  EXPECT_EQ(upload(body("ABC-7", std::string(100 * 1024, 'f'))),
+            result("Could not store the update file: No space left on device"));
+  unchanged("full disk, accessory");
+  EXPECT_EQ(upload(body("HU-77", "SMALL")), taskId("HU-77"));  // and the service goes on
+  EXPECT_EQ(qortest::readFile(paths.hostUpdateFile), "SMALL");
+  ::umount((dir / "update").c_str());
 }
 
 TEST_F(QorAppUpdateTest, AccessoryStatusReportsProgressOverAllPartsGoesAheadOnceAndRefusedUploadsChangeNothing) {
@@ -129,8 +209,7 @@ TEST_F(QorAppUpdateTest, AccessoryStatusReportsProgressOverAllPartsGoesAheadOnce
   EXPECT_EQ(upload(body("ABC-", "x")), result("The serial number in 'deviceid' is not a number."));
   EXPECT_EQ(upload(body("ABC-2147483648", "x")), result("The serial number in 'deviceid' is out of range."));
   EXPECT_EQ(upload(body("ABC-99999999999999999999", "x")), result("The serial number in 'deviceid' is out of range."));
-  EXPECT_FALSE(fs::exists(paths.clientUpdateFile));
-  EXPECT_FALSE(fs::exists(paths.hostUpdateFile));
+  EXPECT_EQ(updateFolder(), Names{});  // neither a target nor a temporary file
 
   // Without its folder the upload cannot be stored, so there is nothing to move.
   fs::remove_all(dir / "update");

@@ -1,122 +1,115 @@
 #pragma once
-// One accepted FastCGI connection and the request currently served on it.
-#include <sys/uio.h>
-
-#include <any>
-#include <chrono>
+// One FastCGI request as a handler sees it: its parameters, its body, and the answer written to it.
+// The connection that carries it (connection.h) reads the records and sends what the request writes.
+#include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "apps/common/event/eventpoll.h"
+class Connection;
 
-class Fcgi;
+// What a request that is not answered at once waits for; the handler's periodic passes answer it.
+enum class Waits { Nothing, Update, Log };
 
-class Request : public EventPoll::Callback {
+// Takes a request's body piece by piece as its records arrive, so that a large body never sits in
+// memory. Whatever the sink holds is released with it; one that is never told the body is complete
+// (the client went away) must leave nothing behind.
+class BodySink {
+ public:
+  virtual ~BodySink() = default;
+  // The next piece of the body. False when the sink takes no more: the rest of the body is skipped.
+  virtual bool take(std::string_view piece) = 0;
+};
+
+// Takes nothing: for a request whose answer is known before its body comes.
+class SkippedBody : public BodySink {
+ public:
+  bool take(std::string_view) override { return false; }
+};
+
+// Sends an answer's body in pieces as the connection drains, instead of holding it whole.
+class BodySource {
+ public:
+  virtual ~BodySource() = default;
+  // Fills up to `size` bytes; 0 at the end, -1 when the body cannot be read on.
+  virtual long long read(char* buffer, size_t size) = 0;
+};
+
+class Request {
  public:
   // Largest content of one record sent: the largest multiple of 8 below 65536.
   static constexpr unsigned int kMaxContent = 65528;
   // output() sends what it holds once it has passed this many bytes.
   static constexpr size_t kFlushThreshold = 8192;
+  // A body that no sink takes is held in postData up to this size; a larger one is refused.
+  static constexpr size_t kMaxHeldBody = 1 << 20;
 
-  Request(Fcgi* fcgi, int fd, unsigned int id);
-  virtual ~Request();
+  Request(Connection* connection, unsigned int id);
   Request(const Request&) = delete;
   Request& operator=(const Request&) = delete;
 
-  void event(EventType type) override;
-
-  // Handler side.
+  // The answer.
   std::stringstream& output();
   void writeHeader(const char* head);
   void sendOutput();
   void sendError();
+  // Finishes the answer; with a body source, once the source is exhausted.
   void end();
-  uint16_t fcgiRequestId() const;  // of the current request, echoed in every record sent
-  bool isOpen() const { return fd >= 0; }
+  // The rest of the answer's body comes from `source`, sent as the peer takes it; call before end().
+  void sendFrom(std::unique_ptr<BodySource> source);
+  uint16_t fcgiRequestId() const { return requestId; }  // of the current request, echoed in every record
+  bool isOpen() const;
   // Output the socket has not taken yet; it leaves as the peer reads, while the loop serves others.
-  size_t unsentBytes() const { return unsent.size() - unsentFrom; }
+  size_t unsentBytes() const;
 
+  // The input.
   std::map<std::string, std::string> params;
   // A parameter's value, empty when the request has none; unlike params[name] it adds no entry.
   const std::string& param(const char* name) const;
+  void addParam(const std::string& name, const std::string& value);
+  // The body, when no sink takes it.
   std::string postData;
-  std::any userData;
+  // Hands the body to `sink` as it arrives; called by a route when the parameters are complete.
+  void streamBodyTo(std::unique_ptr<BodySink> sink);
+  BodySink* bodySink() const { return sink.get(); }
+
+  Waits waits = Waits::Nothing;
+  // The change sequence an update waiter asks from; none for a client that takes each pass's changes.
+  std::optional<uint64_t> since;
   const unsigned int id;
 
-  // Protocol side (public for the listener and for tests).
-  // Reads what the socket holds without waiting and processes every record that is whole; a record
-  // received in part is kept until the rest arrives. 1 when at least one record was processed.
-  int readRecord();
-  void begin(unsigned short requestId, bool keepConn);
+  // Decoding of FastCGI name-value pairs (public for the connection and for tests).
   void addParams(unsigned char* data, int length);
-  void addParam(const std::string& name, const std::string& value);
   static int getLength(unsigned char*& data, int& remaining);
-  void appendPostData(unsigned char* data, int length);
-  int writeRecord(const char* data, unsigned int length);
-  int close();
 
  private:
-  friend class Fcgi;
+  friend class Connection;
 
-  // Where the connection stands in its current request: parameters and input are taken only
-  // between BEGIN_REQUEST and the end of STDIN, so a request reaches the handler once.
-  enum class Phase { Idle, Reading, Serving };
-  enum class Input { Processed, Nothing, Closed };
-
-  // Records sent together are gathered into as few writes as possible.
-  struct Gather {
-    static constexpr int kMaxRecords = 16;
-    unsigned char headers[kMaxRecords][8];
-    iovec parts[kMaxRecords * 3];
-    int records = 0;
-    int count = 0;
-  };
-
-  Input receive();
-  Input receiveRest();
-  Input processRecords(const unsigned char* data, size_t size);
-  void readInput();
-  bool processRecord(const unsigned char* record);
-  bool dispatchRecord(const unsigned char* record);
-  void dropInput();
+  // Starts the next request on the connection: the previous one's parameters stay until this one's
+  // are complete (finishParams), so that names sent again are stored in place.
+  void begin(uint16_t newRequestId);
   void setParam(std::string_view name, std::string_view value);
   // Leaves in params exactly what the current request sent; called when its parameters are complete.
   void finishParams();
   void keepOnlyMatchedParams();
-  // Sizes postData once from the announced length, so a large upload is not held twice while it grows.
-  void reserveForBody();
-  static constexpr unsigned long long kMaxBodyReserve = 256ull << 20;
-  void sendStream(std::stringstream& stream, unsigned char type);
-  int sendRecord(const char* data, size_t length);
-  bool queueRecord(Gather& gather, unsigned char type, const char* data, size_t length);
-  bool flush(Gather& gather);
-  bool sendAll(iovec* parts, int count);
-  bool keepUnsent(const iovec* parts, int count);
-  void sendUnsent();
-  // A write that failed or made no progress for too long: the answer is abandoned and the
-  // connection shut down, so the peer's hang-up removes it.
-  void abandonOutput();
-  bool outputStalled(std::chrono::steady_clock::time_point now) const;
+  // A piece of the body: to the sink, or held in postData within its bound (beyond it, bodyTooLarge).
+  void receiveBody(std::string_view piece);
+  // Releases the body and its sink, and any body source: the request is over or its client gone.
+  void dropBody();
+  void resetOutput();
 
-  Fcgi* fcgi;
-  int fd;
-  bool keepConn = true;
-  bool headerWritten = false;
-  bool registered = false;  // with the poll; kept by the listener
-  bool removed = false;     // awaits deletion; kept by the listener
-  Phase phase = Phase::Idle;
+  Connection* connection;
   uint16_t requestId = 0;
-  unsigned char recordType = 0;  // type of the records writeRecord sends
-  // Input received but not processed: a record in part, or records behind an answer that waits.
-  std::string partial;
-  std::string unsent;  // whole records written, of which the socket took unsentFrom bytes
-  size_t unsentFrom = 0;
-  std::chrono::steady_clock::time_point lastProgress;
-  bool closeWhenSent = false;  // the answer ended without FCGI_KEEP_CONN while output was unsent
+  bool headerWritten = false;
+  bool sinkRefused = false;  // the sink takes no more; the rest of the body is skipped
+  bool bodyTooLarge = false;
+  std::unique_ptr<BodySink> sink;
+  std::unique_ptr<BodySource> source;
   std::stringstream out;
   std::stringstream err;
   // The entries of params in the order the client sent them. A client sends the same names in the same

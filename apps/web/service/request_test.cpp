@@ -15,7 +15,7 @@ using fcgiclient::Reply;
 
 namespace {
 std::map<std::string, std::string> decode(std::string pairs) {
-  Request request(nullptr, -1, 0);
+  Request request(nullptr, 0);
   request.addParams(reinterpret_cast<unsigned char*>(pairs.data()), static_cast<int>(pairs.size()));
   return request.params;
 }
@@ -104,8 +104,8 @@ TEST_F(RequestRecords, KeepAliveServesFreshRequestsWithExactlyTheirOwnParameters
     seen.push_back(text);
     // A lookup that inserts and a mark left by a handler belong to their request only.
     request->params["ADDED"];
-    markedOnArrival.push_back(request->userData.has_value());
-    request->userData = 0;
+    markedOnArrival.push_back(request->waits != Waits::Nothing);
+    request->waits = Waits::Log;
     request->output() << request->postData;
     request->end();
   };
@@ -177,4 +177,91 @@ TEST_F(RequestRecords, ARequestInPiecesIsAnsweredLikeOneSentWhole) {
     EXPECT_TRUE(client->readReply(2000).ended);
     EXPECT_EQ(received, upload);
   }
+}
+
+namespace {
+// Counts what reaches it; takes no more after `limit` bytes.
+struct CountingSink : BodySink {
+  CountingSink(size_t& pieces, size_t& bytes, size_t limit) : pieces(pieces), bytes(bytes), limit(limit) {}
+  bool take(std::string_view piece) override {
+    ++pieces;
+    bytes += piece.size();
+    return bytes < limit;
+  }
+  size_t& pieces;
+  size_t& bytes;
+  size_t limit;
+};
+}  // namespace
+
+TEST_F(RequestRecords, ABodyGoesToItsSinkAsItArrivesAndOneNoSinkTakesIsHeldOnlyWithinItsBound) {
+  size_t pieces = 0, bytes = 0, limit = SIZE_MAX;
+  bool passedOn = false;
+  handler.onParams = [&](Request* request) {
+    if (request->param("SCRIPT_NAME") == "/sink")
+      request->streamBodyTo(std::make_unique<CountingSink>(pieces, bytes, limit));
+  };
+  handler.onRequest = [&](Request* request) {
+    passedOn = true;
+    request->output() << request->postData.size() << (request->bodySink() != nullptr ? " sink" : "");
+    request->end();
+  };
+  auto client = connect();
+  // Records of a 300000-byte body reach the sink one by one; nothing is held.
+  EXPECT_EQ(client->request({{"SCRIPT_NAME", "/sink"}}, std::string(300000, 's'), true, 1).stdoutText,
+            "Content-type: application/json\r\n\r\n0 sink");
+  EXPECT_EQ(bytes, 300000u);
+  EXPECT_GE(pieces, 300000u / 65535);
+  // A sink that takes no more is given no more; the request is still answered.
+  pieces = bytes = 0;
+  limit = 1;
+  EXPECT_TRUE(client->request({{"SCRIPT_NAME", "/sink"}}, std::string(300000, 's'), true, 2).ended);
+  EXPECT_EQ(pieces, 1u);
+
+  // Without a sink a body is held up to its bound; beyond it, the request is refused without the handler.
+  EXPECT_EQ(client->request({}, std::string(Request::kMaxHeldBody, 'h'), true, 3).stdoutText,
+            "Content-type: application/json\r\n\r\n" + std::to_string(Request::kMaxHeldBody));
+  passedOn = false;
+  const Reply refused = client->request({}, std::string(Request::kMaxHeldBody + 1, 'h'), true, 4);
+  expectWellFormed(refused, 4);
+  EXPECT_TRUE(refused.stdoutText.starts_with("Status: 413 Payload Too Large\r\n")) << refused.stdoutText;
+  EXPECT_FALSE(passedOn);
+  // And the connection serves its next request.
+  EXPECT_EQ(client->request({}, "next", true, 5).stdoutText, "Content-type: application/json\r\n\r\n4");
+}
+
+namespace {
+// Counts `size` bytes down, each the low byte of its offset.
+struct CountingSource : BodySource {
+  explicit CountingSource(size_t size) : left(size) {}
+  long long read(char* buffer, size_t size) override {
+    size_t n = std::min(size, left);
+    for (size_t i = 0; i < n; ++i) buffer[i] = static_cast<char>(sent++);
+    left -= n;
+    return static_cast<long long>(n);
+  }
+  size_t left;
+  size_t sent = 0;
+};
+}  // namespace
+
+TEST_F(RequestRecords, AnAnswerFromASourceLeavesAsTheReaderTakesItAndTheNextRequestWaitsForItsEnd) {
+  static constexpr size_t kSize = 5 << 20;  // several turns' worth of pieces
+  handler.onRequest = [](Request* request) {
+    request->writeHeader("");
+    if (request->param("SOURCE") == "yes") request->sendFrom(std::make_unique<CountingSource>(kSize));
+    request->output() << "head;";
+    request->end();
+  };
+  auto client = connect();
+  // The second request comes right behind the first, before its answer has begun to leave.
+  ASSERT_TRUE(client->sendRaw(encodeRequest({{"SOURCE", "yes"}}, "", true, 1) + encodeRequest({}, "", true, 2)));
+  const Reply streamed = client->readReply();
+  expectWellFormed(streamed, 1);
+  ASSERT_EQ(streamed.stdoutText.size(), 5 + kSize);
+  EXPECT_EQ(streamed.stdoutText.substr(0, 5), "head;");
+  for (size_t i = 0; i < kSize; i += 4099) ASSERT_EQ(static_cast<unsigned char>(streamed.stdoutText[5 + i]), i & 0xFF);
+  const Reply next = client->readReply();
+  expectWellFormed(next, 2);
+  EXPECT_EQ(next.stdoutText, "head;");
 }

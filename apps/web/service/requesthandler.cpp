@@ -1,6 +1,5 @@
 #include "apps/web/service/requesthandler.h"
 
-#include <any>
 #include <exception>
 
 #include "apps/common/introspection/introspection.h"
@@ -23,15 +22,17 @@ RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi) : fcgi(fcgi), loggin
 
 RequestHandler::~RequestHandler() = default;
 
-bool RequestHandler::waitsFor(const Request& request, int kind) {
-  const int* mark = std::any_cast<int>(&request.userData);
-  return mark != nullptr && *mark == kind;
+bool RequestHandler::waitsFor(const Request& request, Waits kind) { return request.waits == kind; }
+
+void RequestHandler::handleParams(Request* request) {
+  const std::string& script = request->param("SCRIPT_NAME");
+  if (script == "/qorapp/v1" || script == "/qorapp/v2") qorApp.takeBody(request);
 }
 
 void RequestHandler::handleRequest(Request* request) {
   // A keep-alive connection reuses its Request: a mark left from its previous request must not
   // make the periodic passes answer this one.
-  request->userData.reset();
+  request->waits = Waits::Nothing;
   const std::string script = request->param("SCRIPT_NAME");
   LOG(DebugMost, "REQUEST handle(%i, %i, %s)", request->id, request->fcgiRequestId(), script.c_str());
   if (refuseForeign(*request)) return request->end();

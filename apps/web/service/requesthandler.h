@@ -14,25 +14,21 @@
 #include "apps/web/service/fcgi.h"
 #include "apps/web/service/logging.h"
 #include "apps/web/service/qorapp.h"
+#include "apps/web/service/request.h"
 #include "apps/web/service/screencapture.h"
-
-class Request;
 
 class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::EventHandler {
  public:
-  // userData mark of log requests that are answered later by a periodic pass.
-  static constexpr int kWaitsForLog = 1;
-  // userData of an update request that waits for a pass: the last change its client has seen, none
-  // for a client that takes the changes of each pass as they come.
-  struct UpdateWait {
-    std::optional<uint64_t> since;
-  };
+  // Marks of requests that are answered later by a periodic pass.
+  static constexpr Waits kWaitsForUpdate = Waits::Update;
+  static constexpr Waits kWaitsForLog = Waits::Log;
 
   RequestHandler(EventPoll& poll, Fcgi& fcgi);
   ~RequestHandler();
   RequestHandler(const RequestHandler&) = delete;
   RequestHandler& operator=(const RequestHandler&) = delete;
 
+  void handleParams(Request* request) override;
   void handleRequest(Request* request) override;
   void handleEvent(Notify const& event) override;
   // Runs when the broker connection is back after a loss; see its definition.
@@ -60,7 +56,7 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   void appendLogOutput(Request* request, bool waited);
   void sendLogging();
 
-  static bool waitsFor(const Request& request, int kind);
+  static bool waitsFor(const Request& request, Waits kind);
 
  private:
   void serveAll(Request* request);

@@ -9,7 +9,7 @@
 #include "apps/web/service/requesthandler.h"
 
 void RequestHandler::serveLog(Request* request) {
-  request->userData = kWaitsForLog;
+  request->waits = kWaitsForLog;
   appendLogOutput(request, false);
 }
 
@@ -35,7 +35,7 @@ void RequestHandler::appendLogOutput(Request* request, bool waited) {
         static_cast<unsigned long long>(text.total()), request->id);
   request->output().write(html.data() + from, static_cast<std::streamsize>(html.size() - from));
   // Answered: a later request on the same connection is not a log waiter.
-  request->userData.reset();
+  request->waits = Waits::Nothing;
   request->end();
 }
 

@@ -1,5 +1,4 @@
 // Change tracking and the long-poll answers of the request handler.
-#include <any>
 #include <exception>
 #include <utility>
 #include <vector>
@@ -21,10 +20,6 @@ bool variableLoggingOn() {
     return std::pair{mem, var};
   }();
   return Introspection::getVarValue(location.first, location.second, 0) == "true";
-}
-
-const RequestHandler::UpdateWait* updateWaitOf(const Request& request) {
-  return std::any_cast<RequestHandler::UpdateWait>(&request.userData);
 }
 
 // The feed's documents of one pass, rendered once per sequence asked for: followers that got the
@@ -66,7 +61,8 @@ void RequestHandler::handleEvent(Notify const& event) {
 void RequestHandler::serveUpdate(Request* request) {
   const std::optional<uint64_t> since = sinceInQuery(request->param("QUERY_STRING"));
   if (!since || (changedEvents.vouchesFor(*since) && !changedEvents.changedSince(*since))) {
-    request->userData = UpdateWait{since};
+    request->waits = kWaitsForUpdate;
+    request->since = since;
     return;
   }
   // A sequence from another process or from before a gap: nothing can be said about what changed.
@@ -83,7 +79,7 @@ void RequestHandler::writeChangeHead(Request* request, bool reload) const {
 
 void RequestHandler::answerUpdate(Request* request, const std::string& document, bool reload) {
   // The mark belongs to this one answer; the connection may carry other requests later.
-  request->userData.reset();
+  request->waits = Waits::Nothing;
   try {
     writeChangeHead(request, reload);
     request->output() << "{\r\n\"id\": " << request->fcgiRequestId() << ",\r\n" << document;
@@ -98,13 +94,12 @@ void RequestHandler::sendUpdate() {
   const std::string document = changedEvents.any() ? changedEvents.takeDocument() : std::string();
   FeedDocuments feed(changedEvents);
   for (const auto& [id, request] : fcgi.requests()) {
-    const UpdateWait* wait = updateWaitOf(*request);
-    if (wait == nullptr) continue;
-    if (!wait->since) {
+    if (!waitsFor(*request, kWaitsForUpdate)) continue;
+    if (!request->since) {
       if (!document.empty()) answerUpdate(request, document);
       continue;
     }
-    const uint64_t since = *wait->since;
+    const uint64_t since = *request->since;
     // A gap forgotten while the request waited leaves its sequence behind.
     if (!changedEvents.vouchesFor(since))
       answerUpdate(request, feed.since(changedEvents.sequence()), true);

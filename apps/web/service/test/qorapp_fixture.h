@@ -41,6 +41,7 @@ class AppTest : public FcgiFixture {
  protected:
   // Sends one request through the listener to `to`; returns the STDOUT sent back, head included.
   std::string serve(QorApp& to, int version, const fcgiclient::Params& params, const std::string& body = "") {
+    handler.onParams = [&](Request* request) { to.takeBody(request); };
     handler.onRequest = [&](Request* request) { to.handleRequest(request, version); };
     const fcgiclient::Reply reply = connect()->request(params, body, false);
     EXPECT_TRUE(reply.ended);
