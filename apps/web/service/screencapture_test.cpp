@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
@@ -15,10 +16,23 @@ namespace {
 constexpr uint32_t kWidth = 40;
 constexpr uint32_t kHeight = 30;
 
-// A pixel pattern that tells every channel and position apart (BGRA in the frame buffer).
+// Rows of ramps (the pixel to the left predicts them) and rows of noise repeated below each other
+// (the row above does), so that the encoder takes both ways of filtering; the first row, with no row
+// above, is noise. BGRA in the frame buffer.
 std::vector<unsigned char> pattern() {
-  std::vector<unsigned char> pixels(size_t(kWidth) * kHeight * 4);
-  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<unsigned char>(i * 7 + i / 1024);
+  constexpr size_t kRow = size_t(kWidth) * 4;
+  std::vector<unsigned char> pixels(kRow * kHeight);
+  std::mt19937 random(7);
+  for (size_t y = 0; y < kHeight; ++y)
+    for (size_t i = 0; i < kRow; ++i) {
+      unsigned char& byte = pixels[y * kRow + i];
+      if (y % 6 == 0)
+        byte = static_cast<unsigned char>(random());
+      else if (y % 6 < 3)
+        byte = pixels[(y - 1) * kRow + i];
+      else
+        byte = static_cast<unsigned char>(i * 7 + y * 13);
+    }
   return pixels;
 }
 
