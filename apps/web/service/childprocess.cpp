@@ -2,10 +2,15 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/epoll.h>
+#include <sys/syscall.h>
+#include <sys/timerfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <utility>
 
 #include "apps/common/log/log.h"
 
@@ -74,4 +79,75 @@ bool ChildProcess::reaped(bool block) {
     }
   }
   return true;
+}
+
+ChildWatch::ChildWatch(EventPoll& poll) : poll(poll) {}
+
+ChildWatch::~ChildWatch() {
+  release();
+  child.reset();
+}
+
+void ChildWatch::start(const std::vector<std::string>& argv, const ChildProcess::Streams& streams,
+                       std::chrono::milliseconds bound, Ended whenEnded) {
+  if (child) THROW_ERROR("A child still runs: %i", child->id());
+  itimerspec expiry{};
+  expiry.it_value.tv_sec = static_cast<time_t>(bound.count() / 1000);
+  expiry.it_value.tv_nsec = static_cast<long>(bound.count() % 1000) * 1000000L;
+  if (expiry.it_value.tv_sec == 0 && expiry.it_value.tv_nsec == 0) expiry.it_value.tv_nsec = 1;  // 0 would disarm
+  Descriptor newTimer(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
+  if (newTimer.fd < 0) THROW_ERROR_NUMBER("timerfd_create");
+  child.emplace(argv, streams);
+  try {
+    // Opened before the child is collected, so the number cannot name another process yet.
+    Descriptor newExit(static_cast<int>(::syscall(SYS_pidfd_open, child->id(), 0)));
+    if (newExit.fd < 0) THROW_ERROR_NUMBER("pidfd_open");
+    if (::timerfd_settime(newTimer.fd, 0, &expiry, nullptr) != 0) THROW_ERROR_NUMBER("timerfd_settime");
+    poll.add(newExit.fd, &exitWatch, EPOLLIN);
+    exit.fd = std::exchange(newExit.fd, -1);
+    poll.add(newTimer.fd, &timerWatch, EPOLLIN);
+    timer.fd = std::exchange(newTimer.fd, -1);
+  } catch (...) {
+    release();
+    child.reset();  // ends it with its group
+    throw;
+  }
+  ended = std::move(whenEnded);
+}
+
+void ChildWatch::exited() {
+  // An event fetched before the last run was collected says nothing about this one.
+  if (!child) return;
+  const std::optional<int> status = child->wait(std::chrono::milliseconds(0));
+  if (!status) return;
+  release();
+  child.reset();
+  // Moved out first: the handler may start the next child.
+  Ended handler = std::move(ended);
+  ended = nullptr;
+  if (handler) handler(*status);
+}
+
+void ChildWatch::expired() {
+  uint64_t expirations = 0;
+  if (timer.fd < 0 || ::read(timer.fd, &expirations, sizeof expirations) != sizeof expirations) return;
+  poll.remove(timer.fd);
+  timer.reset();
+  // Killed outright: a tool hung on its bus may not heed a request to end. Collected when its pidfd says so.
+  ::kill(-child->id(), SIGKILL);
+  Ended handler = std::move(ended);
+  ended = nullptr;
+  if (handler) handler(std::nullopt);
+}
+
+void ChildWatch::release() {
+  for (Descriptor* descriptor : {&exit, &timer}) {
+    if (descriptor->fd < 0) continue;
+    try {
+      poll.remove(descriptor->fd);
+    } catch (...) {
+      // Reported by the poll; closing the descriptor deregisters it as well.
+    }
+    descriptor->reset();
+  }
 }

@@ -10,7 +10,7 @@
 #include "apps/web/service/request.h"
 #include "apps/web/service/screenroute.h"
 
-RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi) : fcgi(fcgi), logging(poll) {
+RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi) : fcgi(fcgi), logging(poll), premarkedRing(poll, fcgi) {
   lastTick = std::chrono::steady_clock::now();
   prepareVariableText();
   try {
@@ -50,7 +50,7 @@ void RequestHandler::handleRequest(Request* request) {
   } else if (script == "/api/v1/modemdata.cgi") {
     handleModemData(request);
   } else if (script == "/api/v1/premarkeddata.cgi") {
-    handlePremarkedData(request);
+    premarkedRing.handle(request);
   } else {
     serveUnknown(request, script);
   }
