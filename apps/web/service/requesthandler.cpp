@@ -6,6 +6,7 @@
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/introspection/variabletext.h"
 #include "apps/common/log/log.h"
+#include "apps/web/service/loopturn.h"
 #include "apps/web/service/onewiredata.h"
 #include "apps/web/service/request.h"
 #include "apps/web/service/screenroute.h"
@@ -33,6 +34,7 @@ void RequestHandler::handleRequest(Request* request) {
   request->userData.reset();
   const std::string script = request->param("SCRIPT_NAME");
   LOG(DebugMost, "REQUEST handle(%i, %i, %s)", request->id, request->fcgiRequestId(), script.c_str());
+  LoopTurn::current().note(script + request->param("PATH_INFO"));
   if (script == "/api/v1/all.cgi") {
     serveAll(request);
   } else if (script == "/api/v1/update.cgi") {
