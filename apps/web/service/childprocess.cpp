@@ -104,9 +104,9 @@ void ChildWatch::start(const std::vector<std::string>& argv, const ChildProcess:
     if (newExit.fd < 0) THROW_ERROR_NUMBER("pidfd_open");
     if (::timerfd_settime(newTimer.fd, 0, &expiry, nullptr) != 0) THROW_ERROR_NUMBER("timerfd_settime");
     poll.add(newExit.fd, &exitWatch, EPOLLIN);
-    exit.fd = std::exchange(newExit.fd, -1);
+    pidFd.fd = std::exchange(newExit.fd, -1);
     poll.add(newTimer.fd, &timerWatch, EPOLLIN);
-    timer.fd = std::exchange(newTimer.fd, -1);
+    timerFd.fd = std::exchange(newTimer.fd, -1);
   } catch (...) {
     release();
     child.reset();  // ends it with its group
@@ -130,9 +130,8 @@ void ChildWatch::exited() {
 
 void ChildWatch::expired() {
   uint64_t expirations = 0;
-  if (timer.fd < 0 || ::read(timer.fd, &expirations, sizeof expirations) != sizeof expirations) return;
-  poll.remove(timer.fd);
-  timer.reset();
+  if (timerFd.fd < 0 || ::read(timerFd.fd, &expirations, sizeof expirations) != sizeof expirations) return;
+  drop(timerFd);
   // Killed outright: a tool hung on its bus may not heed a request to end. Collected when its pidfd says so.
   ::kill(-child->id(), SIGKILL);
   Ended handler = std::move(ended);
@@ -141,13 +140,16 @@ void ChildWatch::expired() {
 }
 
 void ChildWatch::release() {
-  for (Descriptor* descriptor : {&exit, &timer}) {
-    if (descriptor->fd < 0) continue;
-    try {
-      poll.remove(descriptor->fd);
-    } catch (...) {
-      // Reported by the poll; closing the descriptor deregisters it as well.
-    }
-    descriptor->reset();
+  drop(pidFd);
+  drop(timerFd);
+}
+
+void ChildWatch::drop(Descriptor& descriptor) {
+  if (descriptor.fd < 0) return;
+  try {
+    poll.remove(descriptor.fd);
+  } catch (...) {
+    // Reported by the poll; closing the descriptor deregisters it as well.
   }
+  descriptor.reset();
 }

@@ -94,11 +94,12 @@ class ChildWatch {
   void exited();
   void expired();
   void release();
+  void drop(Descriptor& descriptor);
 
   EventPoll& poll;
   std::optional<ChildProcess> child;
-  Descriptor exit;   // the child's pidfd, readable once it has ended
-  Descriptor timer;  // readable once the bound has passed
+  Descriptor pidFd;    // readable once the child has ended
+  Descriptor timerFd;  // readable once the bound has passed
   Ended ended;
   Watch exitWatch{*this, &ChildWatch::exited};
   Watch timerWatch{*this, &ChildWatch::expired};

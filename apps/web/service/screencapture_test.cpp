@@ -75,9 +75,22 @@ std::vector<unsigned char> decode(const std::string& data) {
 }  // namespace
 
 TEST_F(TwoPageFrameBuffer, CapturesThePageOnDisplayAsRgbaWhateverTheRowPaddingOrRefusesTheFrame) {
-  std::vector<unsigned char> expected = pattern();
-  for (size_t i = 0; i < expected.size(); i += 4) std::swap(expected[i], expected[i + 2]);
-  EXPECT_EQ(decode(capture(image.path)), expected);
+  const auto asRgba = [](std::vector<unsigned char> pixels) {
+    for (size_t i = 0; i < pixels.size(); i += 4) std::swap(pixels[i], pixels[i + 2]);
+    return pixels;
+  };
+  constexpr size_t kColourType = 25;  // in the header chunk, after the signature
+  std::string png = capture(image.path);
+  EXPECT_EQ(decode(png), asRgba(pattern()));
+  EXPECT_EQ(png[kColourType], 6) << "with alpha";
+  // All opaque: the alpha channel is left out, and the pixels decode the same.
+  std::vector<unsigned char> opaque = pattern();
+  for (size_t i = 3; i < opaque.size(); i += 4) opaque[i] = 0xff;
+  image.writePage(1, opaque);
+  png = capture(image.path);
+  EXPECT_EQ(decode(png), asRgba(opaque));
+  EXPECT_EQ(png[kColourType], 2) << "without alpha";
+  image.writePage(1, pattern());
 
   TestImageFile padded{kWidth, kHeight, 2, 1, 1, 64};
   padded.writePage(1, pattern());
