@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  nlohmann-json3-dev libpng-dev
+  nlohmann-json3-dev libpng-dev libdeflate-dev
   bubblewrap nginx-light python3 clang-format
   apache2-utils libfcgi-dev wrk curl lighttpd
   iproute2 util-linux procps
