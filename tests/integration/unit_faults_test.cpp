@@ -82,6 +82,8 @@ TEST(UnitFaults, TheBrokerStopsAndReturnsWithWritesRefusedMeanwhileAndWaitersAns
   EXPECT_NE(upload.stdoutText.find("{\"result\": \"Not stored: no connection to the message broker ("),
             std::string::npos)
       << upload.stdoutText;
+  EXPECT_TRUE(call(*client, "/api/v1/premarkeddata.cgi", R"({"ringType": "Iris", "irisValue": "4"})")
+                  .starts_with("{\"result\": 0, \"error\": \"Not stored: no connection to the message broker ("));
   EXPECT_EQ(torque(*client), "2");
   EXPECT_FALSE(waiter->readRecord(300).has_value()) << "a waiter stays waiting";
 

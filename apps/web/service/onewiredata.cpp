@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "apps/common/event/eventsink.h"
 #include "apps/common/introspection/introspection.h"
 #include "apps/common/introspection/jsonstring.h"
 #include "apps/common/log/log.h"
@@ -144,6 +145,10 @@ std::string ringText(const nlohmann::json& body, const std::tm& now) {
 }
 
 void writeModemData(const std::string& body) {
+  if (const std::string refused = postingRefusal(); !refused.empty()) {
+    LOG(Warn, "%s", notStoredText(refused).c_str());
+    return;
+  }
   try {
     nlohmann::json request = parseBody(body);
     std::string type;
@@ -181,6 +186,12 @@ void PremarkedRing::handle(Request* request, const std::tm& now) {
     // One bus, one writer: the flag and the running write are left as they are.
     LOG(Warn, "Premarked ring refused: another ring is being written");
     request->output() << "{\"result\": 0, \"error\": \"Another ring is being written\" }";
+    request->end();
+    return;
+  }
+  // The ring's state flags are announced to the unit: without the broker nothing is started.
+  if (const std::string refused = postingRefusal(); !refused.empty()) {
+    request->output() << "{\"result\": 0, \"error\": \"" << JsonEscaped{notStoredText(refused)} << "\" }";
     request->end();
     return;
   }
