@@ -63,10 +63,10 @@ SCHEMAS = {
             },
             {
                 "description": "Failure. error holds the gathered error texts, CR LF after a parse error; it is "
-                "absent when the body named no known memory or variable.",
+                "empty when the body named no known memory or variable.",
                 "type": "object",
                 "properties": {"result": {"const": 0}, "error": {"type": "string"}},
-                "required": ["result"],
+                "required": ["result", "error"],
                 "additionalProperties": False,
             },
         ]
