@@ -33,13 +33,6 @@ bool indexInside(const VariableInfo& row, int index) {
   return row.baseType > BaseBool || index == 0;
 }
 
-void appendQuoted(std::string& out, const char* key, const std::string& value) {
-  out += '"';
-  out += key;
-  out += "\":\"";
-  appendJsonEscaped(out, value);
-  out += '"';
-}
 }  // namespace
 
 unsigned int Introspection::getMemCount() { return MEMORY_ARRAY_SIZE; }
@@ -81,12 +74,7 @@ const char* Introspection::getVarArrayLen(unsigned int mem, unsigned int var) { 
 
 bool Introspection::isArray(unsigned int mem, unsigned int var) {
   const VariableInfo& row = rowAt(mem, var);
-  if (!row.isArray || row.arrayLength == nullptr) return false;
-  try {
-    return std::stoi(row.arrayLength, nullptr, 0) >= 0;
-  } catch (const std::exception&) {
-    return false;
-  }
+  return row.isArray && row.arrayLength != nullptr;
 }
 
 Notify Introspection::getVarEvent(unsigned int mem, unsigned int var) { return rowAt(mem, var).event; }
@@ -167,25 +155,23 @@ std::string Introspection::getVarMax(unsigned int mem, unsigned int var) {
 
 std::string Introspection::printValue(const std::string& value, const std::string& type, const std::string& min,
                                       const std::string& max) {
-  // The members in the JSON library's (alphabetical) order, as its serialisation wrote them before.
+  using namespace valueformat;
   std::string out;
   out.reserve(36 + value.size() + type.size() + min.size() + max.size());
-  out += '{';
-  appendQuoted(out, "max", max);
-  out += ',';
-  appendQuoted(out, "min", min);
-  out += ',';
-  appendQuoted(out, "type", type);
-  out += ',';
-  appendQuoted(out, "value", value);
-  out += '}';
+  out += kScalarMax;
+  appendJsonEscaped(out, max);
+  out += kScalarMin;
+  appendJsonEscaped(out, min);
+  out += kScalarType;
+  appendJsonEscaped(out, type);
+  out += kScalarValue;
+  appendJsonEscaped(out, value);
+  out += kScalarTail;
   return out;
 }
 
 std::string_view Introspection::printBool(bool value) {
-  static constexpr std::string_view kTrue = R"({ "value": "true", "type": "bool", "textid": [ "false", "true" ]})";
-  static constexpr std::string_view kFalse = R"({ "value": "false", "type": "bool", "textid": [ "false", "true" ]})";
-  return value ? kTrue : kFalse;
+  return value ? valueformat::kBoolTrue : valueformat::kBoolFalse;
 }
 
 const char* eventName(Notify notify) {

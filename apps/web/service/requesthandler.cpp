@@ -4,7 +4,6 @@
 #include <exception>
 
 #include "apps/common/introspection/introspection.h"
-#include "apps/common/introspection/variabletext.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/onewiredata.h"
 #include "apps/web/service/request.h"
@@ -12,7 +11,6 @@
 
 RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi) : fcgi(fcgi), logging(poll) {
   lastTick = std::chrono::steady_clock::now();
-  prepareVariableText();
   try {
     logging.init();
   } catch (const std::exception&) {
