@@ -80,6 +80,16 @@ struct VariablePlace {
   Notify event;
 };
 
+// The address of element `element` of the variable at place in its mapped payload; null while the memory is
+// not mapped.
+char* placeAddress(const VariablePlace& place, uint32_t element = 0);
+
+// A place with the type of what is stored there: at() is where a T is read or written.
+template <typename T>
+struct Place : VariablePlace {
+  T* at(uint32_t element = 0) const { return reinterpret_cast<T*>(placeAddress(*this, element)); }
+};
+
 // A structure field: offset in the element and bytes (a string's capacity).
 struct FieldPlace {
   uint32_t offset;

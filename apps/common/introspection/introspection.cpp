@@ -174,6 +174,11 @@ std::string_view Introspection::printBool(bool value) {
   return value ? valueformat::kBoolTrue : valueformat::kBoolFalse;
 }
 
+char* placeAddress(const VariablePlace& place, uint32_t element) {
+  char* payload = *MEMORY_POINTER_ARRAY[place.mem];
+  return payload == nullptr ? nullptr : payload + place.offset + std::size_t{element} * place.size;
+}
+
 const char* eventName(Notify notify) {
   return notify.event < EVENT_NAME_SIZE ? EVENT_NAME[notify.event] : EVENT_NAME[EventInvalid];
 }

@@ -7,8 +7,6 @@
 #include "apps/web/service/requesthandler.h"
 #include "gen/code/introspection_gen.h"
 
-static_assert(ChangedEvents::kEventCount == EVENT_NAME_SIZE, "one bit per event name");
-
 bool ChangedEvents::mark(uint32_t event) {
   if (event >= kEventCount) return false;
   words[event / 32] |= uint32_t{1} << (event % 32);

@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include "gen/code/introspection_gen.h"
+
 class ChangedEvents {
  public:
-  static constexpr uint32_t kEventCount = 1061;
+  static constexpr uint32_t kEventCount = EVENT_NAME_SIZE;
 
   // A number outside the event table has no bit; the caller learns so from the result.
   bool mark(uint32_t event);
