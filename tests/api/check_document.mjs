@@ -4,6 +4,7 @@ import assert from "node:assert/strict";
 import { readFileSync } from "node:fs";
 import { test } from "node:test";
 import { Validator } from "@seriousme/openapi-schema-validator";
+import { boundsText, describe, typeText } from "../../www/js/apischema.js";
 
 const document = JSON.parse(readFileSync(process.argv[2], "utf8"));
 const validate = async (candidate) => new Validator().validate(structuredClone(candidate));
@@ -30,4 +31,23 @@ test("every variable of the catalogue has its schema", () => {
   for (const name of memories)
     assert.deepEqual(whole[name.slice("memory.".length)].required,
       Object.keys(document.components.schemas[name].properties), `${name}: the whole state holds every variable`);
+});
+
+test("the API page reads type, bounds, entries, fields and elements from the document", () => {
+  const schemas = document.components.schemas;
+  const row = (memory, name) => describe(schemas, schemas[`memory.${memory}`].properties[name]);
+  const torque = row("MemPersistent", "AUXTorque");
+  assert.deepEqual([typeText(torque), boundsText(torque)], ["int", "1 … 4"]);
+  assert.equal(boundsText(row("MemStatic", "ModemVersionString")), "50 characters");
+  assert.deepEqual([row("MemGuiLocal", "UserButtonsFlags").type, boundsText(row("MemGuiLocal", "UserButtonsFlags"))],
+    ["buffer", "7 bytes"]);
+  assert.deepEqual(row("MemApp", "AppServiceLogLevel").entries,
+    ["DebugAll", "DebugMost", "DebugLight", "LogAll", "LogMost", "LogLight", "Warn", "Error"]);
+  const motor = row("MemMotors", "FocusMotor");
+  assert.equal(motor.fields.length, 29);
+  assert.deepEqual(motor.fields.find((f) => f.field === "State").entries.slice(0, 2), ["Unknown", "Present"]);
+  assert.equal(boundsText(motor.fields.find((f) => f.field === "GearTeethAct")), "0 … 255");
+  assert.equal(typeText(row("MemCamera", "CamSpeedList")), "CamSpeedListStruct[120]");
+  const lens = row("MemLens", "LensTableFocusMeter");
+  assert.equal(typeText(lens.fields.find((f) => f.field === "LensTableValueList")), "ScaleValues[256]");
 });
