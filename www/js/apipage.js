@@ -5,6 +5,7 @@ import { boundsText, describe, refName, typeText } from "./apischema.js";
 
 let schemas = {};
 const items = []; // { element, text } of every route and variable, for the search
+const memories = []; // the memories' sections, hidden when the search leaves none of their rows
 
 const describeRow = (schema) => describe(schemas, schema);
 
@@ -41,9 +42,11 @@ function renderMemories() {
       items.push({ element: row, text: searchText(name, variable, info.type, info.entries ?? [], fieldNames) });
     }
     const head = el("tr", {}, ...["Name", "Type", "Bounds", "Entries or fields"].map((t) => el("th", { scope: "col" }, t)));
-    fragment.append(el("details", { className: "memory", open: true },
+    const section = el("details", { className: "memory", open: true },
       el("summary", {}, name, " ", el("span", { className: "count" }, `${body.children.length} variables`)),
-      el("table", {}, el("thead", {}, head), body)));
+      el("table", {}, el("thead", {}, head), body));
+    memories.push({ element: section, rows: [...body.children] });
+    fragment.append(section);
   }
   document.getElementById("api-memories").replaceChildren(fragment);
 }
@@ -90,6 +93,7 @@ function search() {
     item.element.hidden = !match;
     shown += match;
   }
+  for (const memory of memories) memory.element.hidden = memory.rows.every((row) => row.hidden);
   document.getElementById("api-count").textContent = `${shown} of ${items.length}`;
 }
 
