@@ -76,7 +76,7 @@ test("hostile strings in the whole state", async () => {
   for (const memory of memories)
     for (const [row, schema] of Object.entries(schemas[`memory.${memory}`].properties))
       if (schema["x-capacity"] >= 40 && strings.length < 5) strings.push({ memory, row, capacity: schema["x-capacity"] });
-  const texts = ['say "hi" \\ back', "tab\there", "ünïcödé © 😀", "</script><b>&amp;", "x".repeat(300)];
+  const texts = ['say "hi" \\ back', "tab\there ctl\u0001\u001f", "ünïcödé © 😀", "</script><b>&amp;", "x".repeat(300)];
   // The write path takes quoted texts literally, without escapes: each text goes in the quote it does not hold.
   const quoted = (text) => (text.includes('"') ? `'${text}'` : `"${text}"`);
   for (const [k, { memory, row }] of strings.entries()) {
