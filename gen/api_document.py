@@ -7,12 +7,12 @@ the bounds a row shows, the entries of its enumeration, the fields of its struct
 import json
 
 import api_routes
-from catalogue_emit_cpp import FLOAT_MAX_TEXT, FLOAT_MIN_TEXT, INT_MAX_TEXT, INT_MIN_TEXT, string_capacity
+from catalogue_emit_cpp import string_capacity
 from catalogue_source import Catalogue, Row
+from value_format import field_bounds, row_value
 
 INT_TEXT = "^-?[0-9]+$"
 FLOAT_TEXT = "^-?([0-9]+\\.[0-9]{6}|inf|nan)$"  # printf "%f"
-ROW_FLOAT_MIN, ROW_FLOAT_MAX = "-1e38", "1e38"  # what a float row without bounds shows
 
 
 def _ref(name):
@@ -79,14 +79,8 @@ def _enum_schemas(enum):
 
 def _field_schema(struct, position):
     fld = struct.fields[position]
-    if fld.kind == "int":
-        low = fld.minimum if fld.minimum is not None else INT_MIN_TEXT
-        high = fld.maximum if fld.maximum is not None else INT_MAX_TEXT
-        return _bounded("value.int", low, high)
-    if fld.kind == "float":
-        low = fld.minimum if fld.minimum is not None else FLOAT_MIN_TEXT
-        high = fld.maximum if fld.maximum is not None else FLOAT_MAX_TEXT
-        return _bounded("value.float", low, high)
+    if fld.kind in ("int", "float"):
+        return _bounded(f"value.{fld.kind}", *field_bounds(fld))
     if fld.kind == "bool":
         return _ref("value.bool")
     if fld.kind == "enum":
@@ -104,29 +98,17 @@ def _struct_schema(struct):
 
 def row_schema(row: Row):
     """The rendering of one row, as all.cgi and update.cgi write it."""
-    if row.kind == "int":
-        schema = _bounded(
-            "value.int",
-            row.minimum if row.minimum is not None else INT_MIN_TEXT,
-            row.maximum if row.maximum is not None else INT_MAX_TEXT,
-        )
-    elif row.kind == "float":
-        schema = _bounded(
-            "value.float",
-            row.minimum if row.minimum is not None else ROW_FLOAT_MIN,
-            row.maximum if row.maximum is not None else ROW_FLOAT_MAX,
-        )
+    shown = row_value(row)
+    if shown is not None:
+        schema = _bounded(f"value.{shown[0]}", shown[1], shown[2])
+        if row.kind == "string":
+            schema["properties"]["value"] = {"maxLength": row.length}
+            schema["x-capacity"] = row.length
+        elif row.kind == "buffer":
+            schema["properties"]["value"] = {"pattern": f"^[0-9a-f]{{{2 * row.length}}}$"}
+            schema["x-bytes"] = row.length
     elif row.kind == "bool":
         schema = _ref("value.bool")
-    elif row.kind == "string":
-        schema = _bounded("value.string", "0", row.maximum if row.maximum is not None else "0")
-        schema["properties"]["value"] = {"maxLength": row.length}
-        schema["x-capacity"] = row.length
-    elif row.kind == "buffer":
-        # A buffer shows as a string of two lowercase hexadecimal digits per byte.
-        schema = _bounded("value.string", "0", str(row.length))
-        schema["properties"]["value"] = {"pattern": f"^[0-9a-f]{{{2 * row.length}}}$"}
-        schema["x-bytes"] = row.length
     elif row.kind == "enum":
         schema = _ref(f"enum.{row.type_name}")
     elif row.length is not None:

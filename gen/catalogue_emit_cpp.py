@@ -1,13 +1,11 @@
 """Writes the C++ catalogue (introspection_gen.h / .cpp) from a validated catalogue."""
 
 import value_format
+from value_format import field_bounds
 from catalogue_source import BASE_CODES, SCALAR_SIZES, Catalogue, Struct
 
 LOG_LEVEL_ENUM = "LogLevel"  # also the diagnostic layer's levels (loglevel_gen.h)
 TAG_WIDTH = 12  # columns of a diagnostic line's level tag
-INT_MIN_TEXT, INT_MAX_TEXT = "-2147483648", "2147483647"
-FLOAT_MIN_TEXT, FLOAT_MAX_TEXT = "-1e+38", "1e+38"
-ROW_FLOAT_MIN_TEXT, ROW_FLOAT_MAX_TEXT = "-1e38", "1e38"  # what a float row without bounds shows
 BASE_NAMES = ["BaseInt", "BaseFloat", "BaseBool", "BaseString", "BaseBuffer", "BaseEnum", "BaseStruct"]
 
 
@@ -45,17 +43,9 @@ def _bounds(row):
 
 def _row_format(catalogue: Catalogue, row):
     """The row's rendering around its value, its enumeration's entries and its structure's appender."""
-    if row.kind in ("int", "float", "string", "buffer"):
-        if row.kind == "int":
-            low, high = row.minimum or INT_MIN_TEXT, row.maximum or INT_MAX_TEXT
-        elif row.kind == "float":
-            low, high = row.minimum or ROW_FLOAT_MIN_TEXT, row.maximum or ROW_FLOAT_MAX_TEXT
-        elif row.kind == "string":
-            low, high = "0", row.maximum or "0"
-        else:
-            low, high = "0", str(row.length)
-        head = value_format.scalar_head("string" if row.kind == "buffer" else row.kind, low, high)
-        return head, value_format.SCALAR_TAIL, "nullptr", "nullptr"
+    shown = value_format.row_value(row)
+    if shown is not None:
+        return value_format.scalar_head(*shown), value_format.SCALAR_TAIL, "nullptr", "nullptr"
     if row.kind == "enum":
         enum_index = next(i for i, e in enumerate(catalogue.enums) if e.name == row.type_name)
         tail = value_format.enum_tail(row.type_name, catalogue.enum(row.type_name).entries)
@@ -216,14 +206,10 @@ def _struct_appender(catalogue: Catalogue, struct: Struct):
             body.append("  out += ',';")
         where = f"element + {fld.offset}"
         if fld.kind == "int":
-            low = fld.minimum if fld.minimum is not None else INT_MIN_TEXT
-            high = fld.maximum if fld.maximum is not None else INT_MAX_TEXT
-            head = _literal(value_format.field_head(fld.name) + value_format.scalar_head("int", low, high))
+            head = _literal(value_format.field_head(fld.name) + value_format.scalar_head("int", *field_bounds(fld)))
             body.append(f"  appendIntField(out, {head}, {where});")
         elif fld.kind == "float":
-            low = fld.minimum if fld.minimum is not None else FLOAT_MIN_TEXT
-            high = fld.maximum if fld.maximum is not None else FLOAT_MAX_TEXT
-            head = _literal(value_format.field_head(fld.name) + value_format.scalar_head("float", low, high))
+            head = _literal(value_format.field_head(fld.name) + value_format.scalar_head("float", *field_bounds(fld)))
             body.append(f"  appendFloatField(out, {head}, {where});")
         elif fld.kind == "bool":
             head = _literal(value_format.field_head(fld.name))

@@ -38,6 +38,30 @@ PIECES = {
 }
 
 
+INT_BOUNDS = ("-2147483648", "2147483647")  # an int without bounds of its own
+ROW_FLOAT_BOUNDS = ("-1e38", "1e38")  # a float row without bounds
+FIELD_FLOAT_BOUNDS = ("-1e+38", "1e+38")  # a float field of a structure without bounds
+
+
+def row_value(row):
+    """(type, min, max) texts that an int, float, string or buffer row shows around its value; None for others."""
+    if row.kind == "int":
+        return "int", row.minimum or INT_BOUNDS[0], row.maximum or INT_BOUNDS[1]
+    if row.kind == "float":
+        return "float", row.minimum or ROW_FLOAT_BOUNDS[0], row.maximum or ROW_FLOAT_BOUNDS[1]
+    if row.kind == "string":
+        return "string", "0", row.maximum or "0"
+    if row.kind == "buffer":
+        return "string", "0", str(row.length)  # two hexadecimal digits per byte, shown as a string
+    return None
+
+
+def field_bounds(fld):
+    """(min, max) texts of an int or float structure field."""
+    low, high = INT_BOUNDS if fld.kind == "int" else FIELD_FLOAT_BOUNDS
+    return fld.minimum or low, fld.maximum or high
+
+
 def json_text(value: str) -> str:
     """The inside of a JSON string as the service's writer escapes it (catalogue texts are plain)."""
     return json.dumps(value, ensure_ascii=False)[1:-1]
