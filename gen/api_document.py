@@ -9,6 +9,7 @@ import json
 import api_routes
 from catalogue_emit_cpp import string_capacity
 from catalogue_source import Catalogue, Row
+from output_file import write_text
 from value_format import field_bounds, row_value
 
 INT_TEXT = "^-?[0-9]+$"
@@ -183,6 +184,4 @@ def build_document(catalogue: Catalogue):
 
 
 def write_document(catalogue: Catalogue, path: str) -> None:
-    with open(path, "w", encoding="utf-8") as out:
-        json.dump(build_document(catalogue), out, separators=(",", ":"), sort_keys=False)
-        out.write("\n")
+    write_text(path, json.dumps(build_document(catalogue), separators=(",", ":")) + "\n")

@@ -3,6 +3,7 @@
 import value_format
 from value_format import field_bounds
 from catalogue_source import BASE_CODES, SCALAR_SIZES, Catalogue, Struct
+from output_file import write_text
 
 LOG_LEVEL_ENUM = "LogLevel"  # also the diagnostic layer's levels (loglevel_gen.h)
 TAG_WIDTH = 12  # columns of a diagnostic line's level tag
@@ -389,11 +390,9 @@ def _log_levels(catalogue: Catalogue) -> str:
 
 
 def write_log_levels(catalogue: Catalogue, path: str) -> None:
-    with open(path, "w", encoding="utf-8") as out:
-        out.write(_log_levels(catalogue))
+    write_text(path, _log_levels(catalogue))
 
 
 def write_cpp(catalogue: Catalogue, header_path: str, source_path: str) -> None:
-    for path, text in ((header_path, _header(catalogue)), (source_path, _source(catalogue))):
-        with open(path, "w", encoding="utf-8") as out:
-            out.write(text)
+    write_text(header_path, _header(catalogue))
+    write_text(source_path, _source(catalogue))
