@@ -11,7 +11,8 @@ DESCRIPTION = (
     "The unit's whole state as one JSON document, writes of single variables, long-poll updates, the kernel "
     "log, the screen, and the device app API (identity, user files, software update). Every answer has "
     "the HTTP status 200; a failure is told in the body. A script name that no route has is answered with "
-    "{\"result\": 0, \"error\": \"Unknown script: '...'\" }."
+    "{\"result\": 0, \"error\": \"Unknown script: '...'\" }; a device app path that no route has with "
+    "{\"result\": \"Unknown request\" }, and one that fails unexpectedly with {\"result\": \"Internal error\" }."
 )
 
 
@@ -72,10 +73,9 @@ SCHEMAS = {
         ]
     },
     "UnknownRequest": const_result("Unknown request"),
-    "InternalError": const_result("Internal error"),
     "FileResult": {
         "type": "object",
-        "properties": {"result": {"enum": ["Success", "No such file", "Open error", "Write error"]}},
+        "properties": {"result": {"enum": ["Success", "No such file", "Open error", "Write error", "Internal error"]}},
         "required": ["result"],
         "additionalProperties": False,
     },
