@@ -14,7 +14,7 @@ fi
 
 source "$here/../../tools/sandbox/background-unit.sh"
 start_background_unit "$build" --http-front --factory-block 10042 handunit --updater
-UNIT_INIT=$unit_init UNIT_STATE=$work/state UNIT_BUILD=$build inside node --test-reporter=spec "$here/api_test.mjs" || {
+UNIT_INIT=$unit_init UNIT_STATE=$work/state UNIT_BUILD=$build inside node "$here/api_test.mjs" || {
   status=$?
   echo "--- end of the unit's kernel log:" >&2
   tail -n 40 "$work/state/kmsg.log" >&2
