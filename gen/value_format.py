@@ -21,6 +21,11 @@ ENUM_TAIL = "]}"
 STRING_FIELD_VALUE = '{"value":"'
 STRING_FIELD_TAIL = '", "type": "string" }'
 
+INT_BOUNDS = ("-2147483648", "2147483647")  # an int without bounds of its own
+ROW_FLOAT_BOUNDS = ("-1e38", "1e38")  # a float row without bounds
+FIELD_FLOAT_BOUNDS = ("-1e+38", "1e+38")  # a float field of a structure without bounds
+
+
 # Name of the C++ constant of each piece.
 PIECES = {
     "kScalarMax": SCALAR_MAX,
@@ -35,12 +40,11 @@ PIECES = {
     "kEnumEntries": ENUM_ENTRIES,
     "kEnumTail": ENUM_TAIL,
     "kStringFieldTail": STRING_FIELD_TAIL,
+    "kIntMin": INT_BOUNDS[0],
+    "kIntMax": INT_BOUNDS[1],
+    "kRowFloatMin": ROW_FLOAT_BOUNDS[0],
+    "kRowFloatMax": ROW_FLOAT_BOUNDS[1],
 }
-
-
-INT_BOUNDS = ("-2147483648", "2147483647")  # an int without bounds of its own
-ROW_FLOAT_BOUNDS = ("-1e38", "1e38")  # a float row without bounds
-FIELD_FLOAT_BOUNDS = ("-1e+38", "1e+38")  # a float field of a structure without bounds
 
 
 def row_value(row):

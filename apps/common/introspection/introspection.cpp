@@ -129,8 +129,8 @@ std::string Introspection::setVarValueJson(unsigned int mem, unsigned int var, c
 
 std::string Introspection::getVarMin(unsigned int mem, unsigned int var) {
   const VariableInfo& row = rowAt(mem, var);
-  if (row.baseType == BaseInt) return row.min != nullptr ? row.min : "-2147483648";
-  if (row.baseType == BaseFloat) return row.min != nullptr ? row.min : "-1e38";
+  if (row.baseType == BaseInt) return std::string(row.min != nullptr ? row.min : valueformat::kIntMin);
+  if (row.baseType == BaseFloat) return std::string(row.min != nullptr ? row.min : valueformat::kRowFloatMin);
   return "0";
 }
 
@@ -138,9 +138,9 @@ std::string Introspection::getVarMax(unsigned int mem, unsigned int var) {
   const VariableInfo& row = rowAt(mem, var);
   switch (row.baseType) {
     case BaseInt:
-      return row.max != nullptr ? row.max : "2147483647";
+      return std::string(row.max != nullptr ? row.max : valueformat::kIntMax);
     case BaseFloat:
-      return row.max != nullptr ? row.max : "1e38";
+      return std::string(row.max != nullptr ? row.max : valueformat::kRowFloatMax);
     case BaseBool:
       return "1";
     case BaseString:
