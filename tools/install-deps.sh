@@ -39,3 +39,10 @@ if ! cmp -s "$browser_test/package-lock.json" "$browser_test/node_modules/.insta
   npm ci --prefix "$browser_test" --no-audit --no-fund
   cp "$browser_test/package-lock.json" "$browser_test/node_modules/.installed-lock.json"
 fi
+
+# The API document's checks: the OpenAPI 3.1 validator and the JSON Schema validator, as locked.
+api_test=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../tests/api" && pwd)
+if ! cmp -s "$api_test/package-lock.json" "$api_test/node_modules/.installed-lock.json"; then
+  npm ci --prefix "$api_test" --no-audit --no-fund
+  cp "$api_test/package-lock.json" "$api_test/node_modules/.installed-lock.json"
+fi

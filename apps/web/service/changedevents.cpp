@@ -10,7 +10,6 @@
 #include "apps/web/service/requesthandler.h"
 #include "gen/code/introspection_gen.h"
 
-static_assert(ChangedEvents::kEventCount == EVENT_NAME_SIZE, "one bit per event name");
 
 namespace {
 

@@ -22,19 +22,19 @@ namespace devices = catalogue::MemExternalDevices;
 
 template <typename T>
 void store(const VariablePlace& place, const T& value) {
-  setVariable(*reinterpret_cast<T*>(*MEMORY_POINTER_ARRAY[place.mem] + place.offset), place.event, value);
+  setVariable(*reinterpret_cast<T*>(placeAddress(place)), place.event, value);
 }
 
 // N is the place's size, given where the place is named.
 template <std::size_t N>
 void storeText(const VariablePlace& place, const char* text) {
-  auto& target = *reinterpret_cast<std::array<char, N>*>(*MEMORY_POINTER_ARRAY[place.mem] + place.offset);
+  auto& target = *reinterpret_cast<std::array<char, N>*>(placeAddress(place));
   setVariable(target, place.event, text);
 }
 
 int32_t readInt(const VariablePlace& place) {
   int32_t value;
-  std::memcpy(&value, *MEMORY_POINTER_ARRAY[place.mem] + place.offset, sizeof value);
+  std::memcpy(&value, placeAddress(place), sizeof value);
   return value;
 }
 

@@ -3,7 +3,6 @@
 #include <exception>
 
 #include "apps/common/introspection/introspection.h"
-#include "apps/common/introspection/variabletext.h"
 #include "apps/common/log/log.h"
 #include "apps/web/service/loopturn.h"
 #include "apps/web/service/onewiredata.h"
@@ -13,7 +12,6 @@
 
 RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi) : fcgi(fcgi), logging(poll), premarkedRing(poll, fcgi) {
   lastTick = std::chrono::steady_clock::now();
-  prepareVariableText();
   try {
     logging.init();
   } catch (const std::exception&) {
