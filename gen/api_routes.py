@@ -63,6 +63,13 @@ SCHEMAS = {
                 "additionalProperties": False,
             },
             {
+                "description": "Stored, but its announcement waits for the message broker's return.",
+                "type": "object",
+                "properties": {"result": {"const": 1}, "warning": {"type": "string"}},
+                "required": ["result", "warning"],
+                "additionalProperties": False,
+            },
+            {
                 "description": "Failure. error holds the gathered error texts, CR LF after a parse error; it is "
                 "empty when the body named no known memory or variable.",
                 "type": "object",
@@ -73,9 +80,22 @@ SCHEMAS = {
         ]
     },
     "UnknownRequest": const_result("Unknown request"),
+    "Refusal": {
+        "type": "object",
+        "properties": {"result": {"const": 0}, "error": {"type": "string", "pattern": "^Refused: "}},
+        "required": ["result", "error"],
+        "additionalProperties": False,
+    },
     "FileResult": {
         "type": "object",
-        "properties": {"result": {"enum": ["Success", "No such file", "Open error", "Write error", "Internal error"]}},
+        "properties": {
+            "result": {
+                "anyOf": [
+                    {"enum": ["Success", "No such file", "Open error", "Internal error"]},
+                    {"type": "string", "pattern": "^Write error: ", "description": "The write failed; its cause."},
+                ]
+            }
+        },
         "required": ["result"],
         "additionalProperties": False,
     },
@@ -376,11 +396,35 @@ def paths():
                     "required": True,
                     "content": {"application/json": {"schema": {"type": "object"}}},
                 },
-                "responses": {"200": {"description": "An empty body; the result shows in MemServiceMode."}},
+                "responses": {
+                    "200": {
+                        "description": "An empty body when the tool wrote the ring; a refused value, a failed "
+                        "tool or a ring already being written is answered with the error.",
+                        "content": {
+                            "application/json": {
+                                "schema": {
+                                    "type": "object",
+                                    "properties": {"result": {"const": 0}, "error": {"type": "string"}},
+                                    "required": ["result", "error"],
+                                    "additionalProperties": False,
+                                },
+                                "x-empty-body": True,
+                            }
+                        },
+                    }
+                },
             }
         },
     }
     routes.update(_device_routes())
+    # Every route refuses a foreign host name, and a change from a page of another origin, the same way.
+    for route in routes.values():
+        for operation in route.values():
+            operation["responses"]["403"] = {
+                "description": "Refused: the request names a foreign host, or a page of another origin asks for "
+                "a change.",
+                "content": {"application/json": {"schema": ref("Refusal")}},
+            }
     routes.update(_folder_routes("lenstables", "lens tables"))
     routes.update(_folder_routes("focusrings", "focus-ring files"))
     routes.update(_folder_routes("setups", "user setups"))

@@ -46,6 +46,8 @@ export function answerChecker(document) {
       return problems.join("\n");
     }
     if (!media.includes(contentType)) problems.push(`content type ${contentType}, the document has ${media}`);
+    // A route whose success is an empty body says so on its media type.
+    if (answer.body === "" && response.content[contentType]?.["x-empty-body"]) return problems.join("\n");
     const schema = response.content[contentType]?.schema;
     // An empty schema admits any body: the raw bytes of a stored file.
     if (schema && Object.keys(schema).length > 0 && contentType === "application/json") {
