@@ -55,7 +55,7 @@ constexpr const char* kFloatBounds = R"("max":"1e+38","min":"-1e+38","type":"flo
 using Setters = Structures;  // the scalar rows need the payloads only
 }  // namespace
 
-TEST_F(Structures, GetterWritesEachFieldKindWithItsOwnSpacing) {
+TEST_F(Structures, GetterWritesEachFieldKindWithItsOwnSpacingAndNestedArrays) {
   const float half = 0.5f;
   const int32_t valid = 1;
   char* element = cdm.address() + 2 * cdm.info().elementSize;
@@ -80,6 +80,16 @@ TEST_F(Structures, GetterWritesEachFieldKindWithItsOwnSpacing) {
   std::memcpy(motor.address() + fieldOf(motor, "State").offset, &invalid, 4);
   EXPECT_NE(motor.get().find(R"("State":  { "value": "INVALID_VALUE: 1000", "type": "MotorStatus")"),
             std::string::npos);
+
+  // Nested arrays of structures and one-byte fields, which the structures above do not have.
+  const std::string lensTable = findRow("MemLens", "LensTableZoom").get();
+  std::size_t scales = 0;
+  for (std::size_t at = 0; (at = lensTable.find("\"ScalePosition\"", at)) != std::string::npos; ++at) ++scales;
+  EXPECT_EQ(scales, 256u);
+  EXPECT_NE(lensTable.find("\"LensTableValueList\":[{"), std::string::npos);
+  EXPECT_TRUE(lensTable.ends_with("}]}"));
+  const std::string zoom = findRow("MemMotors", "ZoomMotor").get();
+  EXPECT_NE(zoom.find("\"GearTeethAct\": {\"max\":\"255\""), std::string::npos) << zoom;
 }
 
 TEST_F(Structures, StringFieldsAreNeverReadOrWrittenPastTheirField) {
@@ -206,18 +216,6 @@ TEST_F(Structures, WholeValuesAreCopiedBytewiseToTheElementTheEventNames) {
   EXPECT_EQ(cdm.set(point.data()), "Index exceeds limit");
   EXPECT_EQ(bytes(cdm), before);
   EXPECT_TRUE(takePostedEvents().empty());
-}
-
-// Nested arrays of structures and one-byte fields, which the structures above do not have.
-TEST_F(Structures, GeneratedGettersRenderNestedArraysAndByteFields) {
-  const std::string lensTable = findRow("MemLens", "LensTableZoom").get();
-  std::size_t scales = 0;
-  for (std::size_t at = 0; (at = lensTable.find("\"ScalePosition\"", at)) != std::string::npos; ++at) ++scales;
-  EXPECT_EQ(scales, 256u);
-  EXPECT_NE(lensTable.find("\"LensTableValueList\":[{"), std::string::npos);
-  EXPECT_TRUE(lensTable.ends_with("}]}"));
-  const std::string zoom = findRow("MemMotors", "ZoomMotor").get();
-  EXPECT_NE(zoom.find("\"GearTeethAct\": {\"max\":\"255\""), std::string::npos) << zoom;
 }
 
 TEST_F(Setters, IntConvertsLikeStoiWithItsBaseTakenFromThePrefixAndAnnouncesOnlyChanges) {
