@@ -42,7 +42,8 @@ class Connection : public EventPoll::Callback {
 
   // Where the connection stands in its current request: parameters and input are taken only
   // between BEGIN_REQUEST and the end of STDIN, so a request reaches the handler once.
-  enum class Phase { Idle, Reading, Serving };
+  // Queued: the input is complete, and the request waits for a place in the listener's table.
+  enum class Phase { Idle, Reading, Queued, Serving };
   enum class Input { Processed, Nothing, Closed };
 
   // Records sent together are gathered into as few writes as possible.
@@ -61,13 +62,17 @@ class Connection : public EventPoll::Callback {
   bool processRecord(const unsigned char* record);
   bool dispatchRecord(const unsigned char* record);
   void begin(uint16_t requestId, bool keepConn);
+  // Management records and refusals, sent whatever request the connection carries.
+  void answerValues(const unsigned char* body, size_t length);
+  void sendManagement(unsigned char type, uint16_t requestId, const unsigned char* body, size_t length);
+  void abortRequest();
   void paramsComplete();
   void bodyComplete();
   void refuseBody();
   void dropInput();
   void finish();
   int sendRecord(unsigned char type, const char* data, size_t length);
-  bool queueRecord(Gather& gather, unsigned char type, const char* data, size_t length);
+  bool queueRecord(Gather& gather, unsigned char type, uint16_t requestId, const char* data, size_t length);
   bool flush(Gather& gather);
   bool sendAll(iovec* parts, int count);
   bool keepUnsent(const iovec* parts, int count);

@@ -4,11 +4,13 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <exception>
 
@@ -20,6 +22,17 @@ namespace {
 // queue has no room for waits for the kernel's one-second retry. No deeper than the table, though:
 // every queued connection is work the service takes on, and a flood must not crowd the others out.
 constexpr int kBacklog = static_cast<int>(Fcgi::kMaxRequests);
+
+// Descriptors kept for the service's own files, pipes and children: a download holds one for each
+// request in progress, and the log's child, uploads and listings need a few more.
+constexpr int kReservedDescriptors = static_cast<int>(Fcgi::kMaxRequests) + 16;
+
+int descriptorLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) < 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > INT_MAX)
+    return INT_MAX;
+  return static_cast<int>(limit.rlim_cur);
+}
 
 // Closes the descriptor without losing the errno that explains why.
 void closeKeepingError(int fd) {
@@ -97,6 +110,12 @@ int Fcgi::port() const {
   socklen_t length = sizeof address;
   if (::getsockname(listenFd, reinterpret_cast<sockaddr*>(&address), &length) < 0) return -1;
   return ntohs(address.sin_port);
+}
+
+size_t Fcgi::maxConnections() const {
+  // The descriptors below the listener's are the process's own, held from its start.
+  const long room = static_cast<long>(descriptorLimit()) - kReservedDescriptors - (listenFd + 1);
+  return room > 0 ? static_cast<size_t>(room) : 0;
 }
 
 void Fcgi::event(EventType type) {

@@ -49,6 +49,8 @@ class Fcgi : public EventPoll::Callback {
   const std::map<unsigned int, Request*>& requests() const { return table; }
   // The port the listener is bound to (tests bind port 0).
   int port() const;
+  // Connections served at once at most: the descriptors the process may open, less its own reserve.
+  size_t maxConnections() const;
 
   RequestCallback* requestCallback = nullptr;
 

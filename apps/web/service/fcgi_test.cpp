@@ -134,6 +134,78 @@ TEST_F(FcgiTable, MalformedRecordsAreSkippedAndTheStreamStaysInStep) {
   EXPECT_EQ(client->request({}, "again", true, 2).stdoutText, "Content-type: application/json\r\n\r\nagain");
 }
 
+TEST_F(FcgiTable, ManagementRecordsAbortsAndASecondRequestIdAreAnsweredAsTheProtocolHasThem) {
+  using namespace fcgiclient;
+  std::map<uint16_t, Request*> waiting;
+  handler.onRequest = [&](Request* request) {
+    if (request->param("WAIT") == "1") {
+      request->waits = Waits::Update;  // a long-poll
+      waiting[request->fcgiRequestId()] = request;
+      return;
+    }
+    request->output() << "served";
+    request->end();
+  };
+  auto client = connect();
+  // The limits, asked for by name; a name this side does not know is left out of the answer.
+  ASSERT_TRUE(
+      client->sendRaw(encodeRecord(kGetValues, 0,
+                                   encodeNameValue("FCGI_MAX_CONNS", "") + encodeNameValue("FCGI_MAX_REQS", "") +
+                                       encodeNameValue("FCGI_MPXS_CONNS", "") + encodeNameValue("FCGI_OTHER", ""))));
+  auto values = client->readRecord(1000);
+  ASSERT_TRUE(values.has_value());
+  EXPECT_EQ(values->type, kGetValuesResult);
+  EXPECT_EQ(values->requestId, 0);
+  EXPECT_EQ(values->content, encodeNameValue("FCGI_MAX_CONNS", std::to_string(fcgi->maxConnections())) +
+                                 encodeNameValue("FCGI_MAX_REQS", "32") + encodeNameValue("FCGI_MPXS_CONNS", "0"));
+  EXPECT_GT(fcgi->maxConnections(), 0u);
+  // Types the protocol does not have.
+  for (uint8_t type : {uint8_t{0}, uint8_t{11}, uint8_t{200}}) {
+    ASSERT_TRUE(client->sendRaw(encodeRecord(type, 0, "abc", 5)));
+    auto unknown = client->readRecord(1000);
+    ASSERT_TRUE(unknown.has_value());
+    EXPECT_EQ(unknown->type, kUnknownType);
+    EXPECT_EQ(unknown->content, std::string(1, static_cast<char>(type)) + std::string(7, '\0'));
+  }
+
+  // A second request id while a long-poll waits is refused; the waiting one keeps the connection.
+  ASSERT_TRUE(client->sendRaw(encodeRequest({{"WAIT", "1"}}, "", true, 1)));
+  for (int turn = 0; turn < 20 && waiting.empty(); ++turn) pump();
+  ASSERT_EQ(waiting.size(), 1u);
+  ASSERT_TRUE(client->sendRaw(encodeRequest({{"SECOND", "1"}}, "body", true, 2)));
+  auto refused = client->readReply(1000);
+  ASSERT_TRUE(refused.ended);
+  EXPECT_EQ(refused.records.size(), 1u);
+  EXPECT_EQ(refused.records.back().requestId, 2);
+  EXPECT_EQ(refused.protocolStatus, kCantMultiplexConnection);
+  EXPECT_EQ(handler.seen.size(), 1u);
+  Request* first = waiting[1];
+  first->output() << "first";
+  first->end();
+  auto answered = client->readReply(1000);
+  EXPECT_EQ(answered.records.front().requestId, 1);
+  EXPECT_EQ(answered.stdoutText, "Content-type: application/json\r\n\r\nfirst");
+  EXPECT_EQ(answered.protocolStatus, kRequestComplete);
+
+  // An aborted long-poll is ended at once and leaves the waiting passes; its handler's late end sends nothing.
+  waiting.clear();
+  ASSERT_TRUE(client->sendRaw(encodeRequest({{"WAIT", "1"}}, "", true, 3)));
+  for (int turn = 0; turn < 20 && waiting.empty(); ++turn) pump();
+  ASSERT_EQ(waiting.size(), 1u);
+  waiting[3]->output() << "never sent";
+  ASSERT_TRUE(client->sendRaw(encodeRecord(kAbortRequest, 3, "")));
+  auto aborted = client->readReply(1000);
+  ASSERT_TRUE(aborted.ended);
+  EXPECT_EQ(aborted.records.size(), 1u);
+  EXPECT_EQ(aborted.records.back().requestId, 3);
+  EXPECT_EQ(waiting[3]->waits, Waits::Nothing);
+  waiting[3]->end();
+  EXPECT_FALSE(client->readRecord(50).has_value());
+  // An abort for another id, or with nothing in progress, changes nothing; the connection serves on.
+  ASSERT_TRUE(client->sendRaw(encodeRecord(kAbortRequest, 7, "")));
+  EXPECT_EQ(client->request({}, "", true, 4).stdoutText, "Content-type: application/json\r\n\r\nserved");
+}
+
 TEST_F(FcgiTable, PeersThatGoAwayAreReleasedWhateverTheyLeftBehind) {
   answerWith("ok");
   // Peers gone before they are accepted leave no descriptor behind.

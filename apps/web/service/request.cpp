@@ -156,6 +156,20 @@ HeadIs decodeHead(const unsigned char* data, size_t size, PairHead& head) {
 size_t pairSize(const PairHead& head) { return head.size + head.name + head.value; }
 }  // namespace
 
+std::optional<size_t> Request::decodePairs(const unsigned char* data, size_t size, const PairTaker& take) {
+  size_t used = 0;
+  while (used < size) {
+    PairHead head;
+    HeadIs status = decodeHead(data + used, size - used, head);
+    if (status == HeadIs::Malformed) return std::nullopt;
+    if (status == HeadIs::Short || pairSize(head) > size - used) break;
+    const auto* text = reinterpret_cast<const char*>(data + used + head.size);
+    take({text, head.name}, {text + head.name, head.value});
+    used += pairSize(head);
+  }
+  return used;
+}
+
 void Request::addParams(const unsigned char* data, int length) {
   size_t size = length > 0 ? static_cast<size_t>(length) : 0;
   if (size > 0 && !carriedPair.empty()) {
@@ -164,19 +178,9 @@ void Request::addParams(const unsigned char* data, int length) {
     data += *taken;
     size -= *taken;
   }
-  while (size > 0) {
-    PairHead head;
-    HeadIs status = decodeHead(data, size, head);
-    if (status == HeadIs::Malformed) return;
-    if (status == HeadIs::Short || pairSize(head) > size) {
-      carriedPair.assign(reinterpret_cast<const char*>(data), size);
-      return;
-    }
-    const auto* text = reinterpret_cast<const char*>(data + head.size);
-    setParam({text, head.name}, {text + head.name, head.value});
-    data += pairSize(head);
-    size -= pairSize(head);
-  }
+  std::optional<size_t> used =
+      decodePairs(data, size, [this](std::string_view name, std::string_view value) { setParam(name, value); });
+  if (used && *used < size) carriedPair.assign(reinterpret_cast<const char*>(data + *used), size - *used);
 }
 
 std::optional<size_t> Request::continueCarriedPair(const unsigned char* data, size_t size) {

@@ -3,6 +3,7 @@
 // The connection that carries it (connection.h) reads the records and sends what the request writes.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -88,6 +89,10 @@ class Request {
   void addParams(const unsigned char* data, int length);
   // A pair longer than this (name and value together) ends the decoding of its record.
   static constexpr size_t kMaxParamPair = 1 << 20;
+  using PairTaker = std::function<void(std::string_view name, std::string_view value)>;
+  // Hands each whole name-value pair at the start of one record's content to `take`: the bytes they
+  // took (the rest is a pair cut short), or nothing when a malformed pair ends the record.
+  static std::optional<size_t> decodePairs(const unsigned char* data, size_t size, const PairTaker& take);
 
  private:
   friend class Connection;
