@@ -86,6 +86,7 @@ Connection::Input Connection::receive() {
   ssize_t got = ::read(fd, readBuffer, sizeof readBuffer);
   if (got == 0) return Input::Closed;
   if (got < 0) return transient(errno) ? Input::Nothing : Input::Closed;
+  lastActivity = std::chrono::steady_clock::now();
   return processRecords(readBuffer, static_cast<size_t>(got));
 }
 
@@ -117,6 +118,7 @@ Connection::Input Connection::receiveRest() {
       return got < 0 && transient(errno) ? Input::Nothing : Input::Closed;
     }
     partial.resize(have + got);
+    lastActivity = std::chrono::steady_clock::now();
     if (partial.size() < kHeaderSize || partial.size() < recordSize(reinterpret_cast<unsigned char*>(partial.data())))
       return Input::Nothing;
   }
@@ -303,6 +305,7 @@ void Connection::finish() {
   current.dropBody();
   streaming = false;
   phase = Phase::Idle;
+  lastActivity = std::chrono::steady_clock::now();
   LOG(DebugMost, "REQUEST    end(%i, %i)", current.id, current.requestId);
   if (!keepConn) {
     // Closing now would lose the answer's tail; it closes once the peer has taken it.

@@ -25,6 +25,13 @@ class Connection : public EventPoll::Callback {
   // The request this connection carries now; a kept connection carries its next one in the same object.
   Request& request() { return current; }
   bool isOpen() const { return fd >= 0; }
+  // A request in progress, from its complete input until its answer has left, holds one of the
+  // listener's places; a connection between requests holds none.
+  bool holdsPlace() const { return !removed && (phase == Phase::Serving || unsentBytes() > 0 || streaming); }
+  // Between requests, or in a request whose input has not come: the connection waits on its peer.
+  bool waitsOnPeer() const {
+    return fd >= 0 && !removed && (phase == Phase::Idle || phase == Phase::Reading) && unsentBytes() == 0 && !streaming;
+  }
   size_t unsentBytes() const { return unsent.size() - unsentFrom; }
 
   // Sending, for the request.
@@ -98,5 +105,7 @@ class Connection : public EventPoll::Callback {
   std::string unsent;  // whole records written, of which the socket took unsentFrom bytes
   size_t unsentFrom = 0;
   std::chrono::steady_clock::time_point lastProgress;
+  // The peer's last input, or the end of the last answer: how long the connection has waited on its peer.
+  std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
   bool closeWhenSent = false;  // the answer ended without FCGI_KEEP_CONN while output was unsent
 };

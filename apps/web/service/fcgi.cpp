@@ -125,7 +125,7 @@ void Fcgi::event(EventType type) {
     acceptFailed(errno);
     return;
   }
-  if (liveRequests() >= kMaxRequests) {
+  if (placesTaken() >= kMaxRequests) {
     ::close(fd);
     return;
   }
@@ -185,7 +185,7 @@ void Fcgi::acceptFailed(int error) {
       LOG(Warn, "accept: %s", std::strerror(error));
       // The listener stays readable while the connection waits; without a free descriptor the
       // loop would spin. Free one, or stop listening until cleanup has released some.
-      if (!evictOldestUnserved()) {
+      if (!evictOldestIdle()) {
         poll.remove(listenFd);
         acceptPaused = true;
       }
@@ -196,16 +196,28 @@ void Fcgi::acceptFailed(int error) {
   }
 }
 
-// Closes the oldest connection that never completed a request, the likeliest to be idle.
-bool Fcgi::evictOldestUnserved() {
-  for (auto& [requestId, connection] : connections) {
-    if (table.count(requestId) != 0 || !connection->registered || !connection->isOpen()) continue;
-    LOG(Warn, "Closing request %u that sent no complete request, to free a descriptor.", requestId);
+// Closes the connection that has waited on its peer the longest.
+bool Fcgi::evictOldestIdle() {
+  Connection* oldest = nullptr;
+  for (auto& [connectionId, connection] : connections)
+    if (connection->registered && connection->waitsOnPeer() &&
+        (oldest == nullptr || connection->lastActivity < oldest->lastActivity))
+      oldest = connection;
+  if (oldest == nullptr) return false;
+  LOG(Warn, "Closing request %u, idle the longest, to free a descriptor.", oldest->request().id);
+  removeRequest(oldest);
+  oldest->close();
+  return true;
+}
+
+void Fcgi::closeIdle() {
+  const auto since = std::chrono::steady_clock::now() - idleBound;
+  for (auto& [connectionId, connection] : connections) {
+    if (!connection->registered || !connection->waitsOnPeer() || connection->lastActivity > since) continue;
+    LOG(DebugMost, "REQUEST   idle(%u)", connectionId);
     removeRequest(connection);
     connection->close();
-    return true;
   }
-  return false;
 }
 
 void Fcgi::paramsComplete(Connection* connection) {
@@ -219,10 +231,10 @@ void Fcgi::addRequest(Connection* connection) {
   if (requestCallback != nullptr) requestCallback->handleRequest(request);
 }
 
-size_t Fcgi::liveRequests() const {
-  size_t live = 0;
-  for (const auto& entry : table) live += connections.at(entry.first)->removed ? 0 : 1;
-  return live;
+size_t Fcgi::placesTaken() const {
+  size_t taken = 0;
+  for (const auto& entry : table) taken += connections.at(entry.first)->holdsPlace() ? 1 : 0;
+  return taken;
 }
 
 void Fcgi::removeRequest(Connection* connection) {
@@ -256,6 +268,7 @@ void Fcgi::abandonStalledOutput() {
 
 void Fcgi::cleanup() {
   abandonStalledOutput();
+  closeIdle();
   if (acceptPaused && listenFd >= 0) {
     try {
       poll.add(listenFd, this, EPOLLIN);
@@ -268,6 +281,13 @@ void Fcgi::cleanup() {
 }
 
 void Fcgi::deleteRemoved() {
+  for (auto entry = table.begin(); entry != table.end();) {
+    const Connection* connection = connections.at(entry->first);
+    if (!connection->holdsPlace() && !connection->removed)
+      entry = table.erase(entry);
+    else
+      ++entry;
+  }
   if (pending.empty()) return;
   std::vector<unsigned int> ids;
   ids.swap(pending);

@@ -1,6 +1,7 @@
 #pragma once
 // FastCGI listener: accepts connections, keeps the table of requests with complete input,
 // and deletes finished requests between loop turns.
+#include <chrono>
 #include <map>
 #include <vector>
 
@@ -38,8 +39,8 @@ class Fcgi : public EventPoll::Callback {
   void removeRequest(Request* request);
   // Deletes removed requests and gives up connections whose peer has stopped taking its answer.
   void cleanup();
-  // Deletes removed requests only; cheap enough for every turn of the loop, and never called inside
-  // a callback. A front that opens a connection per request would otherwise pile them up.
+  // Deletes removed requests and lets go of table entries between requests; cheap enough for every turn
+  // of the loop, and never called inside a callback (or a walk of the table).
   void deleteRemoved();
   // While its answer waits for the peer, a connection is watched for writability and not read, so
   // a peer that sends requests but never reads cannot pile answers up.
@@ -53,6 +54,8 @@ class Fcgi : public EventPoll::Callback {
   size_t maxConnections() const;
 
   RequestCallback* requestCallback = nullptr;
+  // A connection that waits on its peer this long is closed (tests shorten it).
+  std::chrono::milliseconds idleBound{60000};
 
  private:
   int listenFd = -1;
@@ -68,7 +71,8 @@ class Fcgi : public EventPoll::Callback {
   void serveFirst(Connection* connection);
   void acceptFailed(int error);
   void abandonStalledOutput();
-  bool evictOldestUnserved();
-  // Entries of the table not yet removed: a finished request holds no place while it awaits deletion.
-  size_t liveRequests() const;
+  bool evictOldestIdle();
+  void closeIdle();
+  // Table entries that hold a place: requests in progress, not those between requests.
+  size_t placesTaken() const;
 };

@@ -21,28 +21,70 @@ using fcgiclient::encodeRequest;
 
 using FcgiTable = FcgiFixture;
 
-TEST_F(FcgiTable, ThirtyThirdConnectionIsClosedAtOnceWhileTheOthersKeepBeingServed) {
+TEST_F(FcgiTable, IdleKeptConnectionsHoldNoPlaceWhileThirtyTwoRequestsInProgressFillTheTable) {
   answerWith("ok");
-  std::vector<std::unique_ptr<fcgiclient::FcgiClient>> clients;
-  for (size_t i = 0; i < Fcgi::kMaxRequests; ++i) {
-    clients.push_back(connect());
-    ASSERT_TRUE(clients.back()->request({}, "", true, 1).ended);
+  // Forty kept connections that made one request each and stay: a newcomer is still served.
+  std::vector<std::unique_ptr<fcgiclient::FcgiClient>> idle;
+  for (int i = 0; i < 40; ++i) {
+    idle.push_back(connect());
+    ASSERT_TRUE(idle.back()->request({}, "", true, 1).ended) << i;
   }
-  auto refused = connect();
-  EXPECT_TRUE(refused->closedByPeer(1000));
+  EXPECT_TRUE(fcgi->requests().empty());
+  EXPECT_EQ(connect()->request({}, "", false, 2).stdoutText, "ok");
+  EXPECT_EQ(idle.front()->request({}, "", true, 3).stdoutText, "ok");
+
+  // Thirty-two requests in progress fill the table: a new connection is closed at once.
+  std::vector<Request*> held;
+  handler.onRequest = [&](Request* request) { held.push_back(request); };
+  for (size_t i = 0; i < Fcgi::kMaxRequests; ++i) ASSERT_TRUE(idle[i]->sendRaw(encodeRequest({}, "", true, 4)));
+  for (int turn = 0; turn < 50 && held.size() < Fcgi::kMaxRequests; ++turn) pump();
+  ASSERT_EQ(held.size(), Fcgi::kMaxRequests);
   EXPECT_EQ(fcgi->requests().size(), Fcgi::kMaxRequests);
-  EXPECT_EQ(clients.front()->request({}, "", true, 2).stdoutText, "ok");
-  // A closed connection frees its place at once, before cleanup deletes it: a front that opens a
-  // connection per request is never refused while nothing is being served.
+  EXPECT_TRUE(connect()->closedByPeer(1000));
+  // A peer that goes frees its place at once, before cleanup deletes it.
   cleanupEachTurn = false;
-  clients.back().reset();
+  idle.front().reset();
+  held.erase(held.begin());
   for (int turn = 0; turn < 10; ++turn) pump();
-  EXPECT_EQ(fcgi->requests().size(), Fcgi::kMaxRequests);
-  for (size_t i = 0; i < 2 * Fcgi::kMaxRequests; ++i)
-    ASSERT_EQ(connect()->request({}, "", false, 3).stdoutText, "ok") << "connection " << i;
-  EXPECT_EQ(fcgi->requests().size(), 3 * Fcgi::kMaxRequests);
+  answerWith("ok");
+  EXPECT_EQ(connect()->request({}, "", false, 5).stdoutText, "ok");
+  // Requests that end free theirs; the table keeps only what is in progress.
+  for (Request* request : held) request->end();
   fcgi->cleanup();
-  EXPECT_EQ(fcgi->requests().size(), Fcgi::kMaxRequests - 1);
+  EXPECT_TRUE(fcgi->requests().empty());
+  for (size_t i = 0; i < 2 * Fcgi::kMaxRequests; ++i)
+    ASSERT_EQ(connect()->request({}, "", false, 6).stdoutText, "ok") << "connection " << i;
+}
+
+TEST_F(FcgiTable, ConnectionsWaitingOnTheirPeerAreClosedAfterTheBoundButRequestsInProgressStay) {
+  fcgi->idleBound = std::chrono::milliseconds(300);
+  Request* held = nullptr;
+  handler.onRequest = [&](Request* request) {
+    if (request->param("HOLD") == "1") return void(held = request);
+    request->end();
+  };
+  auto kept = connect();
+  ASSERT_TRUE(kept->request({}, "", true, 1).ended);
+  auto silent = connect();
+  auto halfRecord = connect();
+  ASSERT_TRUE(halfRecord->sendRaw(encodeRequest({}, "", true, 1).substr(0, 20)));
+  auto holding = connect();
+  ASSERT_TRUE(holding->sendRaw(encodeRequest({{"HOLD", "1"}}, "", true, 2)));
+  // Kept busy by input now and then, a connection is not idle.
+  auto chatty = connect();
+  const std::string chat = encodeRequest({}, "", true, 3);
+  for (size_t at = 0; at < chat.size() && at < 12; ++at) {
+    ASSERT_TRUE(chatty->sendRaw(chat.substr(at, 1)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  }
+  ASSERT_NE(held, nullptr);
+  for (auto* client : {&kept, &silent, &halfRecord}) EXPECT_TRUE((*client)->closedByPeer(2000));
+  EXPECT_FALSE(holding->closedByPeer(100));
+  EXPECT_FALSE(chatty->closedByPeer(0));
+  ASSERT_TRUE(chatty->sendRaw(chat.substr(12)));
+  EXPECT_TRUE(chatty->readReply(1000).ended);
+  held->end();
+  EXPECT_TRUE(holding->readReply(1000).ended);
 }
 
 TEST_F(FcgiTable, RemovedRequestsStayFindableUntilCleanupAndIdsAreNeverReused) {
@@ -351,16 +393,18 @@ class DescriptorLimit {
   std::vector<int> fillers;
 };
 
-TEST_F(FcgiTable, OutOfDescriptorsTheOldestSilentConnectionMakesRoom) {
+TEST_F(FcgiTable, OutOfDescriptorsTheConnectionIdleTheLongestMakesRoom) {
   answerWith("ok");
-  auto served = connect();
+  auto silentOld = connect();
+  pump();
+  auto silentNew = connect();
+  pump();
+  auto served = connect();  // idle as well, but more recently busy
   EXPECT_TRUE(served->request({}, "", true, 1).ended);
   EXPECT_TRUE(served->request({}, "", true, 1).ended);  // through the poll: see DescriptorLimit
-  auto silentOld = connect();
-  auto silentNew = connect();
   auto late = connect();
   {
-    DescriptorLimit limit(2);
+    DescriptorLimit limit(0);
     for (int turn = 0; turn < 10; ++turn) pump();
     EXPECT_TRUE(silentOld->closedByPeer(100));
     EXPECT_FALSE(silentNew->closedByPeer(50));
@@ -369,13 +413,21 @@ TEST_F(FcgiTable, OutOfDescriptorsTheOldestSilentConnectionMakesRoom) {
   }
 }
 
-TEST_F(FcgiTable, OutOfDescriptorsWithEveryConnectionServedAcceptingPausesUntilCleanup) {
+TEST_F(FcgiTable, OutOfDescriptorsWithEveryConnectionBusyAcceptingPausesUntilCleanup) {
   answerWith("ok");
   auto first = connect();
   auto second = connect();
   EXPECT_TRUE(first->request({}, "", true, 1).ended);
   EXPECT_TRUE(second->request({}, "", true, 1).ended);
   EXPECT_TRUE(first->request({}, "", true, 1).ended);  // through the poll: see DescriptorLimit
+  // Both now have a request in progress: neither is idle, so neither is closed to make room.
+  const auto answer = handler.onRequest;
+  handler.onRequest = [&](Request* request) {
+    if (request->fcgiRequestId() != 2) answer(request);
+  };
+  ASSERT_TRUE(first->sendRaw(encodeRequest({}, "", true, 2)));
+  ASSERT_TRUE(second->sendRaw(encodeRequest({}, "", true, 2)));
+  ASSERT_EQ(fcgi->requests().size(), 2u);
   // Not pumped while it connects and sends, so the listener holds it when descriptors run out.
   bool pumping = false;
   auto waiting = std::make_unique<fcgiclient::FcgiClient>(

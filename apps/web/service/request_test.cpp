@@ -171,7 +171,7 @@ TEST_F(RequestRecords, KeepAliveServesFreshRequestsWithExactlyTheirOwnParameters
   ASSERT_EQ(handler.seen.size(), 2u);
   EXPECT_EQ(handler.seen[0], handler.seen[1]);
   EXPECT_FALSE(client->closedByPeer(50));
-  EXPECT_EQ(fcgi->requests().size(), 1u);
+  EXPECT_TRUE(fcgi->requests().empty());  // between requests the connection holds no place
 
   const auto send = [&](const std::vector<std::pair<std::string, std::string>>& pairs, uint16_t id) {
     std::string encoded;
