@@ -23,10 +23,6 @@ namespace {
 // every queued connection is work the service takes on, and a flood must not crowd the others out.
 constexpr int kBacklog = static_cast<int>(Fcgi::kMaxRequests);
 
-// Descriptors kept for the service's own files, pipes and children: a download holds one for each
-// request in progress, and the log's child, uploads and listings need a few more.
-constexpr int kReservedDescriptors = static_cast<int>(Fcgi::kMaxRequests) + 16;
-
 int descriptorLimit() {
   rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) < 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > INT_MAX)
@@ -125,7 +121,10 @@ void Fcgi::event(EventType type) {
     acceptFailed(errno);
     return;
   }
-  if (placesTaken() >= kMaxRequests) {
+  // The lowest free descriptor tells whether the process's own descriptors reach into the reserve.
+  const bool descriptorsShort =
+      fd >= descriptorLimit() - kReservedDescriptors || connections.size() >= maxConnections();
+  if (placesTaken() >= kMaxRequests || (descriptorsShort && !makeRoom(fd))) {
     ::close(fd);
     return;
   }
@@ -185,15 +184,26 @@ void Fcgi::acceptFailed(int error) {
       LOG(Warn, "accept: %s", std::strerror(error));
       // The listener stays readable while the connection waits; without a free descriptor the
       // loop would spin. Free one, or stop listening until cleanup has released some.
-      if (!evictOldestIdle()) {
-        poll.remove(listenFd);
-        acceptPaused = true;
-      }
+      if (!evictOldestIdle()) pauseAccepting();
       return;
     default:
       errno = error;
       THROW_ERROR_NUMBER("accept");
   }
+}
+
+// Descriptors run short: the connection that has waited on its peer the longest gives its descriptor
+// back, or the new one is refused and accepting waits for cleanup.
+bool Fcgi::makeRoom(int fd) {
+  if (evictOldestIdle()) return true;
+  LOG(Warn, "Connection refused: descriptor %d would take from the reserve of %d.", fd, kReservedDescriptors);
+  pauseAccepting();
+  return false;
+}
+
+void Fcgi::pauseAccepting() {
+  poll.remove(listenFd);
+  acceptPaused = true;
 }
 
 // Closes the connection that has waited on its peer the longest.

@@ -25,6 +25,9 @@ class Fcgi : public EventPoll::Callback {
 
   static constexpr int kPort = 9000;
   static constexpr size_t kMaxRequests = 32;
+  // Descriptors kept for the service's own files, pipes and children: a download holds one for each
+  // request in progress, and the log's child, uploads and listings need a few more.
+  static constexpr int kReservedDescriptors = static_cast<int>(kMaxRequests) + 16;
 
   Fcgi(int port, EventPoll& poll);
   explicit Fcgi(EventPoll& poll);
@@ -70,6 +73,9 @@ class Fcgi : public EventPoll::Callback {
   void listenOn(int fd);
   void serveFirst(Connection* connection);
   void acceptFailed(int error);
+  // Makes room for a connection accepted while descriptors run short, or stops accepting until cleanup.
+  bool makeRoom(int fd);
+  void pauseAccepting();
   void abandonStalledOutput();
   bool evictOldestIdle();
   void closeIdle();

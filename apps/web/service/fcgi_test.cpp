@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -368,30 +370,42 @@ TEST_F(FcgiTable, InputLargerThanMemoryCostsOnlyItsConnection) {
   }));
 }
 
-// Leaves exactly `free` descriptors to the process while it lives. A connection's first request is read at
-// accept, so each test sends one more through the poll before the limit: the sanitizer's type check needs a
-// spare descriptor the first time a class is called through the poll.
-class DescriptorLimit {
- public:
-  explicit DescriptorLimit(int free) {
-    ::getrlimit(RLIMIT_NOFILE, &saved);
-    const rlimit lowered{256, saved.rlim_max};
-    ::setrlimit(RLIMIT_NOFILE, &lowered);
-    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
-    for (int i = 0; i < free && !fillers.empty(); ++i) {
-      ::close(fillers.back());
-      fillers.pop_back();
-    }
+TEST_F(FcgiTable, SilentConnectionsBeyondTheDescriptorsLeaveTheReserveFree) {
+  answerWith("ok");
+  // 200 silent peers against 128 descriptors, in a process of their own as a front's connections are.
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const uint16_t port = static_cast<uint16_t>(fcgi->port());
+  const pid_t peers = ::fork();
+  ASSERT_GE(peers, 0);
+  if (peers == 0) {
+    std::vector<int> silent;
+    for (int i = 0; i < 200; ++i) silent.push_back(fcgiclient::connectTcp("127.0.0.1", port));
+    (void)!::write(ready[1], "x", 1);
+    ::pause();
+    ::_exit(0);
   }
-  ~DescriptorLimit() {
-    for (int fd : fillers) ::close(fd);
-    ::setrlimit(RLIMIT_NOFILE, &saved);
-  }
-
- private:
+  ::close(ready[1]);
   rlimit saved{};
-  std::vector<int> fillers;
-};
+  ::getrlimit(RLIMIT_NOFILE, &saved);
+  const rlimit lowered{128, saved.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  ::fcntl(ready[0], F_SETFL, O_NONBLOCK);
+  char byte;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (::read(ready[0], &byte, 1) != 1 && std::chrono::steady_clock::now() < deadline) pump(10);
+  for (int turn = 0; turn < 20; ++turn) pump(5);
+  std::vector<int> opened;
+  for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) opened.push_back(fd);
+  for (int fd : opened) ::close(fd);
+  // Less the diagnostic log's descriptor, opened meanwhile, and the connection that reached the reserve.
+  EXPECT_GE(opened.size(), static_cast<size_t>(Fcgi::kReservedDescriptors) - 2);
+  EXPECT_EQ(connect()->request({}, "", false, 1).stdoutText, "ok");
+  ::kill(peers, SIGKILL);
+  ::waitpid(peers, nullptr, 0);
+  ::close(ready[0]);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+}
 
 TEST_F(FcgiTable, OutOfDescriptorsTheConnectionIdleTheLongestMakesRoom) {
   answerWith("ok");
