@@ -1,5 +1,7 @@
 #include "apps/web/service/connection.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -48,6 +50,10 @@ char sourceBuffer[kSourcePiece];
 constexpr std::string_view kBodyTooLarge =
     "Status: 413 Payload Too Large\r\nContent-type: application/json\r\n\r\n"
     "{\"result\": 0, \"error\": \"Request body too large\" }";
+
+constexpr std::string_view kBusy =
+    "Status: 503 Service Unavailable\r\nContent-type: application/json\r\n\r\n"
+    "{\"result\": 0, \"error\": \"Too many requests in progress\" }";
 
 bool transient(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 }  // namespace
@@ -257,9 +263,22 @@ void Connection::paramsComplete() {
 }
 
 void Connection::bodyComplete() {
+  if (current.bodyTooLarge) {
+    phase = Phase::Serving;
+    return refuseBody();
+  }
+  if (fcgi != nullptr)
+    fcgi->addRequest(this);
+  else
+    phase = Phase::Serving;
+}
+
+void Connection::refuseBusy() {
+  LOG(Warn, "Request %u waited too long for a place; refused.", current.id);
   phase = Phase::Serving;
-  if (current.bodyTooLarge) return refuseBody();
-  if (fcgi != nullptr) fcgi->addRequest(this);
+  current.resetOutput();
+  current.dropBody();
+  endRequest(kBusy, {});
 }
 
 void Connection::refuseBody() {
@@ -468,8 +487,20 @@ void Connection::abandonOutput() {
   closeWhenSent = false;
 }
 
-bool Connection::outputStalled(std::chrono::steady_clock::time_point now) const {
-  return unsentBytes() > 0 && now - lastProgress > kOutputStall;
+size_t Connection::kernelQueued() const {
+  int queued = 0;
+  if (fd < 0 || ::ioctl(fd, SIOCOUTQNSD, &queued) < 0 || queued < 0) return 0;
+  return static_cast<size_t>(queued);
+}
+
+// No progress for too long: the peer has taken nothing, neither from here nor from the kernel's queue.
+bool Connection::outputStalled(std::chrono::steady_clock::time_point now) {
+  const size_t queued = unsentBytes() + kernelQueued();
+  if (queued != lastQueued) {
+    if (queued < lastQueued || lastQueued == 0) lastProgress = now;
+    lastQueued = queued;
+  }
+  return queued > 0 && now - lastProgress > kOutputStall;
 }
 
 int Connection::close() {

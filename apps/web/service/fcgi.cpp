@@ -131,6 +131,10 @@ void Fcgi::event(EventType type) {
   // Each record leaves in one write; without this the end record would wait for a delayed ACK.
   int on = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  // A fixed send queue instead of one the kernel grows to megabytes: what a reader that does not read
+  // leaves in the kernel stays small, and the rest of its answer holds its place here.
+  int sendBuffer = kSendBuffer;
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
   auto* connection = new Connection(this, fd, nextId++);
   connections.emplace(connection->request().id, connection);
   serveFirst(connection);
@@ -235,10 +239,42 @@ void Fcgi::paramsComplete(Connection* connection) {
 }
 
 void Fcgi::addRequest(Connection* connection) {
+  if (placesTaken() >= kMaxRequests) {
+    connection->phase = Connection::Phase::Queued;
+    connection->queuedAt = std::chrono::steady_clock::now();
+    queued.push_back(connection->request().id);
+    return;
+  }
+  enter(connection);
+}
+
+void Fcgi::enter(Connection* connection) {
+  connection->phase = Connection::Phase::Serving;
   Request* request = &connection->request();
   table[request->id] = request;
   connections.emplace(request->id, connection);
   if (requestCallback != nullptr) requestCallback->handleRequest(request);
+}
+
+// Runs between loop turns, never inside a walk of the table: the handler may end requests as they enter.
+void Fcgi::admitQueued() {
+  const auto waitedTooLong = std::chrono::steady_clock::now() - queueBound;
+  while (!queued.empty()) {
+    auto found = connections.find(queued.front());
+    Connection* connection = found == connections.end() ? nullptr : found->second;
+    // Gone, aborted or refused meanwhile.
+    if (connection == nullptr || connection->removed || connection->phase != Connection::Phase::Queued) {
+      queued.pop_front();
+    } else if (placesTaken() < kMaxRequests) {
+      queued.pop_front();
+      enter(connection);
+    } else if (connection->queuedAt < waitedTooLong) {
+      queued.pop_front();
+      connection->refuseBusy();
+    } else {
+      return;
+    }
+  }
 }
 
 size_t Fcgi::placesTaken() const {
@@ -269,7 +305,9 @@ void Fcgi::watchOutput(Connection* connection, bool waiting) {
 void Fcgi::abandonStalledOutput() {
   const auto now = std::chrono::steady_clock::now();
   for (auto& [requestId, connection] : connections) {
-    if (!connection->registered || !connection->outputStalled(now)) continue;
+    // Only an answer given can stall; the kernel is asked only about connections that had one.
+    if (!connection->registered || (connection->unsentBytes() == 0 && table.count(requestId) == 0)) continue;
+    if (!connection->outputStalled(now)) continue;
     LOG(Warn, "Request %u took none of its answer for too long; the answer is abandoned.", requestId);
     connection->abandonOutput();
     removeRequest(connection);
@@ -298,6 +336,7 @@ void Fcgi::deleteRemoved() {
     else
       ++entry;
   }
+  admitQueued();
   if (pending.empty()) return;
   std::vector<unsigned int> ids;
   ids.swap(pending);

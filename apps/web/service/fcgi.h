@@ -2,6 +2,7 @@
 // FastCGI listener: accepts connections, keeps the table of requests with complete input,
 // and deletes finished requests between loop turns.
 #include <chrono>
+#include <deque>
 #include <map>
 #include <vector>
 
@@ -28,6 +29,8 @@ class Fcgi : public EventPoll::Callback {
   // Descriptors kept for the service's own files, pipes and children: a download holds one for each
   // request in progress, and the log's child, uploads and listings need a few more.
   static constexpr int kReservedDescriptors = static_cast<int>(kMaxRequests) + 16;
+  // The send buffer asked for each connection (the kernel accounts twice this).
+  static constexpr int kSendBuffer = 128 * 1024;
 
   Fcgi(int port, EventPoll& poll);
   explicit Fcgi(EventPoll& poll);
@@ -59,6 +62,9 @@ class Fcgi : public EventPoll::Callback {
   RequestCallback* requestCallback = nullptr;
   // A connection that waits on its peer this long is closed (tests shorten it).
   std::chrono::milliseconds idleBound{60000};
+  // A request whose input is complete while every place is taken waits this long for one, then is
+  // refused (tests shorten it).
+  std::chrono::milliseconds queueBound{10000};
 
  private:
   int listenFd = -1;
@@ -67,6 +73,8 @@ class Fcgi : public EventPoll::Callback {
   // Every connection not yet deleted, also those still reading their first request.
   std::map<unsigned int, Connection*> connections;
   std::vector<unsigned int> pending;
+  // Requests with complete input that wait for a place, oldest first.
+  std::deque<unsigned int> queued;
   EventPoll& poll;
   bool acceptPaused = false;
 
@@ -79,6 +87,8 @@ class Fcgi : public EventPoll::Callback {
   void abandonStalledOutput();
   bool evictOldestIdle();
   void closeIdle();
+  void enter(Connection* connection);
+  void admitQueued();
   // Table entries that hold a place: requests in progress, not those between requests.
   size_t placesTaken() const;
 };

@@ -341,6 +341,42 @@ TEST_F(FcgiTable, AReaderThatNeverReadsHoldsNobodyUpAndIsGivenUpOnceItStalls) {
   EXPECT_EQ(handler.seen.size(), 2u);
 }
 
+TEST_F(FcgiTable, RequestsCompletedWhileThePlacesAreTakenByReadersThatDoNotReadWaitTheirTurnOrAreRefused) {
+  fcgi->queueBound = std::chrono::milliseconds(500);
+  const std::string answer(1 << 20, 'a');
+  answerWith(answer);
+  // Forty peers send all but the end of their input, then complete at once, and none reads.
+  std::vector<std::unique_ptr<fcgiclient::FcgiClient>> peers;
+  const std::string request = encodeRequest({}, "", true, 1);
+  const std::string end = fcgiclient::encodeRecord(fcgiclient::kStdin, 1, "");
+  for (int i = 0; i < 40; ++i) {
+    peers.push_back(connect());
+    ASSERT_TRUE(peers.back()->sendRaw(request.substr(0, request.size() - end.size())));
+  }
+  for (auto& peer : peers) ASSERT_TRUE(peer->sendRaw(end));
+  for (int turn = 0; turn < 10; ++turn) pump();
+  EXPECT_EQ(handler.seen.size(), Fcgi::kMaxRequests);
+  EXPECT_EQ(fcgi->requests().size(), Fcgi::kMaxRequests);
+  // What the readers left behind is bounded by the places: the answers wait here and in bounded kernel queues.
+  size_t held = 0;
+  for (const auto& [id, request] : fcgi->requests()) held += request->unsentBytes();
+  EXPECT_GT(held, 0u);
+  EXPECT_LE(held, Fcgi::kMaxRequests * answer.size());
+
+  // Readers that take their answers free their places, and the waiting requests are served in turn.
+  for (size_t i = 0; i < 8; ++i) EXPECT_EQ(peers[i]->readReply(5000).stdoutText.size(), answer.size()) << i;
+  for (int turn = 0; turn < 10; ++turn) pump();
+  EXPECT_EQ(handler.seen.size(), 40u);
+  // While every place is taken a new connection is closed at once, and one more request on a kept
+  // connection is refused once it has waited its bound.
+  EXPECT_TRUE(connect()->closedByPeer(1000));
+  ASSERT_TRUE(peers[0]->sendRaw(encodeRequest({}, "", true, 2)));
+  const auto refused = peers[0]->readReply(3000);
+  EXPECT_TRUE(refused.ended);
+  EXPECT_TRUE(refused.stdoutText.starts_with("Status: 503 Service Unavailable\r\n")) << refused.stdoutText;
+  EXPECT_EQ(handler.seen.size(), 40u);
+}
+
 TEST_F(FcgiTable, InputLargerThanMemoryCostsOnlyItsConnection) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer reserves more address space than any limit the test could set";
