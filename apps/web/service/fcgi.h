@@ -56,6 +56,8 @@ class Fcgi : public EventPoll::Callback {
   const std::map<unsigned int, Request*>& requests() const { return table; }
   // The port the listener is bound to (tests bind port 0).
   int port() const;
+  // Places taken of the kMaxRequests: requests in progress, not connections between requests.
+  size_t placesTaken() const;
   // Connections served at once at most: the descriptors the process may open, less its own reserve.
   size_t maxConnections() const;
 
@@ -89,6 +91,4 @@ class Fcgi : public EventPoll::Callback {
   void closeIdle();
   void enter(Connection* connection);
   void admitQueued();
-  // Table entries that hold a place: requests in progress, not those between requests.
-  size_t placesTaken() const;
 };
