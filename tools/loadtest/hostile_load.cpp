@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -239,6 +240,39 @@ Report run(const Options& options) {
   }
   report.seconds = millisecondsSince(start) / 1000;
   return report;
+}
+
+namespace {
+long tcpMemoryPages() {
+  std::ifstream sockstat("/proc/net/sockstat");
+  std::string word;
+  while (sockstat >> word)
+    if (word == "TCP:")
+      while (sockstat >> word)
+        if (word == "mem") {
+          long pages = -1;
+          sockstat >> pages;
+          return pages;
+        }
+  return -1;
+}
+}  // namespace
+
+NonReaderMemory nonReaderMemory(const std::function<int()>& connect, int readers, int holdMs) {
+  NonReaderMemory memory;
+  memory.pagesBefore = tcpMemoryPages();
+  std::vector<int> held;
+  for (int i = 0; i < readers; ++i) {
+    int fd = connect();
+    if (fd < 0) continue;
+    sendQuietly(fd, encodeRequest(kWholeState, "", true, 1));
+    held.push_back(fd);
+  }
+  memory.connected = static_cast<int>(held.size());
+  std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+  memory.pagesHeld = tcpMemoryPages();
+  for (int fd : held) closeAbruptly(fd);
+  return memory;
 }
 
 }  // namespace hostileload

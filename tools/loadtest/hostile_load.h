@@ -35,4 +35,13 @@ struct Report {
 
 Report run(const Options& options);
 
+// Kernel memory of TCP sockets in the caller's network namespace (pages, from /proc/net/sockstat) before
+// and while `readers` connections each ask for the whole state and never read, held for `holdMs`.
+struct NonReaderMemory {
+  long pagesBefore = -1;
+  long pagesHeld = -1;
+  int connected = 0;
+};
+NonReaderMemory nonReaderMemory(const std::function<int()>& connect, int readers, int holdMs);
+
 }  // namespace hostileload

@@ -1,5 +1,7 @@
 #include "apps/web/service/connection.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -49,6 +51,10 @@ constexpr std::string_view kBodyTooLarge =
     "Status: 413 Payload Too Large\r\nContent-type: application/json\r\n\r\n"
     "{\"result\": 0, \"error\": \"Request body too large\" }";
 
+constexpr std::string_view kBusy =
+    "Status: 503 Service Unavailable\r\nContent-type: application/json\r\n\r\n"
+    "{\"result\": 0, \"error\": \"Too many requests in progress\" }";
+
 bool transient(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 }  // namespace
 
@@ -86,6 +92,7 @@ Connection::Input Connection::receive() {
   ssize_t got = ::read(fd, readBuffer, sizeof readBuffer);
   if (got == 0) return Input::Closed;
   if (got < 0) return transient(errno) ? Input::Nothing : Input::Closed;
+  lastActivity = std::chrono::steady_clock::now();
   return processRecords(readBuffer, static_cast<size_t>(got));
 }
 
@@ -117,6 +124,7 @@ Connection::Input Connection::receiveRest() {
       return got < 0 && transient(errno) ? Input::Nothing : Input::Closed;
     }
     partial.resize(have + got);
+    lastActivity = std::chrono::steady_clock::now();
     if (partial.size() < kHeaderSize || partial.size() < recordSize(reinterpret_cast<unsigned char*>(partial.data())))
       return Input::Nothing;
   }
@@ -151,23 +159,41 @@ bool Connection::dispatchRecord(const unsigned char* record) {
   unsigned int recordId = (record[2] << 8) | record[3];
   unsigned int length = contentLength(record);
   LOG(DebugAll, "REQUEST     rx(%i, %i, %i)", recordId, type, length);
-  if (type > kGetValuesResult) return false;
-  auto* body = const_cast<unsigned char*>(record + kHeaderSize);
+  const unsigned char* body = record + kHeaderSize;
+  if (type == 0 || type > kGetValuesResult) {
+    const unsigned char unknown[8] = {type};
+    sendManagement(kUnknownType, 0, unknown, sizeof unknown);
+    return true;
+  }
+  // Records of a request other than the current one are not mixed into it.
+  const bool ofCurrent = phase != Phase::Idle && recordId == current.requestId;
   switch (type) {
     case kBeginRequest:
       // A shorter body has no flags byte; what follows it belongs to the next record.
       if (length < kBeginBodySize) return false;
-      begin(static_cast<unsigned short>(recordId), (body[2] & 1) != 0);
+      if (phase == Phase::Idle) {
+        begin(static_cast<unsigned short>(recordId), (body[2] & 1) != 0);
+      } else if (!ofCurrent) {
+        // One request at a time: the one in progress keeps the connection.
+        const unsigned char refusal[8] = {0, 0, 0, 0, kCantMultiplexConnection};
+        sendManagement(kEndRequest, static_cast<uint16_t>(recordId), refusal, sizeof refusal);
+      }
+      break;
+    case kAbortRequest:
+      if (ofCurrent) abortRequest();
+      break;
+    case kGetValues:
+      answerValues(body, length);
       break;
     case kParams:
-      if (phase != Phase::Reading) return false;
+      if (phase != Phase::Reading || !ofCurrent) return false;
       if (length > 0 && !paramsDone)
         current.addParams(body, static_cast<int>(length));
       else
         paramsComplete();
       break;
     case kStdin:
-      if (phase != Phase::Reading) return false;
+      if (phase != Phase::Reading || !ofCurrent) return false;
       paramsComplete();
       if (length > 0)
         current.receiveBody({reinterpret_cast<const char*>(body), length});
@@ -178,6 +204,45 @@ bool Connection::dispatchRecord(const unsigned char* record) {
       break;
   }
   return true;
+}
+
+void Connection::answerValues(const unsigned char* body, size_t length) {
+  std::string values;
+  auto add = [&values](std::string_view name, size_t value) {
+    const std::string text = std::to_string(value);
+    values += static_cast<char>(name.size());
+    values += static_cast<char>(text.size());
+    values.append(name).append(text);
+  };
+  // Only the names the peer asks for and this side knows are answered.
+  Request::decodePairs(body, length, [&](std::string_view name, std::string_view) {
+    if (name == "FCGI_MAX_CONNS")
+      add(name, fcgi != nullptr ? fcgi->maxConnections() : 1);
+    else if (name == "FCGI_MAX_REQS")
+      add(name, Fcgi::kMaxRequests);
+    else if (name == "FCGI_MPXS_CONNS")
+      add(name, 0);
+  });
+  sendManagement(kGetValuesResult, 0, reinterpret_cast<const unsigned char*>(values.data()), values.size());
+}
+
+void Connection::sendManagement(unsigned char type, uint16_t requestId, const unsigned char* body, size_t length) {
+  Gather gather;
+  if (queueRecord(gather, type, requestId, reinterpret_cast<const char*>(body), length)) flush(gather);
+}
+
+// The peer no longer wants the answer: it gets the end record at once, and the request leaves the
+// handler's waiting passes.
+void Connection::abortRequest() {
+  LOG(DebugMost, "REQUEST  abort(%i, %i)", current.id, current.requestId);
+  current.waits = Waits::Nothing;
+  current.since.reset();
+  current.finishParams();
+  current.resetOutput();
+  current.dropBody();
+  streaming = false;
+  phase = Phase::Serving;
+  endRequest({}, {});
 }
 
 void Connection::begin(uint16_t requestId, bool newKeepConn) {
@@ -198,9 +263,22 @@ void Connection::paramsComplete() {
 }
 
 void Connection::bodyComplete() {
+  if (current.bodyTooLarge) {
+    phase = Phase::Serving;
+    return refuseBody();
+  }
+  if (fcgi != nullptr)
+    fcgi->addRequest(this);
+  else
+    phase = Phase::Serving;
+}
+
+void Connection::refuseBusy() {
+  LOG(Warn, "Request %u waited too long for a place; refused.", current.id);
   phase = Phase::Serving;
-  if (current.bodyTooLarge) return refuseBody();
-  if (fcgi != nullptr) fcgi->addRequest(this);
+  current.resetOutput();
+  current.dropBody();
+  endRequest(kBusy, {});
 }
 
 void Connection::refuseBody() {
@@ -221,7 +299,7 @@ int Connection::sendRecord(unsigned char type, const char* data, size_t length) 
     THROW_ERROR_NUMBER("Request is already closed.");
   }
   Gather gather;
-  return queueRecord(gather, type, data, length) && flush(gather) ? 0 : -1;
+  return queueRecord(gather, type, current.requestId, data, length) && flush(gather) ? 0 : -1;
 }
 
 void Connection::endRequest(std::string_view output, std::string_view errors) {
@@ -230,10 +308,13 @@ void Connection::endRequest(std::string_view output, std::string_view errors) {
     errno = EBADF;
     THROW_ERROR_NUMBER("Request is already closed.");
   }
+  // Ended already (the peer aborted it): a late end from the handler sends nothing.
+  if (phase != Phase::Serving) return;
   Gather gather;
-  if (queueRecord(gather, kStdout, output.data(), output.size()) &&
-      queueRecord(gather, kStderr, errors.data(), errors.size()) &&
-      queueRecord(gather, kEndRequest, reinterpret_cast<const char*>(kZeros), sizeof kZeros))
+  const uint16_t id = current.requestId;
+  if (queueRecord(gather, kStdout, id, output.data(), output.size()) &&
+      queueRecord(gather, kStderr, id, errors.data(), errors.size()) &&
+      queueRecord(gather, kEndRequest, id, reinterpret_cast<const char*>(kZeros), sizeof kZeros))
     flush(gather);
   current.resetOutput();
   finish();
@@ -243,6 +324,7 @@ void Connection::finish() {
   current.dropBody();
   streaming = false;
   phase = Phase::Idle;
+  lastActivity = std::chrono::steady_clock::now();
   LOG(DebugMost, "REQUEST    end(%i, %i)", current.id, current.requestId);
   if (!keepConn) {
     // Closing now would lose the answer's tail; it closes once the peer has taken it.
@@ -294,7 +376,7 @@ void Connection::pumpSource() {
 
 // Appends the record in chunks of at most kMaxContent bytes, the last one padded to a multiple
 // of 8; an empty record is never sent. Writes out earlier records when the gather is full.
-bool Connection::queueRecord(Gather& gather, unsigned char type, const char* data, size_t length) {
+bool Connection::queueRecord(Gather& gather, unsigned char type, uint16_t requestId, const char* data, size_t length) {
   size_t padding = (8 - length % 8) % 8;
   while (length > 0) {
     if (gather.records == Gather::kMaxRecords && !flush(gather)) return false;
@@ -303,13 +385,13 @@ bool Connection::queueRecord(Gather& gather, unsigned char type, const char* dat
     unsigned char* header = gather.headers[gather.records++];
     header[0] = 1;
     header[1] = type;
-    header[2] = static_cast<unsigned char>(current.requestId >> 8);
-    header[3] = static_cast<unsigned char>(current.requestId);
+    header[2] = static_cast<unsigned char>(requestId >> 8);
+    header[3] = static_cast<unsigned char>(requestId);
     header[4] = static_cast<unsigned char>(chunk >> 8);
     header[5] = static_cast<unsigned char>(chunk);
     header[6] = last ? static_cast<unsigned char>(padding) : 0;
     header[7] = 0;
-    LOG(DebugAll, "REQUEST     tx(%i, %i, %i)", current.requestId, type, static_cast<int>(chunk));
+    LOG(DebugAll, "REQUEST     tx(%i, %i, %i)", requestId, type, static_cast<int>(chunk));
     gather.parts[gather.count++] = {header, kHeaderSize};
     gather.parts[gather.count++] = {const_cast<char*>(data), chunk};
     if (last && padding > 0) gather.parts[gather.count++] = {const_cast<unsigned char*>(kZeros), padding};
@@ -405,8 +487,20 @@ void Connection::abandonOutput() {
   closeWhenSent = false;
 }
 
-bool Connection::outputStalled(std::chrono::steady_clock::time_point now) const {
-  return unsentBytes() > 0 && now - lastProgress > kOutputStall;
+size_t Connection::kernelQueued() const {
+  int queued = 0;
+  if (fd < 0 || ::ioctl(fd, SIOCOUTQNSD, &queued) < 0 || queued < 0) return 0;
+  return static_cast<size_t>(queued);
+}
+
+// No progress for too long: the peer has taken nothing, neither from here nor from the kernel's queue.
+bool Connection::outputStalled(std::chrono::steady_clock::time_point now) {
+  const size_t queued = unsentBytes() + kernelQueued();
+  if (queued != lastQueued) {
+    if (queued < lastQueued || lastQueued == 0) lastProgress = now;
+    lastQueued = queued;
+  }
+  return queued > 0 && now - lastProgress > kOutputStall;
 }
 
 int Connection::close() {

@@ -25,6 +25,17 @@ class Connection : public EventPoll::Callback {
   // The request this connection carries now; a kept connection carries its next one in the same object.
   Request& request() { return current; }
   bool isOpen() const { return fd >= 0; }
+  // A request in progress, from its complete input until its answer has left, holds one of the
+  // listener's places; a connection between requests holds none.
+  // An answer the peer has not taken holds it as well, here or in the kernel's send queue: a reader that
+  // does not read cannot make the service take on more answers than it has places.
+  bool holdsPlace() const {
+    return !removed && (phase == Phase::Serving || unsentBytes() > 0 || streaming || kernelQueued() > 0);
+  }
+  // Between requests, or in a request whose input has not come: the connection waits on its peer.
+  bool waitsOnPeer() const {
+    return fd >= 0 && !removed && (phase == Phase::Idle || phase == Phase::Reading) && unsentBytes() == 0 && !streaming;
+  }
   size_t unsentBytes() const { return unsent.size() - unsentFrom; }
 
   // Sending, for the request.
@@ -37,12 +48,16 @@ class Connection : public EventPoll::Callback {
 
   int close();
 
+  // Written but not yet sent: the part of the kernel's send queue the peer has no room for.
+  size_t kernelQueued() const;
+
  private:
   friend class Fcgi;
 
   // Where the connection stands in its current request: parameters and input are taken only
   // between BEGIN_REQUEST and the end of STDIN, so a request reaches the handler once.
-  enum class Phase { Idle, Reading, Serving };
+  // Queued: the input is complete, and the request waits for a place in the listener's table.
+  enum class Phase { Idle, Reading, Queued, Serving };
   enum class Input { Processed, Nothing, Closed };
 
   // Records sent together are gathered into as few writes as possible.
@@ -61,13 +76,19 @@ class Connection : public EventPoll::Callback {
   bool processRecord(const unsigned char* record);
   bool dispatchRecord(const unsigned char* record);
   void begin(uint16_t requestId, bool keepConn);
+  // Management records and refusals, sent whatever request the connection carries.
+  void answerValues(const unsigned char* body, size_t length);
+  void sendManagement(unsigned char type, uint16_t requestId, const unsigned char* body, size_t length);
+  void abortRequest();
   void paramsComplete();
   void bodyComplete();
   void refuseBody();
+  // Waited too long for a place: answered at once that the service is busy.
+  void refuseBusy();
   void dropInput();
   void finish();
   int sendRecord(unsigned char type, const char* data, size_t length);
-  bool queueRecord(Gather& gather, unsigned char type, const char* data, size_t length);
+  bool queueRecord(Gather& gather, unsigned char type, uint16_t requestId, const char* data, size_t length);
   bool flush(Gather& gather);
   bool sendAll(iovec* parts, int count);
   bool keepUnsent(const iovec* parts, int count);
@@ -77,7 +98,7 @@ class Connection : public EventPoll::Callback {
   // A write that failed or made no progress for too long: the answer is abandoned and the
   // connection shut down, so the peer's hang-up removes it.
   void abandonOutput();
-  bool outputStalled(std::chrono::steady_clock::time_point now) const;
+  bool outputStalled(std::chrono::steady_clock::time_point now);
 
   Fcgi* fcgi;
   int fd;
@@ -93,5 +114,9 @@ class Connection : public EventPoll::Callback {
   std::string unsent;  // whole records written, of which the socket took unsentFrom bytes
   size_t unsentFrom = 0;
   std::chrono::steady_clock::time_point lastProgress;
+  size_t lastQueued = 0;                           // what the peer had not taken when last looked at
+  std::chrono::steady_clock::time_point queuedAt;  // entered the listener's queue
+  // The peer's last input, or the end of the last answer: how long the connection has waited on its peer.
+  std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
   bool closeWhenSent = false;  // the answer ended without FCGI_KEEP_CONN while output was unsent
 };

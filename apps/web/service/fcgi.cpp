@@ -4,11 +4,13 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <exception>
 
@@ -20,6 +22,13 @@ namespace {
 // queue has no room for waits for the kernel's one-second retry. No deeper than the table, though:
 // every queued connection is work the service takes on, and a flood must not crowd the others out.
 constexpr int kBacklog = static_cast<int>(Fcgi::kMaxRequests);
+
+int descriptorLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) < 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > INT_MAX)
+    return INT_MAX;
+  return static_cast<int>(limit.rlim_cur);
+}
 
 // Closes the descriptor without losing the errno that explains why.
 void closeKeepingError(int fd) {
@@ -99,6 +108,12 @@ int Fcgi::port() const {
   return ntohs(address.sin_port);
 }
 
+size_t Fcgi::maxConnections() const {
+  // The descriptors below the listener's are the process's own, held from its start.
+  const long room = static_cast<long>(descriptorLimit()) - kReservedDescriptors - (listenFd + 1);
+  return room > 0 ? static_cast<size_t>(room) : 0;
+}
+
 void Fcgi::event(EventType type) {
   if (type == HangUp) return;
   int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
@@ -106,13 +121,20 @@ void Fcgi::event(EventType type) {
     acceptFailed(errno);
     return;
   }
-  if (liveRequests() >= kMaxRequests) {
+  // The lowest free descriptor tells whether the process's own descriptors reach into the reserve.
+  const bool descriptorsShort =
+      fd >= descriptorLimit() - kReservedDescriptors || connections.size() >= maxConnections();
+  if (placesTaken() >= kMaxRequests || (descriptorsShort && !makeRoom(fd))) {
     ::close(fd);
     return;
   }
   // Each record leaves in one write; without this the end record would wait for a delayed ACK.
   int on = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  // A fixed send queue instead of one the kernel grows to megabytes: what a reader that does not read
+  // leaves in the kernel stays small, and the rest of its answer holds its place here.
+  int sendBuffer = kSendBuffer;
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
   auto* connection = new Connection(this, fd, nextId++);
   connections.emplace(connection->request().id, connection);
   serveFirst(connection);
@@ -166,10 +188,7 @@ void Fcgi::acceptFailed(int error) {
       LOG(Warn, "accept: %s", std::strerror(error));
       // The listener stays readable while the connection waits; without a free descriptor the
       // loop would spin. Free one, or stop listening until cleanup has released some.
-      if (!evictOldestUnserved()) {
-        poll.remove(listenFd);
-        acceptPaused = true;
-      }
+      if (!evictOldestIdle()) pauseAccepting();
       return;
     default:
       errno = error;
@@ -177,16 +196,42 @@ void Fcgi::acceptFailed(int error) {
   }
 }
 
-// Closes the oldest connection that never completed a request, the likeliest to be idle.
-bool Fcgi::evictOldestUnserved() {
-  for (auto& [requestId, connection] : connections) {
-    if (table.count(requestId) != 0 || !connection->registered || !connection->isOpen()) continue;
-    LOG(Warn, "Closing request %u that sent no complete request, to free a descriptor.", requestId);
+// Descriptors run short: the connection that has waited on its peer the longest gives its descriptor
+// back, or the new one is refused and accepting waits for cleanup.
+bool Fcgi::makeRoom(int fd) {
+  if (evictOldestIdle()) return true;
+  LOG(Warn, "Connection refused: descriptor %d would take from the reserve of %d.", fd, kReservedDescriptors);
+  pauseAccepting();
+  return false;
+}
+
+void Fcgi::pauseAccepting() {
+  poll.remove(listenFd);
+  acceptPaused = true;
+}
+
+// Closes the connection that has waited on its peer the longest.
+bool Fcgi::evictOldestIdle() {
+  Connection* oldest = nullptr;
+  for (auto& [connectionId, connection] : connections)
+    if (connection->registered && connection->waitsOnPeer() &&
+        (oldest == nullptr || connection->lastActivity < oldest->lastActivity))
+      oldest = connection;
+  if (oldest == nullptr) return false;
+  LOG(Warn, "Closing request %u, idle the longest, to free a descriptor.", oldest->request().id);
+  removeRequest(oldest);
+  oldest->close();
+  return true;
+}
+
+void Fcgi::closeIdle() {
+  const auto since = std::chrono::steady_clock::now() - idleBound;
+  for (auto& [connectionId, connection] : connections) {
+    if (!connection->registered || !connection->waitsOnPeer() || connection->lastActivity > since) continue;
+    LOG(DebugMost, "REQUEST   idle(%u)", connectionId);
     removeRequest(connection);
     connection->close();
-    return true;
   }
-  return false;
 }
 
 void Fcgi::paramsComplete(Connection* connection) {
@@ -194,16 +239,48 @@ void Fcgi::paramsComplete(Connection* connection) {
 }
 
 void Fcgi::addRequest(Connection* connection) {
+  if (placesTaken() >= kMaxRequests) {
+    connection->phase = Connection::Phase::Queued;
+    connection->queuedAt = std::chrono::steady_clock::now();
+    queued.push_back(connection->request().id);
+    return;
+  }
+  enter(connection);
+}
+
+void Fcgi::enter(Connection* connection) {
+  connection->phase = Connection::Phase::Serving;
   Request* request = &connection->request();
   table[request->id] = request;
   connections.emplace(request->id, connection);
   if (requestCallback != nullptr) requestCallback->handleRequest(request);
 }
 
-size_t Fcgi::liveRequests() const {
-  size_t live = 0;
-  for (const auto& entry : table) live += connections.at(entry.first)->removed ? 0 : 1;
-  return live;
+// Runs between loop turns, never inside a walk of the table: the handler may end requests as they enter.
+void Fcgi::admitQueued() {
+  const auto waitedTooLong = std::chrono::steady_clock::now() - queueBound;
+  while (!queued.empty()) {
+    auto found = connections.find(queued.front());
+    Connection* connection = found == connections.end() ? nullptr : found->second;
+    // Gone, aborted or refused meanwhile.
+    if (connection == nullptr || connection->removed || connection->phase != Connection::Phase::Queued) {
+      queued.pop_front();
+    } else if (placesTaken() < kMaxRequests) {
+      queued.pop_front();
+      enter(connection);
+    } else if (connection->queuedAt < waitedTooLong) {
+      queued.pop_front();
+      connection->refuseBusy();
+    } else {
+      return;
+    }
+  }
+}
+
+size_t Fcgi::placesTaken() const {
+  size_t taken = 0;
+  for (const auto& entry : table) taken += connections.at(entry.first)->holdsPlace() ? 1 : 0;
+  return taken;
 }
 
 void Fcgi::removeRequest(Connection* connection) {
@@ -228,7 +305,9 @@ void Fcgi::watchOutput(Connection* connection, bool waiting) {
 void Fcgi::abandonStalledOutput() {
   const auto now = std::chrono::steady_clock::now();
   for (auto& [requestId, connection] : connections) {
-    if (!connection->registered || !connection->outputStalled(now)) continue;
+    // Only an answer given can stall; the kernel is asked only about connections that had one.
+    if (!connection->registered || (connection->unsentBytes() == 0 && table.count(requestId) == 0)) continue;
+    if (!connection->outputStalled(now)) continue;
     LOG(Warn, "Request %u took none of its answer for too long; the answer is abandoned.", requestId);
     connection->abandonOutput();
     removeRequest(connection);
@@ -237,6 +316,7 @@ void Fcgi::abandonStalledOutput() {
 
 void Fcgi::cleanup() {
   abandonStalledOutput();
+  closeIdle();
   if (acceptPaused && listenFd >= 0) {
     try {
       poll.add(listenFd, this, EPOLLIN);
@@ -249,6 +329,14 @@ void Fcgi::cleanup() {
 }
 
 void Fcgi::deleteRemoved() {
+  for (auto entry = table.begin(); entry != table.end();) {
+    const Connection* connection = connections.at(entry->first);
+    if (!connection->holdsPlace() && !connection->removed)
+      entry = table.erase(entry);
+    else
+      ++entry;
+  }
+  admitQueued();
   if (pending.empty()) return;
   std::vector<unsigned int> ids;
   ids.swap(pending);

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,28 +23,70 @@ using fcgiclient::encodeRequest;
 
 using FcgiTable = FcgiFixture;
 
-TEST_F(FcgiTable, ThirtyThirdConnectionIsClosedAtOnceWhileTheOthersKeepBeingServed) {
+TEST_F(FcgiTable, IdleKeptConnectionsHoldNoPlaceWhileThirtyTwoRequestsInProgressFillTheTable) {
   answerWith("ok");
-  std::vector<std::unique_ptr<fcgiclient::FcgiClient>> clients;
-  for (size_t i = 0; i < Fcgi::kMaxRequests; ++i) {
-    clients.push_back(connect());
-    ASSERT_TRUE(clients.back()->request({}, "", true, 1).ended);
+  // Forty kept connections that made one request each and stay: a newcomer is still served.
+  std::vector<std::unique_ptr<fcgiclient::FcgiClient>> idle;
+  for (int i = 0; i < 40; ++i) {
+    idle.push_back(connect());
+    ASSERT_TRUE(idle.back()->request({}, "", true, 1).ended) << i;
   }
-  auto refused = connect();
-  EXPECT_TRUE(refused->closedByPeer(1000));
+  EXPECT_TRUE(fcgi->requests().empty());
+  EXPECT_EQ(connect()->request({}, "", false, 2).stdoutText, "ok");
+  EXPECT_EQ(idle.front()->request({}, "", true, 3).stdoutText, "ok");
+
+  // Thirty-two requests in progress fill the table: a new connection is closed at once.
+  std::vector<Request*> held;
+  handler.onRequest = [&](Request* request) { held.push_back(request); };
+  for (size_t i = 0; i < Fcgi::kMaxRequests; ++i) ASSERT_TRUE(idle[i]->sendRaw(encodeRequest({}, "", true, 4)));
+  for (int turn = 0; turn < 50 && held.size() < Fcgi::kMaxRequests; ++turn) pump();
+  ASSERT_EQ(held.size(), Fcgi::kMaxRequests);
   EXPECT_EQ(fcgi->requests().size(), Fcgi::kMaxRequests);
-  EXPECT_EQ(clients.front()->request({}, "", true, 2).stdoutText, "ok");
-  // A closed connection frees its place at once, before cleanup deletes it: a front that opens a
-  // connection per request is never refused while nothing is being served.
+  EXPECT_TRUE(connect()->closedByPeer(1000));
+  // A peer that goes frees its place at once, before cleanup deletes it.
   cleanupEachTurn = false;
-  clients.back().reset();
+  idle.front().reset();
+  held.erase(held.begin());
   for (int turn = 0; turn < 10; ++turn) pump();
-  EXPECT_EQ(fcgi->requests().size(), Fcgi::kMaxRequests);
-  for (size_t i = 0; i < 2 * Fcgi::kMaxRequests; ++i)
-    ASSERT_EQ(connect()->request({}, "", false, 3).stdoutText, "ok") << "connection " << i;
-  EXPECT_EQ(fcgi->requests().size(), 3 * Fcgi::kMaxRequests);
+  answerWith("ok");
+  EXPECT_EQ(connect()->request({}, "", false, 5).stdoutText, "ok");
+  // Requests that end free theirs; the table keeps only what is in progress.
+  for (Request* request : held) request->end();
   fcgi->cleanup();
-  EXPECT_EQ(fcgi->requests().size(), Fcgi::kMaxRequests - 1);
+  EXPECT_TRUE(fcgi->requests().empty());
+  for (size_t i = 0; i < 2 * Fcgi::kMaxRequests; ++i)
+    ASSERT_EQ(connect()->request({}, "", false, 6).stdoutText, "ok") << "connection " << i;
+}
+
+TEST_F(FcgiTable, ConnectionsWaitingOnTheirPeerAreClosedAfterTheBoundButRequestsInProgressStay) {
+  fcgi->idleBound = std::chrono::milliseconds(300);
+  Request* held = nullptr;
+  handler.onRequest = [&](Request* request) {
+    if (request->param("HOLD") == "1") return void(held = request);
+    request->end();
+  };
+  auto kept = connect();
+  ASSERT_TRUE(kept->request({}, "", true, 1).ended);
+  auto silent = connect();
+  auto halfRecord = connect();
+  ASSERT_TRUE(halfRecord->sendRaw(encodeRequest({}, "", true, 1).substr(0, 20)));
+  auto holding = connect();
+  ASSERT_TRUE(holding->sendRaw(encodeRequest({{"HOLD", "1"}}, "", true, 2)));
+  // Kept busy by input now and then, a connection is not idle.
+  auto chatty = connect();
+  const std::string chat = encodeRequest({}, "", true, 3);
+  for (size_t at = 0; at < chat.size() && at < 12; ++at) {
+    ASSERT_TRUE(chatty->sendRaw(chat.substr(at, 1)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  }
+  ASSERT_NE(held, nullptr);
+  for (auto* client : {&kept, &silent, &halfRecord}) EXPECT_TRUE((*client)->closedByPeer(2000));
+  EXPECT_FALSE(holding->closedByPeer(100));
+  EXPECT_FALSE(chatty->closedByPeer(0));
+  ASSERT_TRUE(chatty->sendRaw(chat.substr(12)));
+  EXPECT_TRUE(chatty->readReply(1000).ended);
+  held->end();
+  EXPECT_TRUE(holding->readReply(1000).ended);
 }
 
 TEST_F(FcgiTable, RemovedRequestsStayFindableUntilCleanupAndIdsAreNeverReused) {
@@ -132,6 +176,78 @@ TEST_F(FcgiTable, MalformedRecordsAreSkippedAndTheStreamStaysInStep) {
   EXPECT_EQ(handler.seen.size(), 1u);
   // Still in step: the next request on the connection is served normally.
   EXPECT_EQ(client->request({}, "again", true, 2).stdoutText, "Content-type: application/json\r\n\r\nagain");
+}
+
+TEST_F(FcgiTable, ManagementRecordsAbortsAndASecondRequestIdAreAnsweredAsTheProtocolHasThem) {
+  using namespace fcgiclient;
+  std::map<uint16_t, Request*> waiting;
+  handler.onRequest = [&](Request* request) {
+    if (request->param("WAIT") == "1") {
+      request->waits = Waits::Update;  // a long-poll
+      waiting[request->fcgiRequestId()] = request;
+      return;
+    }
+    request->output() << "served";
+    request->end();
+  };
+  auto client = connect();
+  // The limits, asked for by name; a name this side does not know is left out of the answer.
+  ASSERT_TRUE(
+      client->sendRaw(encodeRecord(kGetValues, 0,
+                                   encodeNameValue("FCGI_MAX_CONNS", "") + encodeNameValue("FCGI_MAX_REQS", "") +
+                                       encodeNameValue("FCGI_MPXS_CONNS", "") + encodeNameValue("FCGI_OTHER", ""))));
+  auto values = client->readRecord(1000);
+  ASSERT_TRUE(values.has_value());
+  EXPECT_EQ(values->type, kGetValuesResult);
+  EXPECT_EQ(values->requestId, 0);
+  EXPECT_EQ(values->content, encodeNameValue("FCGI_MAX_CONNS", std::to_string(fcgi->maxConnections())) +
+                                 encodeNameValue("FCGI_MAX_REQS", "32") + encodeNameValue("FCGI_MPXS_CONNS", "0"));
+  EXPECT_GT(fcgi->maxConnections(), 0u);
+  // Types the protocol does not have.
+  for (uint8_t type : {uint8_t{0}, uint8_t{11}, uint8_t{200}}) {
+    ASSERT_TRUE(client->sendRaw(encodeRecord(type, 0, "abc", 5)));
+    auto unknown = client->readRecord(1000);
+    ASSERT_TRUE(unknown.has_value());
+    EXPECT_EQ(unknown->type, kUnknownType);
+    EXPECT_EQ(unknown->content, std::string(1, static_cast<char>(type)) + std::string(7, '\0'));
+  }
+
+  // A second request id while a long-poll waits is refused; the waiting one keeps the connection.
+  ASSERT_TRUE(client->sendRaw(encodeRequest({{"WAIT", "1"}}, "", true, 1)));
+  for (int turn = 0; turn < 20 && waiting.empty(); ++turn) pump();
+  ASSERT_EQ(waiting.size(), 1u);
+  ASSERT_TRUE(client->sendRaw(encodeRequest({{"SECOND", "1"}}, "body", true, 2)));
+  auto refused = client->readReply(1000);
+  ASSERT_TRUE(refused.ended);
+  EXPECT_EQ(refused.records.size(), 1u);
+  EXPECT_EQ(refused.records.back().requestId, 2);
+  EXPECT_EQ(refused.protocolStatus, kCantMultiplexConnection);
+  EXPECT_EQ(handler.seen.size(), 1u);
+  Request* first = waiting[1];
+  first->output() << "first";
+  first->end();
+  auto answered = client->readReply(1000);
+  EXPECT_EQ(answered.records.front().requestId, 1);
+  EXPECT_EQ(answered.stdoutText, "Content-type: application/json\r\n\r\nfirst");
+  EXPECT_EQ(answered.protocolStatus, kRequestComplete);
+
+  // An aborted long-poll is ended at once and leaves the waiting passes; its handler's late end sends nothing.
+  waiting.clear();
+  ASSERT_TRUE(client->sendRaw(encodeRequest({{"WAIT", "1"}}, "", true, 3)));
+  for (int turn = 0; turn < 20 && waiting.empty(); ++turn) pump();
+  ASSERT_EQ(waiting.size(), 1u);
+  waiting[3]->output() << "never sent";
+  ASSERT_TRUE(client->sendRaw(encodeRecord(kAbortRequest, 3, "")));
+  auto aborted = client->readReply(1000);
+  ASSERT_TRUE(aborted.ended);
+  EXPECT_EQ(aborted.records.size(), 1u);
+  EXPECT_EQ(aborted.records.back().requestId, 3);
+  EXPECT_EQ(waiting[3]->waits, Waits::Nothing);
+  waiting[3]->end();
+  EXPECT_FALSE(client->readRecord(50).has_value());
+  // An abort for another id, or with nothing in progress, changes nothing; the connection serves on.
+  ASSERT_TRUE(client->sendRaw(encodeRecord(kAbortRequest, 7, "")));
+  EXPECT_EQ(client->request({}, "", true, 4).stdoutText, "Content-type: application/json\r\n\r\nserved");
 }
 
 TEST_F(FcgiTable, PeersThatGoAwayAreReleasedWhateverTheyLeftBehind) {
@@ -225,6 +341,42 @@ TEST_F(FcgiTable, AReaderThatNeverReadsHoldsNobodyUpAndIsGivenUpOnceItStalls) {
   EXPECT_EQ(handler.seen.size(), 2u);
 }
 
+TEST_F(FcgiTable, RequestsCompletedWhileThePlacesAreTakenByReadersThatDoNotReadWaitTheirTurnOrAreRefused) {
+  fcgi->queueBound = std::chrono::milliseconds(500);
+  const std::string answer(1 << 20, 'a');
+  answerWith(answer);
+  // Forty peers send all but the end of their input, then complete at once, and none reads.
+  std::vector<std::unique_ptr<fcgiclient::FcgiClient>> peers;
+  const std::string request = encodeRequest({}, "", true, 1);
+  const std::string end = fcgiclient::encodeRecord(fcgiclient::kStdin, 1, "");
+  for (int i = 0; i < 40; ++i) {
+    peers.push_back(connect());
+    ASSERT_TRUE(peers.back()->sendRaw(request.substr(0, request.size() - end.size())));
+  }
+  for (auto& peer : peers) ASSERT_TRUE(peer->sendRaw(end));
+  for (int turn = 0; turn < 10; ++turn) pump();
+  EXPECT_EQ(handler.seen.size(), Fcgi::kMaxRequests);
+  EXPECT_EQ(fcgi->requests().size(), Fcgi::kMaxRequests);
+  // What the readers left behind is bounded by the places: the answers wait here and in bounded kernel queues.
+  size_t held = 0;
+  for (const auto& [id, request] : fcgi->requests()) held += request->unsentBytes();
+  EXPECT_GT(held, 0u);
+  EXPECT_LE(held, Fcgi::kMaxRequests * answer.size());
+
+  // Readers that take their answers free their places, and the waiting requests are served in turn.
+  for (size_t i = 0; i < 8; ++i) EXPECT_EQ(peers[i]->readReply(5000).stdoutText.size(), answer.size()) << i;
+  for (int turn = 0; turn < 10; ++turn) pump();
+  EXPECT_EQ(handler.seen.size(), 40u);
+  // While every place is taken a new connection is closed at once, and one more request on a kept
+  // connection is refused once it has waited its bound.
+  EXPECT_TRUE(connect()->closedByPeer(1000));
+  ASSERT_TRUE(peers[0]->sendRaw(encodeRequest({}, "", true, 2)));
+  const auto refused = peers[0]->readReply(3000);
+  EXPECT_TRUE(refused.ended);
+  EXPECT_TRUE(refused.stdoutText.starts_with("Status: 503 Service Unavailable\r\n")) << refused.stdoutText;
+  EXPECT_EQ(handler.seen.size(), 40u);
+}
+
 TEST_F(FcgiTable, InputLargerThanMemoryCostsOnlyItsConnection) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer reserves more address space than any limit the test could set";
@@ -254,41 +406,55 @@ TEST_F(FcgiTable, InputLargerThanMemoryCostsOnlyItsConnection) {
   }));
 }
 
-// Leaves exactly `free` descriptors to the process while it lives. A connection's first request is read at
-// accept, so each test sends one more through the poll before the limit: the sanitizer's type check needs a
-// spare descriptor the first time a class is called through the poll.
-class DescriptorLimit {
- public:
-  explicit DescriptorLimit(int free) {
-    ::getrlimit(RLIMIT_NOFILE, &saved);
-    const rlimit lowered{256, saved.rlim_max};
-    ::setrlimit(RLIMIT_NOFILE, &lowered);
-    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
-    for (int i = 0; i < free && !fillers.empty(); ++i) {
-      ::close(fillers.back());
-      fillers.pop_back();
-    }
-  }
-  ~DescriptorLimit() {
-    for (int fd : fillers) ::close(fd);
-    ::setrlimit(RLIMIT_NOFILE, &saved);
-  }
-
- private:
-  rlimit saved{};
-  std::vector<int> fillers;
-};
-
-TEST_F(FcgiTable, OutOfDescriptorsTheOldestSilentConnectionMakesRoom) {
+TEST_F(FcgiTable, SilentConnectionsBeyondTheDescriptorsLeaveTheReserveFree) {
   answerWith("ok");
-  auto served = connect();
+  // 200 silent peers against 128 descriptors, in a process of their own as a front's connections are.
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const uint16_t port = static_cast<uint16_t>(fcgi->port());
+  const pid_t peers = ::fork();
+  ASSERT_GE(peers, 0);
+  if (peers == 0) {
+    std::vector<int> silent;
+    for (int i = 0; i < 200; ++i) silent.push_back(fcgiclient::connectTcp("127.0.0.1", port));
+    (void)!::write(ready[1], "x", 1);
+    ::pause();
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  rlimit saved{};
+  ::getrlimit(RLIMIT_NOFILE, &saved);
+  const rlimit lowered{128, saved.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  ::fcntl(ready[0], F_SETFL, O_NONBLOCK);
+  char byte;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (::read(ready[0], &byte, 1) != 1 && std::chrono::steady_clock::now() < deadline) pump(10);
+  for (int turn = 0; turn < 20; ++turn) pump(5);
+  std::vector<int> opened;
+  for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) opened.push_back(fd);
+  for (int fd : opened) ::close(fd);
+  // Less the diagnostic log's descriptor, opened meanwhile, and the connection that reached the reserve.
+  EXPECT_GE(opened.size(), static_cast<size_t>(Fcgi::kReservedDescriptors) - 2);
+  EXPECT_EQ(connect()->request({}, "", false, 1).stdoutText, "ok");
+  ::kill(peers, SIGKILL);
+  ::waitpid(peers, nullptr, 0);
+  ::close(ready[0]);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+}
+
+TEST_F(FcgiTable, OutOfDescriptorsTheConnectionIdleTheLongestMakesRoom) {
+  answerWith("ok");
+  auto silentOld = connect();
+  pump();
+  auto silentNew = connect();
+  pump();
+  auto served = connect();  // idle as well, but more recently busy
   EXPECT_TRUE(served->request({}, "", true, 1).ended);
   EXPECT_TRUE(served->request({}, "", true, 1).ended);  // through the poll: see DescriptorLimit
-  auto silentOld = connect();
-  auto silentNew = connect();
   auto late = connect();
   {
-    DescriptorLimit limit(2);
+    DescriptorLimit limit(0);
     for (int turn = 0; turn < 10; ++turn) pump();
     EXPECT_TRUE(silentOld->closedByPeer(100));
     EXPECT_FALSE(silentNew->closedByPeer(50));
@@ -297,13 +463,21 @@ TEST_F(FcgiTable, OutOfDescriptorsTheOldestSilentConnectionMakesRoom) {
   }
 }
 
-TEST_F(FcgiTable, OutOfDescriptorsWithEveryConnectionServedAcceptingPausesUntilCleanup) {
+TEST_F(FcgiTable, OutOfDescriptorsWithEveryConnectionBusyAcceptingPausesUntilCleanup) {
   answerWith("ok");
   auto first = connect();
   auto second = connect();
   EXPECT_TRUE(first->request({}, "", true, 1).ended);
   EXPECT_TRUE(second->request({}, "", true, 1).ended);
   EXPECT_TRUE(first->request({}, "", true, 1).ended);  // through the poll: see DescriptorLimit
+  // Both now have a request in progress: neither is idle, so neither is closed to make room.
+  const auto answer = handler.onRequest;
+  handler.onRequest = [&](Request* request) {
+    if (request->fcgiRequestId() != 2) answer(request);
+  };
+  ASSERT_TRUE(first->sendRaw(encodeRequest({}, "", true, 2)));
+  ASSERT_TRUE(second->sendRaw(encodeRequest({}, "", true, 2)));
+  ASSERT_EQ(fcgi->requests().size(), 2u);
   // Not pumped while it connects and sends, so the listener holds it when descriptors run out.
   bool pumping = false;
   auto waiting = std::make_unique<fcgiclient::FcgiClient>(

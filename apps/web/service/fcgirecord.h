@@ -13,4 +13,11 @@ enum FcgiRecordType : uint8_t {
   kData = 8,
   kGetValues = 9,
   kGetValuesResult = 10,
+  kUnknownType = 11,
+};
+
+// The protocol status of an END_REQUEST record.
+enum FcgiProtocolStatus : uint8_t {
+  kRequestComplete = 0,
+  kCantMultiplexConnection = 1,
 };

@@ -19,6 +19,18 @@ constexpr const char* kNoSuchFile = "{\"result\": \"No such file\" }";
 constexpr const char* kOpenError = "{\"result\": \"Open error\" }\r\n";
 constexpr const char* kUnknownRequest = "{\"result\": \"Unknown request\" }";
 
+// Out of descriptors is the service's state, not the file's: the client is told to come back.
+bool outOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
+
+void answerOutOfDescriptors(Request* request) {
+  LOG(Warn, "No descriptor left to open a file for request %u.", request->id);
+  request->writeHeader("Status: 503 Service Unavailable\r\nContent-type: application/json\r\n\r\n");
+  request->output() << "{\"result\": \"Too many open files\" }";
+}
+
+// The body of a PUT whose file could not be opened for want of a descriptor.
+class NoDescriptorBody : public SkippedBody {};
+
 // A file name as a JSON string: names are bytes, whatever a client or the unit stored.
 std::string quoted(const std::string& name) {
   std::string text = "\"";
@@ -75,14 +87,15 @@ class FileSource : public BodySource {
   int fd;
 };
 
-// Opens a regular file for reading; -1 for anything else. Non-blocking, and checked once open, so a
-// FIFO put in its place meanwhile can neither stall the service nor be read.
+// Opens a regular file for reading; -1 for anything else, with errno telling why. Non-blocking, and checked once open,
+// so a FIFO put in its place meanwhile can neither stall the service nor be read.
 int openRegular(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
   struct stat status;
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
     ::close(fd);
+    errno = ENOENT;
     return -1;
   }
   return fd;
@@ -99,11 +112,13 @@ void QorApp::listOperation(Request* request, const char* folder, int version) {
 }
 
 void QorApp::listFlat(Request* request, const char* folder) {
+  std::error_code error;
+  fs::directory_iterator it(folder, error);
+  if (outOfDescriptors(error.value())) return answerOutOfDescriptors(request);
   request->output() << "[";
   const char* separator = "\r\n";
-  std::error_code error;
   // A missing or unreadable folder lists as empty.
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+  for (fs::directory_iterator end; !error && it != end; it.increment(error)) {
     if (entryType(*it) != fs::file_type::regular) continue;
     request->output() << separator << quoted(it->path().filename().string());
     separator = ",\r\n";
@@ -112,6 +127,8 @@ void QorApp::listFlat(Request* request, const char* folder) {
 }
 
 void QorApp::listRecursive(Request* request, const fs::path& folder, int depth) {
+  std::error_code error;
+  if (fs::directory_iterator it(folder, error); outOfDescriptors(error.value())) return answerOutOfDescriptors(request);
   std::set<fs::path> entered;
   listNested(request, folder, depth, entered);
 }
@@ -153,6 +170,8 @@ void QorApp::takeFile(Request* request, const std::string& folder, const std::st
   auto upload = std::make_unique<FileUpload>((target.parent_path() / hidden).string());
   if (upload->file.opened())
     request->streamBodyTo(std::move(upload));
+  else if (outOfDescriptors(upload->file.error()))
+    request->streamBodyTo(std::make_unique<NoDescriptorBody>());
   else
     request->streamBodyTo(std::make_unique<SkippedBody>());
 }
@@ -161,7 +180,9 @@ void QorApp::fileOperation(Request* request, const char* folder, const std::stri
   const std::string& method = request->param("REQUEST_METHOD");
   const std::string path = folder + name;
   if (method == "GET") {
+    errno = ENOENT;
     int fd = staysInside(folder, name) ? openRegular(path) : -1;
+    if (fd < 0 && outOfDescriptors(errno)) return answerOutOfDescriptors(request);
     if (fd < 0) {
       request->output() << kNoSuchFile;
       return;
@@ -169,6 +190,7 @@ void QorApp::fileOperation(Request* request, const char* folder, const std::stri
     request->output();
     request->sendFrom(std::make_unique<FileSource>(fd));
   } else if (method == "PUT") {
+    if (dynamic_cast<NoDescriptorBody*>(request->bodySink()) != nullptr) return answerOutOfDescriptors(request);
     auto* upload = dynamic_cast<FileUpload*>(request->bodySink());
     if (upload == nullptr) {
       request->output() << kOpenError;

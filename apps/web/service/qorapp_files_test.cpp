@@ -157,3 +157,31 @@ TEST_F(QorAppFilesTest, LargeFilesGoOutInPiecesAndAPutThatDoesNotFitKeepsTheFile
 }
 
 }  // namespace
+
+TEST_F(QorAppFilesTest, OutOfDescriptorsEveryFileRouteAnswersAnErrorNeverAWrongResult) {
+  fs::create_directories(folder);
+  qortest::writeFile(folder + "/t.tab", "kept");
+  handler.onParams = [&](Request* request) { app.takeBody(request); };
+  int version = 1;
+  handler.onRequest = [&](Request* request) { app.handleRequest(request, version); };
+  auto client = connect();
+  const auto call = [&](const std::string& method, const std::string& path, const std::string& body = "") {
+    return client->request({{"PATH_INFO", path}, {"REQUEST_METHOD", method}}, body, true).stdoutText;
+  };
+  const std::string listed = call("GET", "/lenstables/list");
+  ASSERT_NE(listed.find("t.tab"), std::string::npos);  // and through the poll: see DescriptorLimit
+  const std::string refused =
+      "Status: 503 Service Unavailable\r\nContent-type: application/json\r\n\r\n{\"result\": \"Too many open files\" }";
+  {
+    DescriptorLimit limit(0);
+    EXPECT_EQ(call("GET", "/lenstables/list"), refused);
+    EXPECT_EQ(call("GET", "/lenstables/file/t.tab"), refused);
+    EXPECT_EQ(call("PUT", "/lenstables/file/t.tab", "replaced"), refused);
+    version = 2;
+    EXPECT_EQ(call("GET", "/lenstables/list"), refused);
+    // A file that is missing is still told apart.
+    EXPECT_EQ(call("GET", "/lenstables/file/none.tab"), refused);
+  }
+  EXPECT_EQ(call("GET", "/lenstables/file/none.tab"), kNoSuchFile);
+  EXPECT_EQ(call("GET", "/lenstables/file/t.tab"), std::string(kHead) + "kept");
+}

@@ -82,6 +82,7 @@ void Request::resetOutput() {
 }
 
 void Request::begin(uint16_t newRequestId) {
+  std::string().swap(carriedPair);
   paramsMatched = 0;
   paramsInOrder = true;
   resetOutput();
@@ -123,22 +124,88 @@ void Request::dropBody() {
     postData.clear();
 }
 
-void Request::addParams(unsigned char* data, int length) {
-  while (length > 0) {
-    int nameLength = getLength(data, length);
-    if (nameLength < 0) return;
-    int valueLength = getLength(data, length);
-    if (valueLength < 0) return;
-    // Compared one at a time: two 31-bit lengths may not be added without overflow.
-    if (nameLength > length || valueLength > length - nameLength) return;
-    if (nameLength == 0 && valueLength == 0) return;
-    const std::string_view name(reinterpret_cast<char*>(data), static_cast<size_t>(nameLength));
-    data += nameLength;
-    const std::string_view value(reinterpret_cast<char*>(data), static_cast<size_t>(valueLength));
-    data += valueLength;
-    length -= nameLength + valueLength;
-    setParam(name, value);
+namespace {
+// The lengths that open a name-value pair, and how many bytes they take.
+struct PairHead {
+  uint32_t name = 0;
+  uint32_t value = 0;
+  size_t size = 0;
+};
+enum class HeadIs { Complete, Short, Malformed };
+
+HeadIs decodeHead(const unsigned char* data, size_t size, PairHead& head) {
+  size_t at = 0;
+  for (uint32_t* length : {&head.name, &head.value}) {
+    if (at >= size) return HeadIs::Short;
+    if (data[at] < 128) {
+      *length = data[at++];
+      continue;
+    }
+    if (size - at < 4) return HeadIs::Short;
+    *length = ((data[at] & 0x7Fu) << 24) | (static_cast<uint32_t>(data[at + 1]) << 16) |
+              (static_cast<uint32_t>(data[at + 2]) << 8) | data[at + 3];
+    at += 4;
   }
+  head.size = at;
+  // Added in 64 bits: two 31-bit lengths may not be added in a 32-bit size_t.
+  const uint64_t pair = uint64_t{head.name} + head.value;
+  if (pair == 0 || pair > Request::kMaxParamPair) return HeadIs::Malformed;
+  return HeadIs::Complete;
+}
+
+size_t pairSize(const PairHead& head) { return head.size + head.name + head.value; }
+}  // namespace
+
+std::optional<size_t> Request::decodePairs(const unsigned char* data, size_t size, const PairTaker& take) {
+  size_t used = 0;
+  while (used < size) {
+    PairHead head;
+    HeadIs status = decodeHead(data + used, size - used, head);
+    if (status == HeadIs::Malformed) return std::nullopt;
+    if (status == HeadIs::Short || pairSize(head) > size - used) break;
+    const auto* text = reinterpret_cast<const char*>(data + used + head.size);
+    take({text, head.name}, {text + head.name, head.value});
+    used += pairSize(head);
+  }
+  return used;
+}
+
+void Request::addParams(const unsigned char* data, int length) {
+  size_t size = length > 0 ? static_cast<size_t>(length) : 0;
+  if (size > 0 && !carriedPair.empty()) {
+    std::optional<size_t> taken = continueCarriedPair(data, size);
+    if (!taken) return;
+    data += *taken;
+    size -= *taken;
+  }
+  std::optional<size_t> used =
+      decodePairs(data, size, [this](std::string_view name, std::string_view value) { setParam(name, value); });
+  if (used && *used < size) carriedPair.assign(reinterpret_cast<const char*>(data + *used), size - *used);
+}
+
+std::optional<size_t> Request::continueCarriedPair(const unsigned char* data, size_t size) {
+  size_t taken = 0;
+  PairHead head;
+  HeadIs status;
+  // The head is completed a byte at a time: it is at most 8 bytes long.
+  while ((status = decodeHead(reinterpret_cast<const unsigned char*>(carriedPair.data()), carriedPair.size(), head)) ==
+             HeadIs::Short &&
+         taken < size)
+    carriedPair += static_cast<char>(data[taken++]);
+  if (status == HeadIs::Malformed) {
+    std::string().swap(carriedPair);
+    return std::nullopt;
+  }
+  if (status == HeadIs::Short) return taken;
+  const size_t wanted = std::min(pairSize(head) - carriedPair.size(), size - taken);
+  carriedPair.append(reinterpret_cast<const char*>(data + taken), wanted);
+  taken += wanted;
+  if (carriedPair.size() == pairSize(head)) {
+    const std::string_view pair(carriedPair);
+    setParam(pair.substr(head.size, head.name), pair.substr(head.size + head.name, head.value));
+    std::string().swap(carriedPair);
+  }
+  return taken;
 }
 
 void Request::setParam(std::string_view name, std::string_view value) {
@@ -159,6 +226,8 @@ void Request::setParam(std::string_view name, std::string_view value) {
 }
 
 void Request::finishParams() {
+  // A pair the stream never completed is dropped.
+  std::string().swap(carriedPair);
   if (!paramsInOrder) return;
   keepOnlyMatchedParams();
   paramsInOrder = false;
@@ -183,20 +252,4 @@ const std::string& Request::param(const char* name) const {
   static const std::string kAbsent;
   auto found = params.find(name);
   return found == params.end() ? kAbsent : found->second;
-}
-
-int Request::getLength(unsigned char*& data, int& remaining) {
-  if (remaining < 1) return -1;
-  unsigned int first = *data++;
-  --remaining;
-  if (first < 128) return static_cast<int>(first);
-  if (remaining < 3) {
-    remaining = 0;
-    return -1;
-  }
-  unsigned int length = ((first & 0x7Fu) << 24) | (static_cast<unsigned int>(data[0]) << 16) |
-                        (static_cast<unsigned int>(data[1]) << 8) | data[2];
-  data += 3;
-  remaining -= 3;
-  return static_cast<int>(length);
 }

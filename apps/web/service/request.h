@@ -3,6 +3,7 @@
 // The connection that carries it (connection.h) reads the records and sends what the request writes.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -83,9 +84,15 @@ class Request {
   std::optional<uint64_t> since;
   const unsigned int id;
 
-  // Decoding of FastCGI name-value pairs (public for the connection and for tests).
-  void addParams(unsigned char* data, int length);
-  static int getLength(unsigned char*& data, int& remaining);
+  // Decodes one PARAMS record's content. The pairs form one stream over all PARAMS records of the
+  // request: a pair cut between two records is completed by the next (public for tests).
+  void addParams(const unsigned char* data, int length);
+  // A pair longer than this (name and value together) ends the decoding of its record.
+  static constexpr size_t kMaxParamPair = 1 << 20;
+  using PairTaker = std::function<void(std::string_view name, std::string_view value)>;
+  // Hands each whole name-value pair at the start of one record's content to `take`: the bytes they
+  // took (the rest is a pair cut short), or nothing when a malformed pair ends the record.
+  static std::optional<size_t> decodePairs(const unsigned char* data, size_t size, const PairTaker& take);
 
  private:
   friend class Connection;
@@ -94,6 +101,9 @@ class Request {
   // are complete (finishParams), so that names sent again are stored in place.
   void begin(uint16_t newRequestId);
   void setParam(std::string_view name, std::string_view value);
+  // Completes the pair carried over from the previous record; returns the bytes taken, or none
+  // left to take when the pair turned out malformed (the rest of the record is skipped).
+  std::optional<size_t> continueCarriedPair(const unsigned char* data, size_t size);
   // Leaves in params exactly what the current request sent; called when its parameters are complete.
   void finishParams();
   void keepOnlyMatchedParams();
@@ -118,4 +128,6 @@ class Request {
   std::vector<std::map<std::string, std::string>::iterator> paramOrder;
   size_t paramsMatched = 0;
   bool paramsInOrder = true;
+  // The start of a pair that the previous PARAMS record cut off.
+  std::string carriedPair;
 };
