@@ -81,6 +81,8 @@ class Request {
   Waits waits = Waits::Nothing;
   // The change sequence an update waiter asks from; none for a client that takes each pass's changes.
   std::optional<uint64_t> since;
+  // When it began waiting, in the handler's count: the oldest waiter is the one answered early.
+  uint64_t waitOrder = 0;
   const unsigned int id;
 
   // Decoding of FastCGI name-value pairs (public for the connection and for tests).
