@@ -60,6 +60,9 @@ class Request {
   void sendError();
   // Finishes the answer; with a body source, once the source is exhausted.
   void end();
+  // Finishes the answer and closes the connection after it, though the client asked to keep it: for an
+  // answer that tells the client to come back later, whose place is wanted now.
+  void endAndClose();
   // The rest of the answer's body comes from `source`, sent as the peer takes it; call before end().
   void sendFrom(std::unique_ptr<BodySource> source);
   uint16_t fcgiRequestId() const { return requestId; }  // of the current request, echoed in every record

@@ -73,10 +73,10 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   // any other with no variables.
   void answerUpdateEarly(Request* request);
   // The JSON head with the sequence the answer is current to; reload asks the client to read the
-  // whole state again. extraHead holds further complete head lines.
-  void writeChangeHead(Request* request, bool reload = false, const char* extraHead = "") const;
+  // whole state again; early tells the client to come back later.
+  void writeChangeHead(Request* request, bool reload = false, bool early = false) const;
   // Sends an update document (what follows its "id" line) and ends the request.
-  void answerUpdate(Request* request, const std::string& document, bool reload = false, const char* extraHead = "");
+  void answerUpdate(Request* request, const std::string& document, bool reload = false, bool early = false);
   void serveSet(Request* request);
   void serveLog(Request* request);
   void serveUnknown(Request* request, const std::string& script);

@@ -38,7 +38,11 @@ bool RequestHandler::appendLogOutput(Request* request, bool waited, bool early) 
   request->output().write(html.data() + from, static_cast<std::streamsize>(html.size() - from));
   // Answered: a later request on the same connection is not a log waiter.
   request->waits = Waits::Nothing;
-  request->end();
+  // Told to come back later, the client leaves its connection's place to others meanwhile.
+  if (early)
+    request->endAndClose();
+  else
+    request->end();
   return true;
 }
 
