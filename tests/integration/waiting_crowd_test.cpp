@@ -3,9 +3,11 @@
 // to come back, and a write and a whole-state read keep being answered while the crowd waits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <future>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -147,22 +149,26 @@ TEST(WaitingCrowd, ThroughTheHttpFrontEveryWaiterEndsWithAnAnswer) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   ASSERT_EQ(ended(), kCrowd - kWaitingShare);
 
-  // curl's own timing of a whole-state read and a write while they wait.
-  const auto curlTime = [&unit](const std::string& arguments, std::string& status) {
-    std::string result;
-    unit.run("curl -s -m 10 -o /dev/null -w '%{http_code} %{time_total}' " + arguments, &result);
-    status = result.substr(0, 3);
-    return std::stod(result.substr(4)) * 1000;
-  };
-  std::string readStatus;
-  std::string writeStatus;
-  const double readMs = curlTime(base + "all.cgi", readStatus);
-  const double writeMs = curlTime("--data \"{'MemPersistent':{'AUXTorque':3}}\" " + base + "set.cgi", writeStatus);
-  EXPECT_EQ(readStatus, "200");
-  EXPECT_EQ(writeStatus, "200");
-  EXPECT_LT(readMs, 1000);
-  EXPECT_LT(writeMs, 1000);
-  std::printf("Through nginx, %d waiting: whole-state read %.1f ms, write %.1f ms\n", kWaitingShare, readMs, writeMs);
+  // curl's own timing of whole-state reads and writes while they wait: ten each, the writes storing the value
+  // the unit has, so that the crowd keeps waiting, and a last one that changes it and ends the feed's waiters.
+  const std::string write = " -o /dev/null -w 'write %{http_code} %{time_total}\\n' --data ";
+  std::ostringstream probes;
+  probes << "for i in $(seq 10); do curl -s -m 10 -o /dev/null -w 'read %{http_code} %{time_total}\\n' " << base
+         << "all.cgi; curl -s -m 10" << write << "\"{'MemPersistent':{'AUXTorque':1}}\" " << base << "set.cgi; done; "
+         << "curl -s -m 10" << write << "\"{'MemPersistent':{'AUXTorque':3}}\" " << base << "set.cgi";
+  ASSERT_EQ(unit.run(probes.str(), &output), 0);
+  std::istringstream timings(output);
+  std::map<std::string, double> slowest;
+  int probed = 0;
+  for (std::string kind, status, seconds; timings >> kind >> status >> seconds; ++probed) {
+    EXPECT_EQ(status, "200") << kind;
+    slowest[kind] = std::max(slowest[kind], std::stod(seconds) * 1000);
+  }
+  EXPECT_EQ(probed, 21) << output;
+  EXPECT_LT(slowest["read"], 1000);
+  EXPECT_LT(slowest["write"], 1000);
+  std::printf("Through nginx, %d waiting: slowest of 10 whole-state reads %.1f ms, of 11 writes %.1f ms\n",
+              kWaitingShare, slowest["read"], slowest["write"]);
 
   ASSERT_EQ(unit.run("echo 'the crowd goes home' > /dev/kmsg"), 0);
   ASSERT_EQ(waiters.wait_for(std::chrono::seconds(30)), std::future_status::ready);
