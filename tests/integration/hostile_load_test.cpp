@@ -30,9 +30,9 @@ TEST(HostileLoad, WellBehavedClientIsServedThroughoutAndTheServiceLivesOnUntilSi
   EXPECT_LT(report.goodWorstMs, 4000);
   EXPECT_GT(report.malformedSent, 20u);  // the phase ran; how many fit in its 6 s depends on the machine
   EXPECT_EQ(report.slowServed, options.slowSenders);
-  // Waiting requests are answered by the good client's writes, never more at once than the table holds.
-  EXPECT_GT(report.floodAccepted, 0);
-  EXPECT_LE(report.floodAccepted, 32);
+  // Waiting requests are answered by the good client's writes, and past their share of the table the oldest
+  // is answered at once: more of the flood is answered than may wait.
+  EXPECT_GT(report.floodAccepted, 24);
   EXPECT_TRUE(report.servesAfterwards);
 
   // SIGTERM ends the loop in order (its line is unit-tested); a liveness bound, the loop turns every 100 ms.
