@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!Introspection::findVariable(stringMem, "ModemVersionString", stringVar)) std::abort();
   const VariableInfo& row = MEMORY_ARRAY[stringMem].rows[stringVar];
   char* field = *row.memory + row.offset;
-  const size_t capacity = std::stoul(row.arrayLength);
+  const size_t capacity = row.length;
   const size_t length = std::min(size, capacity);
   std::memcpy(field, data, length);
   std::string value;

@@ -3,6 +3,7 @@
 from catalogue_emit_cpp import event_names
 from catalogue_source import Catalogue
 from catalogue_validation import row_size
+from output_file import write_text
 
 
 def write_layout_report(catalogue: Catalogue, path: str) -> None:
@@ -24,5 +25,4 @@ def write_layout_report(catalogue: Catalogue, path: str) -> None:
             if row.copy_of is not None:
                 lines.append(f"  also lists {row.name} of {row.copy_of} (offset {row.offset}, event {row.event})")
         lines.append("")
-    with open(path, "w", encoding="utf-8") as out:
-        out.write("\n".join(lines))
+    write_text(path, "\n".join(lines))

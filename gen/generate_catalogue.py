@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Checks the catalogue source and writes the C++ catalogue and the layout report.
 
-usage: generate_catalogue.py SOURCE [--log-source LOG_CPP] [--out DIR]
+usage: generate_catalogue.py SOURCE [--out DIR] [--api-document FILE]
 
-Without --out only the checks run. Every problem found is printed as
+Without --out or --api-document only the checks run. Every problem found is printed as
 "SOURCE:LINE: message" and the exit status is 1.
 """
 
@@ -13,7 +13,8 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from catalogue_emit_cpp import write_cpp  # noqa: E402
+from api_document import write_document  # noqa: E402
+from catalogue_emit_cpp import write_cpp, write_log_levels  # noqa: E402
 from catalogue_layout_report import write_layout_report  # noqa: E402
 from catalogue_source import SourceError, read_catalogue  # noqa: E402
 from catalogue_validation import validate  # noqa: E402
@@ -22,8 +23,8 @@ from catalogue_validation import validate  # noqa: E402
 def main(argv) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("source")
-    parser.add_argument("--log-source", help="diagnostic layer source holding LOGLEVEL_NAME_ARRAY")
-    parser.add_argument("--out", help="directory for introspection_gen.h/.cpp and layout.txt")
+    parser.add_argument("--out", help="directory for introspection_gen.h/.cpp, loglevel_gen.h and layout.txt")
+    parser.add_argument("--api-document", help="file for the API document (OpenAPI, JSON)")
     args = parser.parse_args(argv)
 
     try:
@@ -31,11 +32,7 @@ def main(argv) -> int:
     except SourceError as error:
         print(f"{args.source}: {error}", file=sys.stderr)
         return 1
-    log_source = None
-    if args.log_source:
-        with open(args.log_source, encoding="utf-8") as source:
-            log_source = source.read()
-    problems = validate(catalogue, log_source)
+    problems = validate(catalogue)
     for line, message in problems:
         print(f"{args.source}:{line}: {message}", file=sys.stderr)
     if problems:
@@ -44,7 +41,11 @@ def main(argv) -> int:
     if args.out:
         os.makedirs(args.out, exist_ok=True)
         write_cpp(catalogue, os.path.join(args.out, "introspection_gen.h"), os.path.join(args.out, "introspection_gen.cpp"))
+        write_log_levels(catalogue, os.path.join(args.out, "loglevel_gen.h"))
         write_layout_report(catalogue, os.path.join(args.out, "layout.txt"))
+    if args.api_document:
+        os.makedirs(os.path.dirname(os.path.abspath(args.api_document)), exist_ok=True)
+        write_document(catalogue, args.api_document)
     return 0
 
 

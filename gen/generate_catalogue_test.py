@@ -14,7 +14,6 @@ sys.path.insert(0, HERE)
 import generate_catalogue  # noqa: E402
 
 SOURCE = os.path.join(HERE, "catalogue.txt")
-LOG_SOURCE = os.path.join(HERE, "..", "apps", "common", "log", "log.cpp")
 
 
 def read(path):
@@ -30,33 +29,28 @@ def with_field(line, key, value):
 
 
 class GeneratorRun:
-    def __init__(self, test, lines, log_text=None):
+    def __init__(self, test, lines):
         directory = tempfile.TemporaryDirectory()
         test.addCleanup(directory.cleanup)
         self.path = os.path.join(directory.name, "catalogue.txt")
         self.out = os.path.join(directory.name, "code")
         with open(self.path, "w", encoding="utf-8") as out:
             out.write("\n".join(lines))
-        log_path = LOG_SOURCE
-        if log_text is not None:
-            log_path = os.path.join(directory.name, "log.cpp")
-            with open(log_path, "w", encoding="utf-8") as out:
-                out.write(log_text)
         errors = io.StringIO()
         with contextlib.redirect_stderr(errors):
-            self.status = generate_catalogue.main([self.path, "--out", self.out, "--log-source", log_path])
+            self.status = generate_catalogue.main([self.path, "--out", self.out])
         self.errors = errors.getvalue()
 
 
 class GeneratorTest(unittest.TestCase):
-    def refused(self, pattern, edit, *expected, named_line=True, log_text=None):
+    def refused(self, pattern, edit, *expected, named_line=True):
         """Applies edit to the only line matching pattern (None: deletes it; no pattern: no edit); expects a refusal."""
         lines = read(SOURCE).split("\n")
         found = [i for i, line in enumerate(lines) if pattern and re.search(pattern, line)]
         self.assertEqual(len(found), 1 if pattern else 0, pattern)
         for i in found:
             lines[i:i + 1] = [] if edit is None else [edit(lines[i])]
-        run = GeneratorRun(self, lines, log_text)
+        run = GeneratorRun(self, lines)
         self.assertEqual(run.status, 1, "the broken source was accepted")
         for text in expected:
             self.assertIn(text, run.errors)
@@ -97,10 +91,8 @@ class GeneratorTest(unittest.TestCase):
                      "CamUserButtonStruct.CamUserButtonActive at 54 overlaps the field before it")
         self.refused(r"^struct ScaleValues ", lambda _: "struct ScaleValues size=52",
                      "LensTable.LensTableValueList reaches past the element size 12316", named_line=False)
-        log_text = 'const char* const LOGLEVEL_NAME_ARRAY[] = {"DebugAll", "DebugMost", "DebugLight", "LogAll",' \
-                   ' "LogMost", "LogLight", "Warning", "Error"};'
-        self.refused(None, None, "LogLevel entries differ from the diagnostic layer's names",
-                     named_line=False, log_text=log_text)
+        self.refused(r"^enum LogLevel ", lambda line: line.replace(" Error", " Failure"),
+                     "the diagnostic layer's levels: enum LogLevel with DebugAll and Error")
 
     def test_syntax_errors_and_refused_defaults_name_the_line(self):
         self.refused(r"^\s+SoundMute\s", lambda line: re.sub(r"ev=\d+", "", line), "row SoundMute has no event")

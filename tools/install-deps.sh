@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  nlohmann-json3-dev libpng-dev
+  nlohmann-json3-dev libpng-dev libdeflate-dev
   bubblewrap nginx-light python3 clang-format
   apache2-utils libfcgi-dev wrk curl lighttpd
   iproute2 util-linux procps
@@ -38,4 +38,11 @@ browser_test=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../tests/brow
 if ! cmp -s "$browser_test/package-lock.json" "$browser_test/node_modules/.installed-lock.json"; then
   npm ci --prefix "$browser_test" --no-audit --no-fund
   cp "$browser_test/package-lock.json" "$browser_test/node_modules/.installed-lock.json"
+fi
+
+# The API document's checks: the OpenAPI 3.1 validator and the JSON Schema validator, as locked.
+api_test=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../tests/api" && pwd)
+if ! cmp -s "$api_test/package-lock.json" "$api_test/node_modules/.installed-lock.json"; then
+  npm ci --prefix "$api_test" --no-audit --no-fund
+  cp "$api_test/package-lock.json" "$api_test/node_modules/.installed-lock.json"
 fi

@@ -24,7 +24,7 @@ sudo=()
 binfmt=/proc/sys/fs/binfmt_misc
 [[ -e $binfmt/register ]] || "${sudo[@]}" mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
 
-packages=(crossbuild-essential-armhf qemu-user-static binfmt-support libpng-dev:armhf libstdc++6:armhf)
+packages=(crossbuild-essential-armhf qemu-user-static binfmt-support libpng-dev:armhf libdeflate-dev:armhf libstdc++6:armhf)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$package")

@@ -16,7 +16,10 @@ folder=$(cd "$folder" && pwd)
 # The port and the console's folder (the repository's www/) are the settings that differ from the unit's.
 cp "$here/webservice.conf" "$here/webservice_params" "$folder/"
 www=$(cd "$here/../../www" && pwd)
+# The API document is generated into the build tree whose bin/ holds the service on PATH.
+api=$(realpath -m "$(dirname "$(command -v webservice || echo "$here/../../build/bin/webservice")")/../api/openapi.json")
 sed -e "s/listen 8080;/listen $port;/" -e "s|root /usr/share/webservice/www;|root $www;|" \
+  -e "s|alias /usr/share/webservice/api/openapi.json;|alias $api;|" \
   "$here/webservice-site.conf" >"$folder/webservice-site.conf"
 # The daemon keeps no descriptor of the caller, so a caller that reads our output sees its end.
 nginx -e stderr -p "$folder" -c "$folder/webservice.conf" </dev/null >>"$folder/nginx.out" 2>&1

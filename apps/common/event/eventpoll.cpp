@@ -125,6 +125,7 @@ int EventPoll::wait(int timeoutMs, bool ignoreTerminate) {
 
   epoll_event events[kMaxEvents];
   int count = ::epoll_wait(epollFd, events, kMaxEvents, timeoutMs);
+  woke = std::chrono::steady_clock::now();
   if (count < 0) {
     if (errno == EINTR) return takeTimerResult(Interrupted);
     THROW_ERROR_NUMBER("epoll_wait");

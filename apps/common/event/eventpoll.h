@@ -2,6 +2,8 @@
 // The process's one readiness loop: level-triggered epoll, terminate/timer signals, optional timer.
 #include <time.h>
 
+#include <chrono>
+
 class EventPoll {
  public:
   class Callback {
@@ -33,6 +35,8 @@ class EventPoll {
   void setTimer(int ms);
   int wait(int timeoutMs, bool ignoreTerminate);
   static bool shouldTerminate();
+  // When the last wait() came back from the system's wait: where the work of the loop's turn began.
+  std::chrono::steady_clock::time_point wokeAt() const { return woke; }
   int close();
 
  private:
@@ -42,4 +46,5 @@ class EventPoll {
   timer_t timer = nullptr;
   // The kernel numbers a process's first timer 0, so a null timer_t is a valid timer.
   bool hasTimer = false;
+  std::chrono::steady_clock::time_point woke;
 };

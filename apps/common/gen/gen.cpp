@@ -30,8 +30,8 @@ void init() {
   gServerConnection->eventNamer = eventName;
   setEventSink(gServerConnection);
   gServerConnection->subscribeAll();
-  // AppServiceLogLevel, at offset 0 of MemApp: other processes can change this service's threshold.
-  gComponentLogLevel = reinterpret_cast<gen::LogLevel*>(gMemApp);
+  // Other processes can change this service's threshold.
+  gComponentLogLevel = catalogue::MemApp::AppServiceLogLevel.at();
   processPostInit();
 }
 

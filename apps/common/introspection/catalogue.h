@@ -3,6 +3,7 @@
 // enumerations and event names. The tables themselves are generated; this header is their contract.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "apps/common/event/notify.h"
@@ -27,10 +28,10 @@ struct StructInfo {
   std::vector<StructInfo>* nested;  // null in every generated row
 };
 
-// The appender of the structure type whose field list is fields.
-struct StructAppenderInfo {
-  const std::vector<StructInfo>* fields;
-  StructAppender append;
+struct EnumInfo {
+  const char* name;
+  const char* const* names;
+  uint32_t count;
 };
 
 struct VariableInfo {
@@ -48,6 +49,13 @@ struct VariableInfo {
   bool isArray;
   std::vector<StructInfo>* fields;
   uint32_t elementSize;
+  // The array length as a number: a string's capacity, a buffer's bytes, a structure array's elements.
+  uint32_t length;
+  // The rendering around the value (empty for bool, which has two fixed texts, and for structures).
+  std::string_view head;
+  std::string_view tail;
+  const EnumInfo* entries;  // an enumeration row's entries
+  StructAppender append;    // a structure row's appender of one element
 };
 
 struct MemoryInfo {
@@ -57,16 +65,9 @@ struct MemoryInfo {
   uint32_t payloadSize;
 };
 
-struct EnumInfo {
-  const char* name;
-  const char* const* names;
-  uint32_t count;
-};
-
 // Declared by the generated header with their sizes as constants:
 //   MemoryInfo MEMORY_ARRAY[MEMORY_ARRAY_SIZE]; const EnumInfo ENUM_ARRAY[ENUM_ARRAY_SIZE];
 //   const char* const EVENT_NAME[EVENT_NAME_SIZE];
-//   const StructAppenderInfo STRUCT_APPENDER_ARRAY[STRUCT_APPENDER_ARRAY_SIZE];
 
 // Where a variable lives, for code that reads or writes it in place: memory and row index, payload
 // offset, bytes of one element (a string's capacity), elements (of a structure array, else 1), change event.
@@ -77,6 +78,16 @@ struct VariablePlace {
   uint32_t size;
   uint32_t count;
   Notify event;
+};
+
+// The address of element `element` of the variable at place in its mapped payload; null while the memory is
+// not mapped.
+char* placeAddress(const VariablePlace& place, uint32_t element = 0);
+
+// A place with the type of what is stored there: at() is where a T is read or written.
+template <typename T>
+struct Place : VariablePlace {
+  T* at(uint32_t element = 0) const { return reinterpret_cast<T*>(placeAddress(*this, element)); }
 };
 
 // A structure field: offset in the element and bytes (a string's capacity).

@@ -33,13 +33,6 @@ bool indexInside(const VariableInfo& row, int index) {
   return row.baseType > BaseBool || index == 0;
 }
 
-void appendQuoted(std::string& out, const char* key, const std::string& value) {
-  out += '"';
-  out += key;
-  out += "\":\"";
-  appendJsonEscaped(out, value);
-  out += '"';
-}
 }  // namespace
 
 unsigned int Introspection::getMemCount() { return MEMORY_ARRAY_SIZE; }
@@ -81,12 +74,7 @@ const char* Introspection::getVarArrayLen(unsigned int mem, unsigned int var) { 
 
 bool Introspection::isArray(unsigned int mem, unsigned int var) {
   const VariableInfo& row = rowAt(mem, var);
-  if (!row.isArray || row.arrayLength == nullptr) return false;
-  try {
-    return std::stoi(row.arrayLength, nullptr, 0) >= 0;
-  } catch (const std::exception&) {
-    return false;
-  }
+  return row.isArray && row.arrayLength != nullptr;
 }
 
 Notify Introspection::getVarEvent(unsigned int mem, unsigned int var) { return rowAt(mem, var).event; }
@@ -141,8 +129,8 @@ std::string Introspection::setVarValueJson(unsigned int mem, unsigned int var, c
 
 std::string Introspection::getVarMin(unsigned int mem, unsigned int var) {
   const VariableInfo& row = rowAt(mem, var);
-  if (row.baseType == BaseInt) return row.min != nullptr ? row.min : "-2147483648";
-  if (row.baseType == BaseFloat) return row.min != nullptr ? row.min : "-1e38";
+  if (row.baseType == BaseInt) return std::string(row.min != nullptr ? row.min : valueformat::kIntMin);
+  if (row.baseType == BaseFloat) return std::string(row.min != nullptr ? row.min : valueformat::kRowFloatMin);
   return "0";
 }
 
@@ -150,9 +138,9 @@ std::string Introspection::getVarMax(unsigned int mem, unsigned int var) {
   const VariableInfo& row = rowAt(mem, var);
   switch (row.baseType) {
     case BaseInt:
-      return row.max != nullptr ? row.max : "2147483647";
+      return std::string(row.max != nullptr ? row.max : valueformat::kIntMax);
     case BaseFloat:
-      return row.max != nullptr ? row.max : "1e38";
+      return std::string(row.max != nullptr ? row.max : valueformat::kRowFloatMax);
     case BaseBool:
       return "1";
     case BaseString:
@@ -167,25 +155,28 @@ std::string Introspection::getVarMax(unsigned int mem, unsigned int var) {
 
 std::string Introspection::printValue(const std::string& value, const std::string& type, const std::string& min,
                                       const std::string& max) {
-  // The members in the JSON library's (alphabetical) order, as its serialisation wrote them before.
+  using namespace valueformat;
   std::string out;
   out.reserve(36 + value.size() + type.size() + min.size() + max.size());
-  out += '{';
-  appendQuoted(out, "max", max);
-  out += ',';
-  appendQuoted(out, "min", min);
-  out += ',';
-  appendQuoted(out, "type", type);
-  out += ',';
-  appendQuoted(out, "value", value);
-  out += '}';
+  out += kScalarMax;
+  appendJsonEscaped(out, max);
+  out += kScalarMin;
+  appendJsonEscaped(out, min);
+  out += kScalarType;
+  appendJsonEscaped(out, type);
+  out += kScalarValue;
+  appendJsonEscaped(out, value);
+  out += kScalarTail;
   return out;
 }
 
 std::string_view Introspection::printBool(bool value) {
-  static constexpr std::string_view kTrue = R"({ "value": "true", "type": "bool", "textid": [ "false", "true" ]})";
-  static constexpr std::string_view kFalse = R"({ "value": "false", "type": "bool", "textid": [ "false", "true" ]})";
-  return value ? kTrue : kFalse;
+  return value ? valueformat::kBoolTrue : valueformat::kBoolFalse;
+}
+
+char* placeAddress(const VariablePlace& place, uint32_t element) {
+  char* payload = *MEMORY_POINTER_ARRAY[place.mem];
+  return payload == nullptr ? nullptr : payload + place.offset + std::size_t{element} * place.size;
 }
 
 const char* eventName(Notify notify) {

@@ -1,10 +1,9 @@
 #pragma once
-// Sizes that a catalogue row states as text, read the one way every reader and writer shares.
+// Sizes of a catalogue row, as every reader and writer shares them.
 #include "apps/common/introspection/catalogue.h"
 
-// Character capacity of a string row; 0 when the row states none that converts.
-unsigned int stringCapacity(const VariableInfo& row);
+// Character capacity of a string row.
+inline unsigned int stringCapacity(const VariableInfo& row) { return row.length; }
 
-// Elements of a structure row: its array length for an array, 1 for a single structure, 0 when
-// the length does not convert.
-unsigned int structElementCount(const VariableInfo& row);
+// Elements of a structure row: its array length for an array, 1 for a single structure.
+inline unsigned int structElementCount(const VariableInfo& row) { return row.isArray ? row.length : 1; }

@@ -55,7 +55,7 @@ constexpr const char* kFloatBounds = R"("max":"1e+38","min":"-1e+38","type":"flo
 using Setters = Structures;  // the scalar rows need the payloads only
 }  // namespace
 
-TEST_F(Structures, GetterWritesEachFieldKindWithItsOwnSpacing) {
+TEST_F(Structures, GetterWritesEachFieldKindWithItsOwnSpacingAndNestedArrays) {
   const float half = 0.5f;
   const int32_t valid = 1;
   char* element = cdm.address() + 2 * cdm.info().elementSize;
@@ -80,6 +80,16 @@ TEST_F(Structures, GetterWritesEachFieldKindWithItsOwnSpacing) {
   std::memcpy(motor.address() + fieldOf(motor, "State").offset, &invalid, 4);
   EXPECT_NE(motor.get().find(R"("State":  { "value": "INVALID_VALUE: 1000", "type": "MotorStatus")"),
             std::string::npos);
+
+  // Nested arrays of structures and one-byte fields, which the structures above do not have.
+  const std::string lensTable = findRow("MemLens", "LensTableZoom").get();
+  std::size_t scales = 0;
+  for (std::size_t at = 0; (at = lensTable.find("\"ScalePosition\"", at)) != std::string::npos; ++at) ++scales;
+  EXPECT_EQ(scales, 256u);
+  EXPECT_NE(lensTable.find("\"LensTableValueList\":[{"), std::string::npos);
+  EXPECT_TRUE(lensTable.ends_with("}]}"));
+  const std::string zoom = findRow("MemMotors", "ZoomMotor").get();
+  EXPECT_NE(zoom.find("\"GearTeethAct\": {\"max\":\"255\""), std::string::npos) << zoom;
 }
 
 TEST_F(Structures, StringFieldsAreNeverReadOrWrittenPastTheirField) {
@@ -208,18 +218,6 @@ TEST_F(Structures, WholeValuesAreCopiedBytewiseToTheElementTheEventNames) {
   EXPECT_TRUE(takePostedEvents().empty());
 }
 
-// Nested arrays of structures and one-byte fields, which the structures above do not have.
-TEST_F(Structures, GeneratedGettersRenderNestedArraysAndByteFields) {
-  const std::string lensTable = findRow("MemLens", "LensTableZoom").get();
-  std::size_t scales = 0;
-  for (std::size_t at = 0; (at = lensTable.find("\"ScalePosition\"", at)) != std::string::npos; ++at) ++scales;
-  EXPECT_EQ(scales, 256u);
-  EXPECT_NE(lensTable.find("\"LensTableValueList\":[{"), std::string::npos);
-  EXPECT_TRUE(lensTable.ends_with("}]}"));
-  const std::string zoom = findRow("MemMotors", "ZoomMotor").get();
-  EXPECT_NE(zoom.find("\"GearTeethAct\": {\"max\":\"255\""), std::string::npos) << zoom;
-}
-
 TEST_F(Setters, IntConvertsLikeStoiWithItsBaseTakenFromThePrefixAndAnnouncesOnlyChanges) {
   const RowRef row = findRow("MemPersistent", "AUXTorque");
   const struct {
@@ -235,19 +233,16 @@ TEST_F(Setters, IntConvertsLikeStoiWithItsBaseTakenFromThePrefixAndAnnouncesOnly
     EXPECT_EQ(row.load<int32_t>(), c.stored) << c.text;
   }
 
+  takePostedEvents();
   for (const char* text : {"x7", "2147483648", ""}) {
     row.store<int32_t>(3);
     EXPECT_EQ(row.set(text), std::string("Can't convert ") + text + " to int");
     EXPECT_EQ(row.load<int32_t>(), 3) << text;
   }
-
-  takePostedEvents();
   EXPECT_EQ(row.set("3"), "");
   EXPECT_TRUE(takePostedEvents().empty());
   EXPECT_EQ(row.set("5"), "");
   EXPECT_EQ(takePostedEvents(), std::vector<Notify>{row.info().event});
-  EXPECT_EQ(row.set("x"), "Can't convert x to int");
-  EXPECT_TRUE(takePostedEvents().empty());
 }
 
 TEST_F(Setters, FloatConvertsLikeStofPrintsSixDecimalsAndAnnouncesByteChanges) {
@@ -376,19 +371,20 @@ TEST(SetVariable, TextArraysCompareWithinTheirBytesAndCutToFit) {
   EXPECT_EQ(takePostedEvents().size(), 1u);
 }
 
-TEST_F(Setters, EnumerationsAreLookedUpAndTheGetterNamesTheEntryOrTellsTheInvalidNumber) {
-  EXPECT_EQ(IntrospectionEnum::getEnumCount(), 81u);
-  EXPECT_EQ(IntrospectionEnum::getEnumIndex("LogLevel"), 0u);
-  EXPECT_STREQ(IntrospectionEnum::getEnumName(0), "LogLevel");
-  EXPECT_EQ(IntrospectionEnum::getEnumEntryCount(0), 8u);
-  EXPECT_STREQ(IntrospectionEnum::getEnumEntryName(0, 7), "Error");
-  EXPECT_EQ(IntrospectionEnum::getEnumIndex("RirezuveDisplayMode"), 80u);
+TEST_F(Setters, EnumerationsAreLookedUpTheGetterNamesTheEntryAndTheSetterTakesExactNamesAnnouncingOnlyAChange) {
+  const unsigned int count = IntrospectionEnum::getEnumCount();
+  ASSERT_GT(count, 1u);
+  for (unsigned int k = 0; k < count; ++k)
+    EXPECT_EQ(IntrospectionEnum::getEnumIndex(IntrospectionEnum::getEnumName(k)), k);
+  EXPECT_EQ(IntrospectionEnum::getEnumEntryCount(IntrospectionEnum::getEnumIndex("LogLevel")), 8u);
+  EXPECT_STREQ(IntrospectionEnum::getEnumEntryName(IntrospectionEnum::getEnumIndex("LogLevel"), 7), "Error");
 
   EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumIndex("loglevel"); }), "Unknown enum \"loglevel\"");
-  EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumName(81); }), "Index exceeds limit");
-  EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumEntryCount(81); }), "Index exceeds limit");
-  EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumEntryName(0, 8); }), "Index exceeds limit");
-  EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumEntryName(81, 0); }), "Index exceeds limit");
+  EXPECT_EQ(failureMessage([count] { IntrospectionEnum::getEnumName(count); }), "Index exceeds limit");
+  EXPECT_EQ(failureMessage([count] { IntrospectionEnum::getEnumEntryCount(count); }), "Index exceeds limit");
+  EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumEntryName(IntrospectionEnum::getEnumIndex("LogLevel"), 8); }),
+            "Index exceeds limit");
+  EXPECT_EQ(failureMessage([count] { IntrospectionEnum::getEnumEntryName(count, 0); }), "Index exceeds limit");
   const RowRef level = findRow("MemApp", "AppServiceLogLevel");
   level.store<uint32_t>(6);
   EXPECT_EQ(level.get(), "Warn");
@@ -403,23 +399,16 @@ TEST_F(Setters, EnumerationsAreLookedUpAndTheGetterNamesTheEntryOrTellsTheInvali
   level.store<uint32_t>(0xffffffffu);
   EXPECT_EQ(level.get(), "INVALID_VALUE: 4294967295");
   EXPECT_EQ(Introspection::getVarMax(level.mem, level.var), "7");
-}
 
-TEST_F(Setters, EnumSetterTakesExactEntryNamesAndAnnouncesOnlyAChange) {
-  const RowRef level = findRow("MemApp", "AppServiceLogLevel");
   level.store<uint32_t>(6);
   takePostedEvents();
   EXPECT_EQ(level.set("Warn"), "");
   EXPECT_TRUE(takePostedEvents().empty());
   EXPECT_EQ(level.set("Error"), "");
   EXPECT_EQ(level.load<uint32_t>(), 7u);
-  const auto events = takePostedEvents();
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].event, level.info().event.event);
-
-  for (const char* text : {"warn", "6", "", "Error "}) {
+  EXPECT_EQ(takePostedEvents(), std::vector<Notify>{level.info().event});
+  for (const char* text : {"warn", "6", "", "Error "})
     EXPECT_EQ(level.set(text), std::string(text) + " is not part of enum LogLevel");
-  }
   EXPECT_EQ(level.load<uint32_t>(), 7u);
   EXPECT_TRUE(takePostedEvents().empty());
 

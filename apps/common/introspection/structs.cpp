@@ -120,7 +120,7 @@ void appendNumberField(std::string& out, std::string_view head, const char* addr
   std::memcpy(&value, address, sizeof value);
   out += head;
   appendNumber(out, value);
-  out += "\"}";
+  out += valueformat::kScalarTail;
 }
 }  // namespace
 
@@ -148,7 +148,7 @@ void appendEnumField(std::string& out, std::string_view head, const char* addres
 void appendStringField(std::string& out, std::string_view head, const char* address, unsigned int capacity) {
   out += head;
   appendJsonEscaped(out, std::string_view(address, strnlen(address, capacity)));
-  out += "\", \"type\": \"string\" }";
+  out += valueformat::kStringFieldTail;
 }
 
 std::string setStructBytes(char* payload, unsigned int mem, unsigned int var, Notify event, const char* value,

@@ -1,12 +1,8 @@
 #pragma once
 // Variables rendered into the whole-state and update documents, appended to a buffer that the caller
-// reuses: the constant text of every row is prepared once, values are formatted in place.
+// reuses: the text around each value is the row's, as generated; values are formatted in place.
 #include <functional>
 #include <string>
-
-// Prepares every row's constant text, which the first document would otherwise do: at start-up, so
-// that a catalogue the renderers cannot prepare stops the service instead of failing every document.
-void prepareVariableText();
 
 // An array of structures as [element,element,...], anything else as one value object. A value that
 // fails to render becomes {"error": "..."} in its place, so the document stays readable.

@@ -37,18 +37,18 @@ std::string IntrospectionEnum::printEnum(const std::string& value, const std::st
   const EnumInfo& info = ENUM_ARRAY[getEnumIndex(type.c_str())];
   std::string out;
   out.reserve(48 + value.size() + type.size() + 16 * info.count);
-  out += "{ \"value\": \"";
+  out += valueformat::kEnumValue;
   out += value;
-  out += "\", \"type\": \"";
+  out += valueformat::kEnumType;
   out += type;
-  out += "\", \"textid\": [ ";
+  out += valueformat::kEnumEntries;
   for (unsigned int k = 0; k < info.count; ++k) {
     if (k != 0) out += ',';
     out += '"';
     out += info.names[k];
     out += '"';
   }
-  out += "]}";
+  out += valueformat::kEnumTail;
   return out;
 }
 

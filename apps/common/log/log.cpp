@@ -11,16 +11,9 @@
 
 extern "C" const char* __progname;
 
-const char* const LOGLEVEL_NAME_ARRAY[] = {"DebugAll", "DebugMost", "DebugLight", "LogAll",
-                                           "LogMost",  "LogLight",  "Warn",       "Error"};
-const unsigned int LOGLEVEL_NAME_ARRAY_SIZE = sizeof(LOGLEVEL_NAME_ARRAY) / sizeof(LOGLEVEL_NAME_ARRAY[0]);
-
 gen::LogLevel* gComponentLogLevel = nullptr;
 
 namespace {
-constexpr const char* kLevelTags[] = {"DebugAll    ", "DebugMost   ", "DebugLight  ", "LogAll      ",
-                                      "LogMost     ", "LogLight    ", "Warn        ", "Error       "};
-constexpr size_t kTagLength = 12;
 constexpr size_t kPrefixLength = 22;
 constexpr size_t kMessageSize = 512;
 
@@ -40,7 +33,7 @@ void openLog() {
 
 const char* levelTag(gen::LogLevel level) {
   auto index = static_cast<uint32_t>(level);
-  return index < LOGLEVEL_NAME_ARRAY_SIZE ? kLevelTags[index] : kLevelTags[gen::Error];
+  return index < LOGLEVEL_NAME_ARRAY_SIZE ? LOGLEVEL_TAG_ARRAY[index] : LOGLEVEL_TAG_ARRAY[gen::Error];
 }
 
 // Formats location and message into the shared buffer and writes the line with one gathering write,
@@ -54,7 +47,7 @@ void writeLine(gen::LogLevel level, const char* file, int line, const char* form
   if (static_cast<size_t>(used) < kMessageSize) std::vsnprintf(message + used, kMessageSize - used, format, args);
   char newline = '\n';
   iovec parts[4] = {{prefix, kPrefixLength},
-                    {const_cast<char*>(levelTag(level)), kTagLength},
+                    {const_cast<char*>(levelTag(level)), LOGLEVEL_TAG_LENGTH},
                     {message, std::strlen(message)},
                     {&newline, 1}};
   if (::writev(logFd, parts, 4) < 0) std::fprintf(stderr, "FATAL: Logging: Write failed: %s\n", std::strerror(errno));

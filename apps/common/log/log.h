@@ -3,13 +3,8 @@
 #include <cstdarg>
 #include <cstdint>
 
-namespace gen {
-// Numbered from 0 in this order, as the unit stores a level in its log-level variable.
-enum LogLevel : int32_t { DebugAll, DebugMost, DebugLight, LogAll, LogMost, LogLight, Warn, Error };
-}  // namespace gen
-
-extern const char* const LOGLEVEL_NAME_ARRAY[];
-extern const unsigned int LOGLEVEL_NAME_ARRAY_SIZE;
+// gen::LogLevel and its names, generated from the catalogue's enumeration of the same name.
+#include "gen/code/loglevel_gen.h"
 
 // Threshold of this process's lines; null (everything written) until start-up binds it.
 extern gen::LogLevel* gComponentLogLevel;

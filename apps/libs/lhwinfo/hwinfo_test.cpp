@@ -290,32 +290,26 @@ TEST_F(PersistentInfoTest, ChecksumIsCrc32Mpeg2OverTheBytesAfterTheHeader) {
   EXPECT_THROW(info.checksum(kSize + 1), std::runtime_error);
 }
 
-TEST_F(PersistentInfoTest, ClearingZeroesOnlyWhatEachFieldOwns) {
+TEST_F(PersistentInfoTest, ClearingZeroesOnlyWhatEachFieldOwnsAndParameterNamesLeaveOutPrivateAndHiddenFields) {
   PersistentInfo info(path.c_str(), kOffset, kSize);
-  info.addInfo(std::make_unique<PersistentInfo::Int>("n", PersistentInfo::Private));
-  info.addInfo(std::make_unique<PersistentInfo::String>("s", 0, 8));
-  info.addInfo(std::make_unique<PersistentInfo::Bits>("bits", 0, 4));
+  info.addInfo(std::make_unique<PersistentInfo::Int>("version", PersistentInfo::Private));
+  info.addInfo(std::make_unique<PersistentInfo::String>("serial", 0, 8));
+  info.addInfo(std::make_unique<PersistentInfo::Bits>("unused", PersistentInfo::Hidden, 12));
+  info.addInfo(std::make_unique<PersistentInfo::Bits>("flag", 0, 4));
   writeFile(0,
             "\x01\x02\x03\x04"
             "abcdefg");
   writeFile(12, "\xff\xff\xff\xff");
   info.clearAll();
   EXPECT_EQ(fileBytes(0, 12), std::string("\0\0\0\0\0bcdefg\0", 12));
-  EXPECT_EQ(fileBytes(12, 4), word(0x0FFFFFFFu));
+  EXPECT_EQ(fileBytes(12, 4), word(0x0000FFFFu));
 
+  writeFile(12, "\xff\xff\xff\xff");
   info.setNewMemToDefault(13, 15);
-  EXPECT_EQ(fileBytes(12, 4), word(0x0F0000FFu));
+  EXPECT_EQ(fileBytes(12, 4), word(0xFF0000FFu));
   info.setNewMemToDefault(20, 10);                  // empty range: nothing happens
   info.setNewMemToDefault(kSize - 2, kSize + 100);  // never past the record
-  EXPECT_EQ(fileBytes(12, 4), word(0x0F0000FFu));
-}
-
-TEST_F(PersistentInfoTest, ParameterNamesLeaveOutPrivateAndHiddenFields) {
-  PersistentInfo info(path.c_str(), kOffset, kSize);
-  info.addInfo(std::make_unique<PersistentInfo::Int>("version", PersistentInfo::Private));
-  info.addInfo(std::make_unique<PersistentInfo::String>("serial", 0, 30));
-  info.addInfo(std::make_unique<PersistentInfo::Bits>("unused", PersistentInfo::Hidden, 12));
-  info.addInfo(std::make_unique<PersistentInfo::Bits>("flag", 0, 4));
+  EXPECT_EQ(fileBytes(12, 4), word(0xFF0000FFu));
 
   char* buffer = nullptr;
   size_t length = 0;

@@ -10,8 +10,6 @@
 #include "apps/web/service/requesthandler.h"
 #include "gen/code/introspection_gen.h"
 
-static_assert(ChangedEvents::kEventCount == EVENT_NAME_SIZE, "one bit per event name");
-
 namespace {
 
 // The error list and the variables of an update document; a memory's member is opened when its first

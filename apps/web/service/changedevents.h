@@ -10,9 +10,11 @@
 #include <string>
 #include <string_view>
 
+#include "gen/code/introspection_gen.h"
+
 class ChangedEvents {
  public:
-  static constexpr uint32_t kEventCount = 1061;
+  static constexpr uint32_t kEventCount = EVENT_NAME_SIZE;
 
   // start: the first sequence, the process's start in microseconds since the epoch, so that numbers
   // handed out by an earlier process lie below it and are never taken for this one's.

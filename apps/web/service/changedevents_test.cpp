@@ -14,41 +14,47 @@ uint32_t eventOf(const std::string& memory, const std::string& name) {
   return findRow(memory, name).info().event.event;
 }
 
-std::string rendered(const std::string& memory, const std::string& name) {
-  const RowRef row = findRow(memory, name);
-  std::string out;
-  RequestHandler::printVariable(row.mem, row.var, out);
-  return out;
-}
+// Three variables of two memories, their events, and the members they render to.
+class ChangedEventsTest : public testing::Test {
+ protected:
+  static std::string member(const std::string& memory, const std::string& name) {
+    const RowRef row = findRow(memory, name);
+    std::string out = "\r\n    \"" + name + "\" : ";
+    RequestHandler::printVariable(row.mem, row.var, out);
+    return out;
+  }
+  // The document of MemPersistent's members, then MemApp's, leaving out an empty one.
+  static std::string document(const std::string& persistent, const std::string& app) {
+    std::string text = "\"errors\": [],\r\n\"variables\": {";
+    if (!persistent.empty()) text += "\r\n  \"MemPersistent\" : {" + persistent + "\r\n  }";
+    if (!persistent.empty() && !app.empty()) text += ", ";
+    if (!app.empty()) text += "\r\n  \"MemApp\" : {" + app + "\r\n  }";
+    return text + "\r\n}\r\n}\r\n";
+  }
 
-TEST(ChangedEvents, MarksOnlyNumbersOfTheEventTableAndGroupsRunsOfAMemoryInEventOrder) {
   TestPayloads segments;
+  const uint32_t torque = eventOf("MemPersistent", "AUXTorque");
+  const uint32_t bluetooth = eventOf("MemPersistent", "BluetoothPower");
+  const uint32_t level = eventOf("MemApp", "AppServiceLogLevel");
+};
+
+TEST_F(ChangedEventsTest, MarksOnlyNumbersOfTheEventTableAndGroupsRunsOfAMemoryInEventOrder) {
   ChangedEvents events(1);
   EXPECT_FALSE(events.any());
-  EXPECT_FALSE(events.mark(1061));
+  EXPECT_FALSE(events.mark(ChangedEvents::kEventCount));
   EXPECT_FALSE(events.mark(0xffffffffu));
   EXPECT_FALSE(events.any());
-  EXPECT_TRUE(events.mark(1060));
-  EXPECT_TRUE(events.isMarked(1060));
-  EXPECT_FALSE(events.isMarked(1059));
+  EXPECT_TRUE(events.mark(ChangedEvents::kEventCount - 1));
+  EXPECT_TRUE(events.isMarked(ChangedEvents::kEventCount - 1));
+  EXPECT_FALSE(events.isMarked(ChangedEvents::kEventCount - 2));
   EXPECT_TRUE(events.any());
   events.takeDocument();
 
   storeBytes("MemPersistent", "AUXTorque", int32_t{2});
-  const uint32_t torque = eventOf("MemPersistent", "AUXTorque");
-  const uint32_t bluetooth = eventOf("MemPersistent", "BluetoothPower");
-  const uint32_t level = eventOf("MemApp", "AppServiceLogLevel");
-
-  events.mark(level);
-  events.mark(bluetooth);
-  events.mark(torque);
-  events.mark(torque);
+  for (uint32_t event : {level, bluetooth, torque, torque}) events.mark(event);
   EXPECT_EQ(events.takeDocument(),
-            "\"errors\": [],\r\n\"variables\": {\r\n  \"MemPersistent\" : {\r\n    \"AUXTorque\" : " +
-                rendered("MemPersistent", "AUXTorque") +
-                ", \r\n    \"BluetoothPower\" : " + rendered("MemPersistent", "BluetoothPower") +
-                "\r\n  }, \r\n  \"MemApp\" : {\r\n    \"AppServiceLogLevel\" : " +
-                rendered("MemApp", "AppServiceLogLevel") + "\r\n  }\r\n}\r\n}\r\n");
+            document(member("MemPersistent", "AUXTorque") + ", " + member("MemPersistent", "BluetoothPower"),
+                     member("MemApp", "AppServiceLogLevel")));
   EXPECT_FALSE(events.any());
   EXPECT_FALSE(events.isMarked(torque));
 
@@ -62,13 +68,11 @@ TEST(ChangedEvents, MarksOnlyNumbersOfTheEventTableAndGroupsRunsOfAMemoryInEvent
   while (high < ChangedEvents::kEventCount && used[high]) ++high;
   ASSERT_LT(high, ChangedEvents::kEventCount) << "every number above MemApp's event names a variable";
 
-  events.mark(torque);
-  events.mark(level);
-  events.mark(high);
-  const std::string document = events.takeDocument();
-  const size_t first = document.find("\r\n  \"MemPersistent\" : {");
-  const size_t app = document.find("\r\n  }, \r\n  \"MemApp\" : {");
-  const size_t second = document.find("\r\n  }, \r\n  \"MemPersistent\" : {", first + 1);
+  for (uint32_t event : {torque, level, high}) events.mark(event);
+  const std::string marked = events.takeDocument();
+  const size_t first = marked.find("\r\n  \"MemPersistent\" : {");
+  const size_t app = marked.find("\r\n  }, \r\n  \"MemApp\" : {");
+  const size_t second = marked.find("\r\n  }, \r\n  \"MemPersistent\" : {", first + 1);
   EXPECT_LT(first, app);
   EXPECT_NE(second, std::string::npos);
   EXPECT_LT(app, second);
@@ -78,11 +82,10 @@ TEST(ChangedEvents, MarksOnlyNumbersOfTheEventTableAndGroupsRunsOfAMemoryInEvent
             std::string("\"errors\": [],\r\n").size());
 }
 
-TEST(ChangedEvents, FeedReportsEachVariableChangedAfterASequenceOnceAndVouchesOnlyForItsOwnNumbers) {
-  TestPayloads segments;
+TEST_F(ChangedEventsTest, FeedReportsEachVariableChangedAfterASequenceOnceAndVouchesOnlyForItsOwnNumbers) {
   constexpr uint64_t kStart = 1'700'000'000'000'000;
   ChangedEvents events(kStart);
-  const std::string nothing = "\"errors\": [],\r\n\"variables\": {\r\n}\r\n}\r\n";
+  const std::string nothing = document("", "");
   EXPECT_EQ(events.sequence(), kStart);
   EXPECT_TRUE(events.vouchesFor(kStart));
   EXPECT_FALSE(events.vouchesFor(kStart - 1));
@@ -99,23 +102,16 @@ TEST(ChangedEvents, FeedReportsEachVariableChangedAfterASequenceOnceAndVouchesOn
   EXPECT_EQ(events.documentSince(kStart), nothing);
 
   // Interleaved memories and a repeated event: each variable once, one member per memory.
-  const uint32_t torque = eventOf("MemPersistent", "AUXTorque");
-  const uint32_t bluetooth = eventOf("MemPersistent", "BluetoothPower");
-  const uint32_t level = eventOf("MemApp", "AppServiceLogLevel");
   for (uint32_t event : {level, torque, level, bluetooth}) events.mark(event);
   EXPECT_EQ(events.sequence(), kStart + 5);
   EXPECT_TRUE(events.changedSince(kStart + 4));
   EXPECT_FALSE(events.changedSince(kStart + 5));
-  const std::string torqueText = "\r\n    \"AUXTorque\" : " + rendered("MemPersistent", "AUXTorque");
-  const std::string bluetoothText = "\r\n    \"BluetoothPower\" : " + rendered("MemPersistent", "BluetoothPower");
-  const std::string levelText = "\r\n    \"AppServiceLogLevel\" : " + rendered("MemApp", "AppServiceLogLevel");
-  EXPECT_EQ(events.documentSince(kStart), "\"errors\": [],\r\n\"variables\": {\r\n  \"MemPersistent\" : {" +
-                                              torqueText + ", " + bluetoothText + "\r\n  }, \r\n  \"MemApp\" : {" +
-                                              levelText + "\r\n  }\r\n}\r\n}\r\n");
+  const std::string torqueText = member("MemPersistent", "AUXTorque");
+  const std::string bluetoothText = member("MemPersistent", "BluetoothPower");
+  const std::string levelText = member("MemApp", "AppServiceLogLevel");
+  EXPECT_EQ(events.documentSince(kStart), document(torqueText + ", " + bluetoothText, levelText));
   // Only what changed after the sequence given: the second change of the level counts, the first not.
-  EXPECT_EQ(events.documentSince(kStart + 3), "\"errors\": [],\r\n\"variables\": {\r\n  \"MemPersistent\" : {" +
-                                                  bluetoothText + "\r\n  }, \r\n  \"MemApp\" : {" + levelText +
-                                                  "\r\n  }\r\n}\r\n}\r\n");
+  EXPECT_EQ(events.documentSince(kStart + 3), document(bluetoothText, levelText));
   EXPECT_EQ(events.documentSince(kStart + 5), nothing);
 
   // The marks of the clients without a sequence are a separate account: taking them leaves the feed.
@@ -141,8 +137,7 @@ TEST(ChangedEvents, FeedReportsEachVariableChangedAfterASequenceOnceAndVouchesOn
   events.mark(torque);
   EXPECT_EQ(events.sequence(), beforeGap + 2);
   EXPECT_TRUE(events.changedSince(beforeGap + 1));
-  EXPECT_EQ(events.documentSince(beforeGap + 1),
-            "\"errors\": [],\r\n\"variables\": {\r\n  \"MemPersistent\" : {" + torqueText + "\r\n  }\r\n}\r\n}\r\n");
+  EXPECT_EQ(events.documentSince(beforeGap + 1), document(torqueText, ""));
 }
 
 TEST(ChangedEvents, SinceIsReadOnlyAsAWholeDecimalNumberAndAnythingElseIsRefusedAsZero) {

@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "apps/common/event/eventpoll.h"
 
 // A descriptor closed when it goes out of scope, for the ends of a child's streams.
 class Descriptor {
@@ -51,4 +54,53 @@ class ChildProcess {
 
   pid_t pid = 0;
   std::optional<int> status;
+};
+
+// Runs programs one at a time as children that the event loop watches instead of waiting for: the end
+// of each is reported through a pidfd registered with the poll, and a child still running at its bound
+// is killed with its group. Events fetched before a run ended are told apart from the next run's by
+// the descriptors' own state, so the object may start a new child from any callback.
+class ChildWatch {
+ public:
+  // The status word of the child that ended, or nothing when it was killed at its bound.
+  using Ended = std::function<void(std::optional<int> status)>;
+
+  explicit ChildWatch(EventPoll& poll);
+  // Ends a child that still runs, with its group.
+  ~ChildWatch();
+  ChildWatch(const ChildWatch&) = delete;
+  ChildWatch& operator=(const ChildWatch&) = delete;
+
+  // Starts argv as ChildProcess does; ended is called once, from a callback of the poll. Throws when
+  // the child cannot be started or watched, or when the previous one has not been collected yet.
+  void start(const std::vector<std::string>& argv, const ChildProcess::Streams& streams,
+             std::chrono::milliseconds bound, Ended ended);
+  // A child runs, or was killed at its bound and is not collected yet.
+  bool busy() const { return child.has_value(); }
+  pid_t id() const { return child ? child->id() : 0; }
+
+ private:
+  // One of the two descriptors' callbacks; both live as long as the watch.
+  class Watch : public EventPoll::Callback {
+   public:
+    Watch(ChildWatch& owner, void (ChildWatch::*handler)()) : owner(owner), handler(handler) {}
+    void event(EventType) override { (owner.*handler)(); }
+
+   private:
+    ChildWatch& owner;
+    void (ChildWatch::*handler)();
+  };
+
+  void exited();
+  void expired();
+  void release();
+  void drop(Descriptor& descriptor);
+
+  EventPoll& poll;
+  std::optional<ChildProcess> child;
+  Descriptor pidFd;    // readable once the child has ended
+  Descriptor timerFd;  // readable once the bound has passed
+  Ended ended;
+  Watch exitWatch{*this, &ChildWatch::exited};
+  Watch timerWatch{*this, &ChildWatch::expired};
 };

@@ -10,19 +10,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 
 #include "apps/web/service/logconverter.h"
 #include "tests/unit/kernel_log_capture.h"
 
 namespace {
-
-std::string readFile(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
-}
 
 // Runs the poll until done() holds or five seconds have passed.
 bool pollUntil(EventPoll& poll, const std::function<bool()>& done) {
@@ -74,7 +67,10 @@ TEST(Logging, GathersTheOutputStartsADeadReaderAgainWithoutRepeatsAndEndsTheWhol
 
   // The reader is killed; the buffer grows before the next one replays it: only that line is new.
   std::ofstream(kernelLog, std::ios::app) << later;
-  ASSERT_EQ(::kill(std::stoi(readFile(pidFile)), SIGKILL), 0);
+  pid_t reader = 0;
+  std::ifstream(pidFile) >> reader;
+  ASSERT_GT(reader, 0);
+  ASSERT_EQ(::kill(reader, SIGKILL), 0);
   EXPECT_TRUE(pollUntil(poll, [&] { return logging.getHtml().size() >= html(input + later).size(); }));
   EXPECT_EQ(logging.getHtml(), html(input + later));
   // The replay is not merely late: nothing more comes once the new reader has written it all.

@@ -134,8 +134,8 @@ void QorApp::deviceInfo(Request* request) {
   std::ostream& out = request->output();
   std::string_view name, version;
   if (gMemPersistent != nullptr) {
-    name = fieldText(gMemPersistent + persistent::ProductName.offset, persistent::ProductName.size);
-    version = fieldText(gMemPersistent + persistent::ProductVersion.offset, persistent::ProductVersion.size);
+    name = fieldText(placeAddress(persistent::ProductName), persistent::ProductName.size);
+    version = fieldText(placeAddress(persistent::ProductVersion), persistent::ProductVersion.size);
   }
   // 64-bit products: a card of 4 GiB or more overflows a 32-bit unsigned long.
   uint64_t total = 0, available = 0;
@@ -154,7 +154,7 @@ void QorApp::deviceInfo(Request* request) {
   out << "  \"devices\": [\r\n";
   bool first = true;
   for (uint32_t i = 0; gMemExternalDevices != nullptr && i < deviceList.count; ++i) {
-    const char* device = gMemExternalDevices + deviceList.offset + i * deviceList.size;
+    const char* device = placeAddress(deviceList, i);
     if (device[pelt::PeltDeviceConnected.offset] == 0) continue;
     std::string_view deviceName = fieldText(device + pelt::PeltDeviceName.offset, pelt::PeltDeviceName.size);
     int32_t serial = fieldInt(device + pelt::PeltSerNumber.offset);

@@ -147,8 +147,10 @@ void QorApp::takeFile(Request* request, const std::string& folder, const std::st
     return request->streamBodyTo(std::make_unique<SkippedBody>());
   fs::path target(path);
   // Hidden beside its target, so that the rename replaces the file in one step.
-  auto upload =
-      std::make_unique<FileUpload>((target.parent_path() / ("." + target.filename().string() + ".")).string());
+  std::string hidden = ".";
+  hidden += target.filename().string();
+  hidden += '.';
+  auto upload = std::make_unique<FileUpload>((target.parent_path() / hidden).string());
   if (upload->file.opened())
     request->streamBodyTo(std::move(upload));
   else

@@ -87,10 +87,6 @@ TEST_F(QorAppFilesTest, PutGetDeleteRoundTripOnlyInsideTheFolder) {
   EXPECT_EQ(call("PUT", "/lenstables/file/t.tab", "short"), kSuccess);
   EXPECT_EQ(call("GET", "/lenstables/file/t.tab"), std::string(kHead) + "short");
 
-  const std::string big(100000, 'x');  // more than one output record
-  EXPECT_EQ(call("PUT", "/lenstables/file/big.tab", big), kSuccess);
-  EXPECT_EQ(call("GET", "/lenstables/file/big.tab"), kHead + big);
-
   EXPECT_EQ(call("PUT", "/lenstables/file/nosub/t.tab", "x"), kOpenError);
   EXPECT_FALSE(fs::exists(folder + "/nosub"));
   EXPECT_EQ(call("POST", "/lenstables/file/t.tab", "x"), std::string(kHead) + "{\"result\": \"Unknown request\" }");

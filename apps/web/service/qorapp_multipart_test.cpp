@@ -16,13 +16,6 @@ struct Parsed {
   bool operator==(const Parsed&) const = default;
 };
 
-std::ostream& operator<<(std::ostream& out, const Parsed& parsed) {
-  out << "complete " << parsed.complete << " failed " << parsed.failed << " '" << parsed.failure << "' file '"
-      << parsed.file << "' fields";
-  for (const auto& [name, value] : parsed.fields) out << " " << name << "='" << value << "'";
-  return out;
-}
-
 // Parses body cut at the given offsets (ascending), as records would bring it.
 Parsed parse(const std::string& boundary, const std::string& body, const std::vector<size_t>& cuts = {}) {
   Parsed parsed;

@@ -22,19 +22,17 @@ namespace devices = catalogue::MemExternalDevices;
 
 template <typename T>
 void store(const VariablePlace& place, const T& value) {
-  setVariable(*reinterpret_cast<T*>(*MEMORY_POINTER_ARRAY[place.mem] + place.offset), place.event, value);
+  setVariable(*reinterpret_cast<T*>(placeAddress(place)), place.event, value);
 }
 
-// N is the place's size, given where the place is named.
 template <std::size_t N>
-void storeText(const VariablePlace& place, const char* text) {
-  auto& target = *reinterpret_cast<std::array<char, N>*>(*MEMORY_POINTER_ARRAY[place.mem] + place.offset);
-  setVariable(target, place.event, text);
+void storeText(const Place<std::array<char, N>>& place, const char* text) {
+  setVariable(*place.at(), place.event, text);
 }
 
 int32_t readInt(const VariablePlace& place) {
   int32_t value;
-  std::memcpy(&value, *MEMORY_POINTER_ARRAY[place.mem] + place.offset, sizeof value);
+  std::memcpy(&value, placeAddress(place), sizeof value);
   return value;
 }
 
@@ -173,8 +171,8 @@ void QorApp::update(Request* request) {
     // Every upload starts a check of its own, also of a file under the name already set.
     store(media::HostUpdateFileState, catalogue::UpdateState::NoFileSelected);
     store(media::HostUpdateStart, uint8_t{0});
-    storeText<media::HostUpdateFileName.size>(media::HostUpdateFileName, "");
-    storeText<media::HostUpdateFileName.size>(media::HostUpdateFileName, paths.hostUpdateFile.c_str());
+    storeText(media::HostUpdateFileName, "");
+    storeText(media::HostUpdateFileName, paths.hostUpdateFile.c_str());
     lastTarget = UpdateTarget::Unit;
   } else if (!updateAccessory(request, id, dash)) {
     return;
@@ -209,10 +207,10 @@ bool QorApp::updateAccessory(Request* request, const std::string& id, size_t das
   store(devices::PeltUpdateStart, uint8_t{0});
   store(devices::PeltUpdateIndex, 0);
   store(devices::PeltUpdateCount, 0);
-  storeText<devices::PeltUpdateFileName.size>(devices::PeltUpdateFileName, "");
-  storeText<devices::PeltUpdateFileName.size>(devices::PeltUpdateFileName, paths.clientUpdateFile.c_str());
+  storeText(devices::PeltUpdateFileName, "");
+  storeText(devices::PeltUpdateFileName, paths.clientUpdateFile.c_str());
   store(devices::PeltUpdateDeviceSerial, serial);
-  storeText<devices::PeltUpdateDeviceName.size>(devices::PeltUpdateDeviceName, id.substr(0, dash).c_str());
+  storeText(devices::PeltUpdateDeviceName, id.substr(0, dash).c_str());
   lastTarget = UpdateTarget::Accessory;
   return true;
 }

@@ -136,12 +136,7 @@ TEST_F(QorAppUpdateTest, FailedUploadsKeepTheGoodFileAnnounceNothingAndLeaveNoTe
   std::string whole = body("HU-77", "NEW");
   EXPECT_EQ(upload(whole.substr(0, whole.size() - 9)), result("The upload ended before its closing delimiter."));
   unchanged("cut body");
-  // Two files in one form, and an epilogue that looks like one.
-  EXPECT_EQ(upload(body("HU-77", "A") + "--sep\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\nB\r\n--sep--"),
-            taskId("HU-77"));
-  EXPECT_EQ(qortest::readFile(paths.hostUpdateFile), "A");
-  qortest::writeFile(paths.hostUpdateFile, "GOOD");
-  qortest::postedEvents();
+  // Two files in one form (an epilogue that looks like one is the parser's own test).
   const std::string second = "--sep\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\nA\r\n";
   EXPECT_EQ(upload(second + second + "--sep--"), result("The upload holds a second part named 'file'."));
   unchanged("second file");

@@ -3,16 +3,15 @@
 #include <exception>
 
 #include "apps/common/introspection/introspection.h"
-#include "apps/common/introspection/variabletext.h"
 #include "apps/common/log/log.h"
+#include "apps/web/service/loopturn.h"
 #include "apps/web/service/onewiredata.h"
 #include "apps/web/service/request.h"
 #include "apps/web/service/requestorigin.h"
 #include "apps/web/service/screenroute.h"
 
-RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi) : fcgi(fcgi), logging(poll) {
+RequestHandler::RequestHandler(EventPoll& poll, Fcgi& fcgi) : fcgi(fcgi), logging(poll), premarkedRing(poll, fcgi) {
   lastTick = std::chrono::steady_clock::now();
-  prepareVariableText();
   try {
     logging.init();
   } catch (const std::exception&) {
@@ -64,6 +63,7 @@ void RequestHandler::handleRequest(Request* request) {
   request->waits = Waits::Nothing;
   const std::string script = request->param("SCRIPT_NAME");
   LOG(DebugMost, "REQUEST handle(%i, %i, %s)", request->id, request->fcgiRequestId(), script.c_str());
+  LoopTurn::current().note(script + request->param("PATH_INFO"));
   if (refuseForeign(*request)) return request->end();
   if (script == "/api/v1/all.cgi") {
     serveAll(request);
@@ -82,7 +82,7 @@ void RequestHandler::handleRequest(Request* request) {
   } else if (script == "/api/v1/modemdata.cgi") {
     handleModemData(request);
   } else if (script == "/api/v1/premarkeddata.cgi") {
-    handlePremarkedData(request);
+    premarkedRing.handle(request);
   } else {
     serveUnknown(request, script);
   }

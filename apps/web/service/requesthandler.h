@@ -13,6 +13,7 @@
 #include "apps/web/service/changedevents.h"
 #include "apps/web/service/fcgi.h"
 #include "apps/web/service/logging.h"
+#include "apps/web/service/onewiredata.h"
 #include "apps/web/service/qorapp.h"
 #include "apps/web/service/request.h"
 #include "apps/web/service/screencapture.h"
@@ -89,6 +90,7 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   QorApp qorApp;
   Logging logging;
   ScreenCapture screenCapture;
+  PremarkedRing premarkedRing;
   // The whole-state document's pieces, reused from request to request.
   std::string document;
 };

@@ -7,19 +7,13 @@
 #include "apps/common/log/log.h"
 #include "apps/web/service/request.h"
 #include "apps/web/service/requesthandler.h"
+#include "gen/code/introspection_gen.h"
 
 namespace {
 
 bool variableLoggingOn() {
-  // Looked up once: the catalogue is constant, only the value changes.
-  static const auto location = [] {
-    const unsigned int mem = Introspection::getMemIndex("MemStatic");
-    unsigned int var = 0;
-    if (!Introspection::findVariable(mem, "VariableLogging", var))
-      THROW_ERROR("No variable VariableLogging in MemStatic");
-    return std::pair{mem, var};
-  }();
-  return Introspection::getVarValue(location.first, location.second, 0) == "true";
+  const uint8_t* value = catalogue::MemStatic::VariableLogging.at();
+  return value != nullptr && *value != 0;
 }
 
 // The feed's documents of one pass, rendered once per sequence asked for: followers that got the

@@ -14,10 +14,6 @@ class ScreenCapture : public FbLinux {
   // Encodes the page on display now into out; throws before writing anything when the frame
   // buffer cannot be captured.
   void startWrite(std::ostream& out);
-  void write(unsigned char* data, unsigned length);
-
- private:
-  std::ostream* target = nullptr;
 };
 
 std::ostream& operator<<(std::ostream& out, ScreenCapture& capture);

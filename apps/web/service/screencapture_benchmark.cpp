@@ -1,5 +1,5 @@
-// Time to capture the simulator's 800 × 480 screen as PNG, beside libpng encoding the same frame
-// from ordinary memory with the same settings (the floor the capture can reach).
+// Time and size of the simulator's 800 × 480 screen captured as PNG, beside libpng at its default level
+// and filters encoding the same mapped page with the same transform, as the service once did.
 #include <benchmark/benchmark.h>
 #include <png.h>
 #include <unistd.h>
@@ -48,22 +48,16 @@ void appendToString(png_structp png, png_bytep data, size_t length) {
   static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), length);
 }
 
-void BM_LibpngEncodeOnly(benchmark::State& state) {
+void BM_LibpngDefault(benchmark::State& state) {
   showPage(static_cast<int>(state.range(0)));
-  std::vector<unsigned char> frame;
-  uint32_t width = 0;
-  uint32_t height = 0;
-  {
-    ScreenCapture capture(framePath());
-    const unsigned char* page = capture.currentAddress();
-    frame.assign(page, page + capture.pageSize());
-    width = capture.xres();
-    height = capture.yres();
-  }
+  ScreenCapture capture(framePath());
+  const uint32_t width = capture.xres();
+  const uint32_t height = capture.yres();
   std::vector<png_bytep> rows(height);
-  for (uint32_t i = 0; i < height; ++i) rows[i] = frame.data() + size_t(i) * width * 4;
   size_t bytes = 0;
   for (auto _ : state) {
+    unsigned char* page = capture.currentAddress();
+    for (uint32_t i = 0; i < height; ++i) rows[i] = page + size_t(i) * capture.lineLength();
     std::string encoded;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -81,7 +75,7 @@ void BM_LibpngEncodeOnly(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_Capture)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LibpngEncodeOnly)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LibpngDefault)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
@@ -15,10 +16,23 @@ namespace {
 constexpr uint32_t kWidth = 40;
 constexpr uint32_t kHeight = 30;
 
-// A pixel pattern that tells every channel and position apart (BGRA in the frame buffer).
+// Rows of ramps (the pixel to the left predicts them) and rows of noise repeated below each other
+// (the row above does), so that the encoder takes both ways of filtering; the first row, with no row
+// above, is noise. BGRA in the frame buffer.
 std::vector<unsigned char> pattern() {
-  std::vector<unsigned char> pixels(size_t(kWidth) * kHeight * 4);
-  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<unsigned char>(i * 7 + i / 1024);
+  constexpr size_t kRow = size_t(kWidth) * 4;
+  std::vector<unsigned char> pixels(kRow * kHeight);
+  std::mt19937 random(7);
+  for (size_t y = 0; y < kHeight; ++y)
+    for (size_t i = 0; i < kRow; ++i) {
+      unsigned char& byte = pixels[y * kRow + i];
+      if (y % 6 == 0)
+        byte = static_cast<unsigned char>(random());
+      else if (y % 6 < 3)
+        byte = pixels[(y - 1) * kRow + i];
+      else
+        byte = static_cast<unsigned char>(i * 7 + y * 13);
+    }
   return pixels;
 }
 
@@ -61,9 +75,22 @@ std::vector<unsigned char> decode(const std::string& data) {
 }  // namespace
 
 TEST_F(TwoPageFrameBuffer, CapturesThePageOnDisplayAsRgbaWhateverTheRowPaddingOrRefusesTheFrame) {
-  std::vector<unsigned char> expected = pattern();
-  for (size_t i = 0; i < expected.size(); i += 4) std::swap(expected[i], expected[i + 2]);
-  EXPECT_EQ(decode(capture(image.path)), expected);
+  const auto asRgba = [](std::vector<unsigned char> pixels) {
+    for (size_t i = 0; i < pixels.size(); i += 4) std::swap(pixels[i], pixels[i + 2]);
+    return pixels;
+  };
+  constexpr size_t kColourType = 25;  // in the header chunk, after the signature
+  std::string png = capture(image.path);
+  EXPECT_EQ(decode(png), asRgba(pattern()));
+  EXPECT_EQ(png[kColourType], 6) << "with alpha";
+  // All opaque: the alpha channel is left out, and the pixels decode the same.
+  std::vector<unsigned char> opaque = pattern();
+  for (size_t i = 3; i < opaque.size(); i += 4) opaque[i] = 0xff;
+  image.writePage(1, opaque);
+  png = capture(image.path);
+  EXPECT_EQ(decode(png), asRgba(opaque));
+  EXPECT_EQ(png[kColourType], 2) << "without alpha";
+  image.writePage(1, pattern());
 
   TestImageFile padded{kWidth, kHeight, 2, 1, 1, 64};
   padded.writePage(1, pattern());
