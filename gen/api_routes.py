@@ -51,6 +51,14 @@ CHANGE_RELOAD = {
         "schema": {"const": "1"},
     }
 }
+RETRY_AFTER = {
+    "Retry-After": {
+        "description": "Sent when the unit answered a waiting request early to make room for others: the "
+        "answer may hold nothing new, and the client waits this many seconds before it asks again.",
+        "required": False,
+        "schema": {"const": "1"},
+    }
+}
 
 # Answers that several routes share, by schema name.
 SCHEMAS = {
@@ -302,7 +310,9 @@ def paths():
                     }
                 ],
                 "responses": json_answer(
-                    "The update document.", ref("UpdateDocument"), {**CHANGE_SEQUENCE, **CHANGE_RELOAD}
+                    "The update document.",
+                    ref("UpdateDocument"),
+                    {**CHANGE_SEQUENCE, **CHANGE_RELOAD, **RETRY_AFTER},
                 ),
             }
         },
@@ -355,6 +365,7 @@ def paths():
                 "responses": {
                     "200": {
                         "description": "The converted text's length in bytes, CR LF, then the HTML text.",
+                        "headers": RETRY_AFTER,
                         "content": {"text/html": {"schema": {"type": "string"}}},
                     }
                 },

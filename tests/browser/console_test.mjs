@@ -239,6 +239,39 @@ try {
   assert.equal(await colour.jsonValue(), "rgb(170, 170, 0)", "a Warn line is shown in its colour");
   await shot("log");
 
+  // One long-poll per tab: the log's while it is shown, else the change feed's; none while the tab is
+  // hidden, and what changed meanwhile arrives when it is shown again.
+  const waiting = new Set();
+  const track = (request) => /\/api\/v1\/(update|log)\.cgi/.test(request.url()) && waiting.add(request);
+  const untrack = (request) => waiting.delete(request);
+  page.on("request", track).on("requestfinished", untrack).on("requestfailed", untrack);
+  const onlyWaiting = async (route) => {
+    for (const end = Date.now() + 5000; ; await new Promise((r) => setTimeout(r, 50))) {
+      const urls = [...waiting].map((request) => request.url());
+      if (urls.length === (route ? 1 : 0) && urls.every((url) => url.includes(route))) break;
+      assert(Date.now() < end, `waiting: ${urls.join(", ") || "nothing"}, not only ${route || "nothing"}`);
+    }
+  };
+  await tab("variables");
+  await onlyWaiting("/api/v1/update.cgi");
+  await tab("log");
+  await onlyWaiting("/api/v1/log.cgi");
+  await tab("variables");
+  await onlyWaiting("/api/v1/update.cgi");
+  const setVisibility = (state) => page.evaluate((hidden) => {
+    Object.defineProperty(document, "visibilityState", { value: hidden, configurable: true });
+    document.dispatchEvent(new Event("visibilitychange"));
+  }, state);
+  await setVisibility("hidden");
+  await onlyWaiting("");
+  simulator("set", "MemPersistent", "ButtonBrightness", "71");
+  await new Promise((r) => setTimeout(r, 1500));
+  assert.equal(waiting.size, 0, "a hidden tab asks nothing");
+  assert.equal(await page.$eval(input("ButtonBrightness"), (field) => field.value), "64");
+  await setVisibility("visible");
+  await shows("ButtonBrightness", "71");
+  page.off("request", track).off("requestfinished", untrack).off("requestfailed", untrack);
+
   await tab("screen");
   await page.waitForFunction(() => document.querySelector("#screen-image").naturalWidth > 0, { timeout: 10000 });
   const size = await page.$eval("#screen-image", (image) => [image.naturalWidth, image.naturalHeight]);

@@ -30,9 +30,9 @@ TEST(HostileLoad, WellBehavedClientIsServedThroughoutAndTheServiceLivesOnUntilSi
   EXPECT_LT(report.goodWorstMs, 4000);
   EXPECT_GT(report.malformedSent, 20u);  // the phase ran; how many fit in its 6 s depends on the machine
   EXPECT_EQ(report.slowServed, options.slowSenders);
-  // Waiting requests are answered by the good client's writes; those past the 32 places wait their turn
-  // and are answered by later writes, so the whole flood may be.
-  EXPECT_GT(report.floodAccepted, 0);
+  // Waiting requests are answered by the good client's writes; past their share of the table the oldest is
+  // answered at once, and those past the 32 places wait their turn: more of the flood is answered than may wait.
+  EXPECT_GT(report.floodAccepted, 24);
   EXPECT_LE(report.floodAccepted, options.flood);
   EXPECT_TRUE(report.servesAfterwards);
 

@@ -1,6 +1,6 @@
 // The kernel-log pane: follows log.cgi from the length already shown and builds the coloured spans
 // itself, so nothing from the log is ever parsed as markup.
-import { delay, el, showStatus } from "./api.js";
+import { delay, el, longPoll, showStatus } from "./api.js";
 
 const pane = () => document.getElementById("log-text");
 const SPAN = /<span style='([^']*)'>|<\/span>/g;
@@ -28,8 +28,8 @@ export async function followLog() {
   let offset = 0;
   for (;;) {
     try {
-      const answer = await fetch(`/api/v1/log.cgi?offset=${offset}`, { cache: "no-store" });
-      if (!answer.ok) throw new Error(`HTTP ${answer.status}`);
+      // Asked only while the log is on screen.
+      const answer = await longPoll("log", `/api/v1/log.cgi?offset=${offset}`);
       const bytes = new Uint8Array(await answer.arrayBuffer());
       const lineEnd = bytes.indexOf(10);
       const lengthAtArrival = Number(new TextDecoder().decode(bytes.subarray(0, lineEnd)));

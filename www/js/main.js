@@ -1,5 +1,6 @@
 // The console's start: tabs, and each pane started the first time it is shown.
 import { loadDevice } from "./device.js";
+import { setPollOwner } from "./api.js";
 import { followLog, scrollLog } from "./log.js";
 import { refreshScreen, setUpScreen } from "./screen.js";
 import { setUpUpdate } from "./update.js";
@@ -29,6 +30,8 @@ function select(tab) {
     document.getElementById(other.getAttribute("aria-controls")).hidden = !chosen;
   }
   const pane = tab.getAttribute("aria-controls");
+  // The log's requests wait while it is shown; the change feed's the rest of the time.
+  setPollOwner(pane === "log" ? "log" : "variables");
   showFirst(pane);
   if (pane === "log") scrollLog();
 }

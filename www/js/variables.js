@@ -1,7 +1,7 @@
 // The variables pane: every memory and variable of the whole-state document, kept current by the
 // unit's change feed: update documents that hold every variable changed after the last one seen and
 // touch only the rows they name.
-import { delay, el, fetchAnswer, setVariable, showStatus } from "./api.js";
+import { delay, el, fetchAnswer, longPoll, setVariable, showStatus } from "./api.js";
 import { kindOf, makeEditor, showValue } from "./editors.js";
 import { nameNodes } from "./names.js";
 import { makeStructView, updateStructView } from "./structs.js";
@@ -27,8 +27,8 @@ export async function loadVariables() {
 
 // A whole-state or update document's variables, with the sequence of the newest change it holds and
 // whether the unit asks for the whole state to be read again.
-async function readVariables(url) {
-  const answer = await fetchAnswer(url);
+async function readVariables(url, request = fetchAnswer) {
+  const answer = await request(url);
   const sequence = answer.headers.get("X-Change-Sequence");
   if (!/^\d+$/.test(sequence ?? "")) throw new Error(`${url}: no change sequence`);
   const { variables } = JSON.parse(await answer.text());
@@ -131,13 +131,16 @@ function applyUpdate(variables) {
 
 // Every change after the sequence seen last is asked for, so none is missed however long the page
 // takes between two requests. After a failure, and when the unit no longer knows the sequence (its
-// service started again), the whole state is read again and followed from there.
+// service started again), the whole state is read again and followed from there. While the page is
+// hidden or shows the log, the feed is not asked; it then catches up from the same sequence.
 async function followUpdates(sequence) {
+  const waitForUpdate = (url) => longPoll("variables", url);
   let reload = false;
   let lost = false;
   for (;;) {
     try {
-      const answer = await readVariables(reload ? "/api/v1/all.cgi" : `/api/v1/update.cgi?since=${sequence}`);
+      const answer = reload ? await readVariables("/api/v1/all.cgi")
+        : await readVariables(`/api/v1/update.cgi?since=${sequence}`, waitForUpdate);
       if (lost) showStatus("Connected to the unit again");
       lost = false;
       reload = answer.reload;

@@ -45,6 +45,8 @@ class Connection : public EventPoll::Callback {
   void endRequest(std::string_view output, std::string_view errors);
   // Sends the request's body source as the peer takes it, then ends the request.
   void streamThenEnd();
+  // The connection closes once the current answer has gone, whatever the peer asked for.
+  void closeAfterAnswer() { keepConn = false; }
 
   int close();
 

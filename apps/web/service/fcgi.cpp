@@ -287,6 +287,8 @@ void Fcgi::removeRequest(Connection* connection) {
   if (connection->registered && connection->isOpen()) poll.remove(connection->fd);
   connection->registered = false;
   connection->removed = true;
+  // A request whose client has gone waits for nothing: it holds no waiter's place.
+  connection->request().waits = Waits::Nothing;
   // A body that was still arriving is given up now, not when the connection is deleted.
   if (connection->phase == Connection::Phase::Reading) connection->dropInput();
   LOG(DebugMost, "REQUEST remove(%i)", connection->request().id);

@@ -74,6 +74,11 @@ void Request::end() {
   carrier.endRequest(out.view(), err.view());
 }
 
+void Request::endAndClose() {
+  requireConnection(connection).closeAfterAnswer();
+  end();
+}
+
 void Request::resetOutput() {
   empty(out);
   out.clear();

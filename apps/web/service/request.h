@@ -61,6 +61,9 @@ class Request {
   void sendError();
   // Finishes the answer; with a body source, once the source is exhausted.
   void end();
+  // Finishes the answer and closes the connection after it, though the client asked to keep it: for an
+  // answer that tells the client to come back later, whose place is wanted now.
+  void endAndClose();
   // The rest of the answer's body comes from `source`, sent as the peer takes it; call before end().
   void sendFrom(std::unique_ptr<BodySource> source);
   uint16_t fcgiRequestId() const { return requestId; }  // of the current request, echoed in every record
@@ -82,6 +85,8 @@ class Request {
   Waits waits = Waits::Nothing;
   // The change sequence an update waiter asks from; none for a client that takes each pass's changes.
   std::optional<uint64_t> since;
+  // When it began waiting, in the handler's count: the oldest waiter is the one answered early.
+  uint64_t waitOrder = 0;
   const unsigned int id;
 
   // Decodes one PARAMS record's content. The pairs form one stream over all PARAMS records of the

@@ -23,6 +23,35 @@ RequestHandler::~RequestHandler() = default;
 
 bool RequestHandler::waitsFor(const Request& request, Waits kind) { return request.waits == kind; }
 
+// A crowd of waiting clients must never fill the table that writes and reads need: past the share,
+// each new waiter takes the place of the one that has waited longest.
+void RequestHandler::startWaiting(Request* request, Waits kind) {
+  size_t waiting = 0;
+  Request* oldest = nullptr;
+  for (const auto& [id, other] : fcgi.requests()) {
+    if (other->waits == Waits::Nothing) continue;
+    ++waiting;
+    if (oldest == nullptr || other->waitOrder < oldest->waitOrder) oldest = other;
+  }
+  if (waiting >= kMaxWaiting) {
+    LOG(DebugLight, "%zu requests wait; request %u is answered early", waiting, oldest->id);
+    const Waits oldestWaits = oldest->waits;
+    // It gives up its place even when its answer fails.
+    oldest->waits = Waits::Nothing;
+    if (oldestWaits == kWaitsForUpdate) {
+      answerUpdateEarly(oldest);
+    } else {
+      try {
+        appendLogOutput(oldest, true, true);
+      } catch (const std::exception&) {
+        LOG(Error, "Could not send logging to request %i", oldest->id);
+      }
+    }
+  }
+  request->waits = kind;
+  request->waitOrder = ++waitCount;
+}
+
 void RequestHandler::handleParams(Request* request) {
   const std::string& script = request->param("SCRIPT_NAME");
   if (script == "/qorapp/v1" || script == "/qorapp/v2") qorApp.takeBody(request);

@@ -23,6 +23,11 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   // Marks of requests that are answered later by a periodic pass.
   static constexpr Waits kWaitsForUpdate = Waits::Update;
   static constexpr Waits kWaitsForLog = Waits::Log;
+  // Long-polls hold at most this many of the listener's 32 places; the others stay for writes, reads,
+  // files and the front's idle connections. A long-poll beyond it makes the oldest one answer at once.
+  static constexpr size_t kMaxWaiting = 24;
+  // Head line of such an early answer: the client asks again after a second, not at once.
+  static constexpr const char* kRetryHead = "Retry-After: 1\r\n";
 
   RequestHandler(EventPoll& poll, Fcgi& fcgi);
   ~RequestHandler();
@@ -53,8 +58,9 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
   // Answers the update requests that wait: with each pass's changes, or with the changes after their
   // sequence once there are any.
   void sendUpdate();
-  // Answers a log request, or leaves it waiting; `waited` when a periodic pass answers it.
-  void appendLogOutput(Request* request, bool waited);
+  // Answers a log request, or leaves it waiting (false); `waited` when a periodic pass answers it,
+  // `early` when it must be answered now, with no new text if there is none.
+  bool appendLogOutput(Request* request, bool waited, bool early = false);
   void sendLogging();
 
   static bool waitsFor(const Request& request, Waits kind);
@@ -62,17 +68,24 @@ class RequestHandler : public Fcgi::RequestCallback, public ServerConnection::Ev
  private:
   void serveAll(Request* request);
   void serveUpdate(Request* request);
+  // Marks a request as waiting, after answering the oldest waiter early when the waiters' share is full.
+  void startWaiting(Request* request, Waits kind);
+  // Answers an update waiter now: a follower with what changed after its sequence (mostly nothing),
+  // any other with no variables.
+  void answerUpdateEarly(Request* request);
   // The JSON head with the sequence the answer is current to; reload asks the client to read the
-  // whole state again.
-  void writeChangeHead(Request* request, bool reload = false) const;
+  // whole state again; early tells the client to come back later.
+  void writeChangeHead(Request* request, bool reload = false, bool early = false) const;
   // Sends an update document (what follows its "id" line) and ends the request.
-  void answerUpdate(Request* request, const std::string& document, bool reload = false);
+  void answerUpdate(Request* request, const std::string& document, bool reload = false, bool early = false);
   void serveSet(Request* request);
   void serveLog(Request* request);
   void serveUnknown(Request* request, const std::string& script);
 
   Fcgi& fcgi;
   std::chrono::steady_clock::time_point lastTick;
+  // Numbers the waiters in the order they began waiting.
+  uint64_t waitCount = 0;
   ChangedEvents changedEvents;
   QorApp qorApp;
   Logging logging;

@@ -9,20 +9,22 @@
 #include "apps/web/service/requesthandler.h"
 
 void RequestHandler::serveLog(Request* request) {
-  request->waits = kWaitsForLog;
-  appendLogOutput(request, false);
+  if (!appendLogOutput(request, false)) startWaiting(request, kWaitsForLog);
 }
 
-void RequestHandler::appendLogOutput(Request* request, bool waited) {
+bool RequestHandler::appendLogOutput(Request* request, bool waited, bool early) {
   const LogText& text = logging.getText();
   const std::string_view html = text.view();
   std::optional<LogText::Position> start = Logging::answerStart(request->param("QUERY_STRING"), text.total());
-  if (!start) return;
+  // Sent early, an answer with nothing new ends at the offset asked for: the client asks again from it.
+  if (!start && early) start = text.total();
+  if (!start) return false;
   // The length line tells the length at arrival; a request waits only while its offset is that length.
   const LogText::Position lengthLine = waited ? *start : text.total();
   // Offsets count from the start of the stream. One in the dropped part gets the text from the oldest
   // line kept, and the head says where that lies, so that the browser starts over instead of asking again.
   std::string head = "Content-type: text/html\r\n";
+  if (early) head += kRetryHead;
   if (*start > 0 && *start < text.dropped()) head += "X-Log-Start: " + std::to_string(text.dropped()) + "\r\n";
   request->writeHeader((head + "\r\n").c_str());
   request->output() << lengthLine << "\r\n";
@@ -36,7 +38,12 @@ void RequestHandler::appendLogOutput(Request* request, bool waited) {
   request->output().write(html.data() + from, static_cast<std::streamsize>(html.size() - from));
   // Answered: a later request on the same connection is not a log waiter.
   request->waits = Waits::Nothing;
-  request->end();
+  // Told to come back later, the client leaves its connection's place to others meanwhile.
+  if (early)
+    request->endAndClose();
+  else
+    request->end();
+  return true;
 }
 
 void RequestHandler::sendLogging() {

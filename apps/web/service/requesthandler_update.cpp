@@ -55,8 +55,8 @@ void RequestHandler::handleEvent(Notify const& event) {
 void RequestHandler::serveUpdate(Request* request) {
   const std::optional<uint64_t> since = sinceInQuery(request->param("QUERY_STRING"));
   if (!since || (changedEvents.vouchesFor(*since) && !changedEvents.changedSince(*since))) {
-    request->waits = kWaitsForUpdate;
     request->since = since;
+    startWaiting(request, kWaitsForUpdate);
     return;
   }
   // A sequence from another process or from before a gap: nothing can be said about what changed.
@@ -64,20 +64,34 @@ void RequestHandler::serveUpdate(Request* request) {
   answerUpdate(request, changedEvents.documentSince(reload ? changedEvents.sequence() : *since), reload);
 }
 
-void RequestHandler::writeChangeHead(Request* request, bool reload) const {
+void RequestHandler::answerUpdateEarly(Request* request) {
+  const uint64_t now = changedEvents.sequence();
+  if (!request->since) return answerUpdate(request, changedEvents.documentSince(now), false, true);
+  // What the next pass would send, at most changes that came since it ran: nothing is skipped.
+  const bool reload = !changedEvents.vouchesFor(*request->since);
+  answerUpdate(request, changedEvents.documentSince(reload ? now : *request->since), reload, true);
+}
+
+void RequestHandler::writeChangeHead(Request* request, bool reload, bool early) const {
   std::string head = "Content-type: application/json\r\nX-Change-Sequence: ";
   head += std::to_string(changedEvents.sequence());
-  head += reload ? "\r\nX-Change-Reload: 1\r\n\r\n" : "\r\n\r\n";
+  head += reload ? "\r\nX-Change-Reload: 1\r\n" : "\r\n";
+  if (early) head += kRetryHead;
+  head += "\r\n";
   request->writeHeader(head.c_str());
 }
 
-void RequestHandler::answerUpdate(Request* request, const std::string& document, bool reload) {
+void RequestHandler::answerUpdate(Request* request, const std::string& document, bool reload, bool early) {
   // The mark belongs to this one answer; the connection may carry other requests later.
   request->waits = Waits::Nothing;
   try {
-    writeChangeHead(request, reload);
+    writeChangeHead(request, reload, early);
     request->output() << "{\r\n\"id\": " << request->fcgiRequestId() << ",\r\n" << document;
-    request->end();
+    // Told to come back later, the client leaves its connection's place to others meanwhile.
+    if (early)
+      request->endAndClose();
+    else
+      request->end();
   } catch (const std::exception&) {
     LOG(Error, "Could not send updates to request %i", request->id);
   }
