@@ -120,22 +120,28 @@ TEST(LogScreenOneWire, AnOffsetIntoTheDroppedTextGetsTheKeptLinesWithWhereTheySt
   EXPECT_EQ(moved.data.substr(0, converted.size()), converted);
   EXPECT_EQ(logmarkup::foreignMarkupAt(moved.data), std::string::npos);
 
-  // Offsets in the kept part and the whole text are answered as ever, without the head line.
+  // Offsets in the kept part and the whole text are answered as ever, without the head line. The service's
+  // own lines may follow the flood (a slow machine's loop-turn warning), so the answers may run longer. The
+  // megabytes are compared as booleans: a printed difference of them would take more memory than a test has.
   const auto whole = logAnswer(*client, "offset=0");
   EXPECT_EQ(whole.head, kHtmlHead);
-  EXPECT_EQ(whole.length, moved.length);
-  EXPECT_EQ(whole.data, moved.data);
+  EXPECT_EQ(whole.length - whole.data.size(), start);
+  EXPECT_TRUE(whole.data.starts_with(moved.data));
   const auto within = logAnswer(*client, "offset=" + std::to_string(start + converted.size()));
   EXPECT_EQ(within.head, kHtmlHead);
-  EXPECT_EQ(within.data, moved.data.substr(converted.size()));
+  EXPECT_TRUE(within.data.starts_with(std::string_view(moved.data).substr(converted.size())));
 
-  // The console's next poll starts where the moved answer ended: only the new line comes, whether the
+  // The console's next poll starts where the moved answer ended: only what is new comes, whether the
   // request found it there or waited for it.
   ASSERT_EQ(unit.run("echo 'after the flood' > /dev/kmsg"), 0);
-  const auto next = logAnswer(*client, "offset=" + std::to_string(moved.length));
-  EXPECT_EQ(next.head, kHtmlHead);
-  EXPECT_EQ(next.data, "after the flood\n");
-  EXPECT_TRUE(next.length == moved.length || next.length == moved.length + next.data.size()) << next.length;
+  LogAnswer next;
+  for (uint64_t from = moved.length; !next.data.ends_with("after the flood\n"); from = next.length) {
+    next = logAnswer(*client, "offset=" + std::to_string(from));
+    EXPECT_EQ(next.head, kHtmlHead);
+    ASSERT_EQ(next.data.find("filler"), std::string::npos) << next.data.substr(0, 200);
+    ASSERT_LT(next.data.size(), 4096u);
+    if (next.length == from) next.length += next.data.size();  // a request that waited reports its offset
+  }
 }
 
 }  // namespace
