@@ -47,10 +47,10 @@ Answer answerOf(const fcgiclient::Reply& reply) {
 nlohmann::json parseStrictly(const std::string& text) {
   std::vector<std::set<std::string>> keys;
   return nlohmann::json::parse(text, [&keys](int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
-    using enum nlohmann::json::parse_event_t;
-    if (event == object_start) keys.emplace_back();
-    if (event == object_end) keys.pop_back();
-    if (event == key && !keys.back().insert(parsed.get<std::string>()).second)
+    using Event = nlohmann::json::parse_event_t;
+    if (event == Event::object_start) keys.emplace_back();
+    if (event == Event::object_end) keys.pop_back();
+    if (event == Event::key && !keys.back().insert(parsed.get<std::string>()).second)
       throw std::runtime_error("repeated key " + parsed.get<std::string>());
     return true;
   });

@@ -105,7 +105,8 @@ TEST(Introspection, GettersAreNeverAskedForAnElementOutsideTheVariable) {
   const RowRef torque = findRow("MemPersistent", "AUXTorque");
   EXPECT_NE(speeds.get(119), "");
   for (const auto& [row, index] : {std::pair{speeds, 120}, {speeds, -1}, {motor, 1}, {torque, 1}})
-    EXPECT_EQ(failureMessage([&] { row.get(index); }), "Index exceeds limit") << row.var << " " << index;
+    EXPECT_EQ(failureMessage([&row = row, index = index] { row.get(index); }), "Index exceeds limit")
+        << row.var << " " << index;
 }
 
 TEST(Introspection, PrintValueIsTheLibrarysCompactObject) {

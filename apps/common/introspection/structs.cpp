@@ -171,7 +171,9 @@ std::string setJson(char* payload, unsigned int mem, unsigned int var, Notify ev
     return std::string(row.name) + " takes an object of its fields";
   std::vector<FieldValue> values;
   for (std::size_t k = first; k < members.size(); ++k) {
-    const auto& [name, member] = members[k];
+    // Named apart: the lambda below captures the name, which clang 14 refuses for a structured binding.
+    const std::string& name = members[k].first;
+    const auto& member = members[k].second;
     if (name == "Index") continue;
     const auto field =
         std::find_if(row.fields->begin(), row.fields->end(), [&name](const StructInfo& f) { return name == f.name; });

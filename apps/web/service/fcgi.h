@@ -11,7 +11,7 @@
 class Connection;
 class Request;
 
-class Fcgi : public EventPoll::Callback {
+class Fcgi final : public EventPoll::Callback {
  public:
   class RequestCallback {
    public:

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 void expectParses(const std::string& answer, const std::string& what) {
   std::string body = answer;
   if (body.starts_with(qortest::kHead)) body.erase(0, std::string(qortest::kHead).size());
-  EXPECT_NO_THROW(nlohmann::json::parse(body)) << what << ": " << body.substr(0, 2000);
+  EXPECT_TRUE(nlohmann::json::accept(body)) << what << ": " << body.substr(0, 2000);
 }
 
 using HostileText = qortest::AppTest;

@@ -65,7 +65,7 @@ TEST(Rendering, FailedValueBecomesErrorObjectOneValueIsAnElementAndTheTreeIsOneL
   row.getter = getter;
   EXPECT_EQ(value, "{\"error\": \"bad \\\"text\\\" \xef\xbf\xbd\\n\"}");
   EXPECT_NE(tree.find("\"AppServiceLogLevel\" : " + value), std::string::npos);
-  EXPECT_NO_THROW(nlohmann::json::parse("{" + tree + "}"));
+  EXPECT_TRUE(nlohmann::json::accept("{" + tree + "}"));
 
   const RowRef speeds = findRow("MemCamera", "CamSpeedList");
   std::string whole;
