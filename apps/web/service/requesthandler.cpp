@@ -53,6 +53,8 @@ void RequestHandler::startWaiting(Request* request, Waits kind) {
 }
 
 void RequestHandler::handleParams(Request* request) {
+  // A request that will be refused never has its body stored, not even in a temporary file.
+  if (foreignRefusal(*request) != nullptr) return request->streamBodyTo(std::make_unique<SkippedBody>());
   const std::string& script = request->param("SCRIPT_NAME");
   if (script == "/qorapp/v1" || script == "/qorapp/v2") qorApp.takeBody(request);
 }

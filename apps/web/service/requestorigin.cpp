@@ -130,16 +130,18 @@ bool RequestOrigin::crossOrigin(std::string_view host, std::string_view origin, 
   return originHttps != https || from.host != to.host || effectivePort(from, originHttps) != effectivePort(to, https);
 }
 
-bool refuseForeign(Request& request) {
+const char* foreignRefusal(const Request& request) {
   static const RequestOrigin unit = RequestOrigin::fromSystem();
-  if (!unit.hostAllowed(request.param("HTTP_HOST"))) {
-    refuse(request, kForeignHost);
-    return true;
-  }
+  if (!unit.hostAllowed(request.param("HTTP_HOST"))) return kForeignHost;
   const std::string& method = request.param("REQUEST_METHOD");
-  if (method == "GET" || method == "HEAD" || !crossOrigin(request)) return false;
-  refuse(request, kCrossOrigin);
-  return true;
+  if (method == "GET" || method == "HEAD" || !crossOrigin(request)) return nullptr;
+  return kCrossOrigin;
+}
+
+bool refuseForeign(Request& request) {
+  const char* why = foreignRefusal(request);
+  if (why != nullptr) refuse(request, why);
+  return why != nullptr;
 }
 
 bool refuseCrossOrigin(Request& request) {

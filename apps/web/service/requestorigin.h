@@ -33,4 +33,6 @@ class RequestOrigin {
 // refuseForeign: every request whose Host names none of the unit's names, and any request but GET and
 // HEAD from a page of another origin. refuseCrossOrigin: a route that changes the unit even on GET.
 bool refuseForeign(Request& request);
+// Why refuseForeign would refuse the request, null when it would not; it writes nothing.
+const char* foreignRefusal(const Request& request);
 bool refuseCrossOrigin(Request& request);
