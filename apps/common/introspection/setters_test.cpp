@@ -107,9 +107,8 @@ TEST_F(Structures, StringFieldsAreNeverReadOrWrittenPastTheirField) {
   EXPECT_NE(buttons.get(4).find(name + std::string(capacity, 'q') + "\", \"type\": \"string\" }"), std::string::npos);
 }
 
-TEST_F(Structures, SetJsonFindsItsFieldsWhereverTheyStandAndAnnouncesTheElement) {
+TEST_F(Structures, SetJsonFindsItsFieldsWhereverTheyStandAndAnnouncesOnlyChangesButStringsAlways) {
   std::vector<char> expected = bytes(cdm);
-  takePostedEvents();
   // Key-sorting JSON writers put the index after the fields.
   EXPECT_EQ(write(cdm, {{"CdmX", {"1.5", false}}, {"Index", {"3", false}}}, 3), "");
   const float stored = 1.5f;
@@ -123,9 +122,8 @@ TEST_F(Structures, SetJsonFindsItsFieldsWhereverTheyStandAndAnnouncesTheElement)
   std::memcpy(expected.data() + cdm.info().offset + 3 * 20 + 8, &stored, 4);
   EXPECT_EQ(bytes(cdm), expected);
   EXPECT_EQ(takePostedEvents().size(), 2u);
-}
 
-TEST_F(Structures, SetJsonAnnouncesOnlyChangesExceptForStrings) {
+  // Only changes are announced, except for strings.
   const struct {
     const char* field;
     std::string value;
@@ -157,25 +155,22 @@ TEST_F(Structures, SetJsonAnnouncesOnlyChangesExceptForStrings) {
   EXPECT_EQ(takePostedEvents(), (std::vector<Notify>{element, element}));
 }
 
-TEST_F(Structures, SetJsonRefusesWhatItCannotWriteNamingItAndWritesNothing) {
+TEST_F(Structures, SetJsonRefusesWhatItCannotWriteNamingItAndWritesNothingAndWholeValuesGoToTheNamedElement) {
   const std::vector<char> cdmBefore = bytes(cdm);
   const std::vector<char> motorBefore = bytes(motor);
-  takePostedEvents();
 
   // Every refusal comes before any store: a good field beside a bad member stays unwritten.
   const Members position = member("ActPosition", "5");
-  const auto withPosition = [&position](Members members) {
-    members.insert(members.begin(), position.begin(), position.end());
-    return members;
-  };
-  EXPECT_EQ(write(motor, withPosition(member("NoSuchField", "1")), 0), "Motor has no field \"NoSuchField\"");
-  EXPECT_EQ(write(motor, withPosition(member("actposition", "1")), 0), "Motor has no field \"actposition\"");
-  EXPECT_EQ(write(motor, withPosition(member("State", "no such entry")), 0),
-            "no such entry is not part of enum MotorStatus");
-  EXPECT_EQ(write(motor, withPosition(member("GearTeethAct", "x1")), 0), "Can't convert x1 to int");
-  EXPECT_EQ(write(motor, withPosition(member("RealLowerLimit", "1e-50")), 0), "Can't convert 1e-50 to float");
-  EXPECT_EQ(write(motor, withPosition({{"CalActive", {"{'a':1}", true}}}), 0),
-            "Field \"CalActive\" takes a single value");
+  const struct {
+    Members::value_type bad;
+    const char* answer;
+  } refusals[] = {{{"NoSuchField", {"1", false}}, "Motor has no field \"NoSuchField\""},
+                  {{"actposition", {"1", false}}, "Motor has no field \"actposition\""},
+                  {{"State", {"no such entry", false}}, "no such entry is not part of enum MotorStatus"},
+                  {{"GearTeethAct", {"x1", false}}, "Can't convert x1 to int"},
+                  {{"RealLowerLimit", {"1e-50", false}}, "Can't convert 1e-50 to float"},
+                  {{"CalActive", {"{'a':1}", true}}, "Field \"CalActive\" takes a single value"}};
+  for (const auto& r : refusals) EXPECT_EQ(write(motor, {position[0], r.bad}, 0), r.answer);
   const RowRef lens = findRow("MemLens", "LensTableZoom");
   EXPECT_EQ(write(lens, member("LensTableValueList", "1"), 0),
             "Field \"LensTableValueList\" of LensTable can't be written");
@@ -187,38 +182,28 @@ TEST_F(Structures, SetJsonRefusesWhatItCannotWriteNamingItAndWritesNothing) {
   EXPECT_EQ(Introspection::setVarValueJson(motor.mem, motor.var, position, 0),
             "FocusMotor takes an object of its fields");
 
-  for (int index : {-1, 128, 1000000}) EXPECT_EQ(write(cdm, member("CdmValid", "5"), index), "Index exceeds limit");
   EXPECT_EQ(write(motor, member("ActPosition", "5"), 1), "Index exceeds limit");
+  for (int index : {-1, 1000000, 128}) EXPECT_EQ(write(cdm, member("CdmValid", "5"), index), "Index exceeds limit");
+  // A whole value goes to the element the last field write named, so not after a refused index.
+  std::vector<char> point(cdm.info().elementSize, '\x11');
+  EXPECT_EQ(cdm.set(point.data()), "Index exceeds limit");
   EXPECT_TRUE(takePostedEvents().empty());
   EXPECT_EQ(bytes(cdm), cdmBefore);
   EXPECT_EQ(bytes(motor), motorBefore);
 
   EXPECT_EQ(write(cdm, member("CdmValid", "5"), 127), "");
-  EXPECT_EQ(takePostedEvents().size(), 1u);
-  std::vector<char> cdmAfter = bytes(cdm);
-  std::memset(cdmAfter.data() + cdm.info().offset + 127 * 20, 0, 4);
-  EXPECT_EQ(cdmAfter, cdmBefore);
-}
-
-TEST_F(Structures, WholeValuesAreCopiedBytewiseToTheElementTheEventNames) {
-  // An array element is the one argument b names, as left by the last field write.
-  std::vector<char> point(cdm.info().elementSize, '\x11');
-  takePostedEvents();
   ASSERT_EQ(write(cdm, member("CdmValid", "0"), 5), "");
   EXPECT_EQ(cdm.set(point.data()), "");
-  EXPECT_EQ(std::memcmp(cdm.address() + 5 * 20, point.data(), 20), 0);
-  EXPECT_EQ(cdm.address()[4 * 20 + 19], 0);
-  EXPECT_EQ(cdm.address()[6 * 20], 0);
-  EXPECT_EQ(takePostedEvents(), (std::vector<Notify>{Notify{cdm.info().event.event, 1, 5}}));
-
-  const std::vector<char> before = bytes(cdm);
-  ASSERT_EQ(write(cdm, member("CdmValid", "1"), 128), "Index exceeds limit");
-  EXPECT_EQ(cdm.set(point.data()), "Index exceeds limit");
-  EXPECT_EQ(bytes(cdm), before);
-  EXPECT_TRUE(takePostedEvents().empty());
+  std::vector<char> expected = cdmBefore;
+  const int32_t five = 5;
+  std::memcpy(expected.data() + cdm.info().offset + 127 * 20, &five, 4);
+  std::memcpy(expected.data() + cdm.info().offset + 5 * 20, point.data(), 20);
+  EXPECT_EQ(bytes(cdm), expected);
+  const uint32_t event = cdm.info().event.event;
+  EXPECT_EQ(takePostedEvents(), (std::vector<Notify>{{event, 1, 127}, {event, 1, 5}}));
 }
 
-TEST_F(Setters, IntConvertsLikeStoiWithItsBaseTakenFromThePrefixAndAnnouncesOnlyChanges) {
+TEST_F(Setters, IntConvertsLikeStoiWithItsBaseFromThePrefixAnnouncesOnlyChangesAndFollowsArgumentA) {
   const RowRef row = findRow("MemPersistent", "AUXTorque");
   const struct {
     const char* text;
@@ -232,7 +217,6 @@ TEST_F(Setters, IntConvertsLikeStoiWithItsBaseTakenFromThePrefixAndAnnouncesOnly
     EXPECT_EQ(row.set(c.text), "") << c.text;
     EXPECT_EQ(row.load<int32_t>(), c.stored) << c.text;
   }
-
   takePostedEvents();
   for (const char* text : {"x7", "2147483648", ""}) {
     row.store<int32_t>(3);
@@ -243,6 +227,22 @@ TEST_F(Setters, IntConvertsLikeStoiWithItsBaseTakenFromThePrefixAndAnnouncesOnly
   EXPECT_TRUE(takePostedEvents().empty());
   EXPECT_EQ(row.set("5"), "");
   EXPECT_EQ(takePostedEvents(), std::vector<Notify>{row.info().event});
+
+  // An event with argument a of 1 writes element b; any other a stores nothing and is not an error.
+  char* payload = *row.info().memory;
+  const Notify element{row.info().event.event, 1, 2};
+  EXPECT_EQ(setIntIntrospection(payload, row.mem, row.var, element, "77"), "");
+  EXPECT_EQ((std::pair{row.load<int32_t>(0), row.load<int32_t>(2)}), std::pair(5, 77));
+  EXPECT_EQ(getIntIntrospection(row.address(), 2), "77");
+  EXPECT_EQ(takePostedEvents(), std::vector<Notify>{element});
+  const std::vector<char> before(row.address(), row.address() + 16);
+  const Notify other{row.info().event.event, 2, 0};
+  EXPECT_EQ(setIntIntrospection(payload, row.mem, row.var, other, "5") +
+                setFloatIntrospection(payload, row.mem, row.var, other, "5") +
+                setBoolIntrospection(payload, row.mem, row.var, other, "true"),
+            "");
+  EXPECT_EQ(std::vector<char>(row.address(), row.address() + 16), before);
+  EXPECT_TRUE(takePostedEvents().empty());
 }
 
 TEST_F(Setters, FloatConvertsLikeStofPrintsSixDecimalsAndAnnouncesByteChanges) {
@@ -284,26 +284,6 @@ TEST_F(Setters, BoolTakesExactlyTrueOrFalseAndRewritesAStoredTwo) {
   EXPECT_EQ(row.set("false"), "");
   EXPECT_EQ(static_cast<int>(*row.address()), 0);
   EXPECT_EQ(takePostedEvents().size(), 1u);
-}
-
-TEST_F(Setters, ElementWritesFollowArgumentAOfTheEvent) {
-  const RowRef row = findRow("MemPersistent", "AUXTorque");
-  char* payload = *row.info().memory;
-  const Notify element{row.info().event.event, 1, 2};
-  EXPECT_EQ(setIntIntrospection(payload, row.mem, row.var, element, "77"), "");
-  EXPECT_EQ(row.load<int32_t>(0), 0);
-  EXPECT_EQ(row.load<int32_t>(2), 77);
-  EXPECT_EQ(getIntIntrospection(row.address(), 2), "77");
-  EXPECT_EQ(takePostedEvents(), std::vector<Notify>{element});
-
-  // Any other argument a stores nothing and is not an error.
-  const std::vector<char> before(row.address(), row.address() + 16);
-  const Notify other{row.info().event.event, 2, 0};
-  EXPECT_EQ(setIntIntrospection(payload, row.mem, row.var, other, "5"), "");
-  EXPECT_EQ(setFloatIntrospection(payload, row.mem, row.var, other, "5"), "");
-  EXPECT_EQ(setBoolIntrospection(payload, row.mem, row.var, other, "true"), "");
-  EXPECT_EQ(std::vector<char>(row.address(), row.address() + 16), before);
-  EXPECT_TRUE(takePostedEvents().empty());
 }
 
 TEST_F(Setters, StringIsCutToItsCapacityAndAlwaysAnnounced) {
