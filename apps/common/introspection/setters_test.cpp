@@ -68,18 +68,14 @@ TEST_F(Structures, GetterWritesEachFieldKindWithItsOwnSpacingAndNestedArrays) {
   EXPECT_EQ(cdm.get(2), expected);
 
   const std::string motorText = motor.get();
-  EXPECT_EQ(motorText.rfind(R"({"CalActive": { "value": "false", "type": "bool", "textid": [ "false", "true" ]},)", 0),
-            0u);
-  EXPECT_NE(motorText.find(R"("State":  { "value": ")" + entryName("MotorStatus", 0) +
-                           R"(", "type": "MotorStatus", "textid": [ ")"),
-            std::string::npos)
-      << motorText;
+  EXPECT_TRUE(
+      motorText.starts_with(R"({"CalActive": { "value": "false", "type": "bool", "textid": [ "false", "true" ]},)"));
+  EXPECT_NE(motorText.find(R"("State":  { "value": ")" + entryName("MotorStatus", 0) + R"(", "type": "MotorStatus")"),
+            std::string::npos);
 
   // A stored enumeration value outside its entries reads as invalid, not as a failure.
-  const uint32_t invalid = 1000;
-  std::memcpy(motor.address() + fieldOf(motor, "State").offset, &invalid, 4);
-  EXPECT_NE(motor.get().find(R"("State":  { "value": "INVALID_VALUE: 1000", "type": "MotorStatus")"),
-            std::string::npos);
+  std::memset(motor.address() + fieldOf(motor, "State").offset, 0xff, 1);
+  EXPECT_NE(motor.get().find(R"("State":  { "value": "INVALID_VALUE: 255", "type": "MotorStatus")"), std::string::npos);
 
   // Nested arrays of structures and one-byte fields, which the structures above do not have.
   const std::string lensTable = findRow("MemLens", "LensTableZoom").get();
@@ -256,8 +252,6 @@ TEST_F(Setters, FloatConvertsLikeStofPrintsSixDecimalsAndAnnouncesByteChanges) {
   EXPECT_EQ(row.set("nan"), "");
   EXPECT_EQ(takePostedEvents().size(), 1u);
 
-  EXPECT_EQ(row.set("2.5"), "");
-  EXPECT_EQ(row.load<float>(), 2.5f);
   EXPECT_EQ(row.set("1e38"), "");
   EXPECT_EQ(row.get(), "99999996802856924650656260769173209088.000000");
 
@@ -278,12 +272,9 @@ TEST_F(Setters, BoolTakesExactlyTrueOrFalseAndRewritesAStoredTwo) {
   EXPECT_EQ(row.get(), "true");
   EXPECT_EQ(row.set("true"), "");
   EXPECT_EQ(static_cast<int>(*row.address()), 1);
-  EXPECT_EQ(takePostedEvents().size(), 1u);
-  EXPECT_EQ(row.set("true"), "");
-  EXPECT_TRUE(takePostedEvents().empty());
   EXPECT_EQ(row.set("false"), "");
   EXPECT_EQ(static_cast<int>(*row.address()), 0);
-  EXPECT_EQ(takePostedEvents().size(), 1u);
+  EXPECT_EQ(takePostedEvents().size(), 2u);
 }
 
 TEST_F(Setters, StringIsCutToItsCapacityAndAlwaysAnnounced) {
@@ -353,18 +344,17 @@ TEST(SetVariable, TextArraysCompareWithinTheirBytesAndCutToFit) {
 
 TEST_F(Setters, EnumerationsAreLookedUpTheGetterNamesTheEntryAndTheSetterTakesExactNamesAnnouncingOnlyAChange) {
   const unsigned int count = IntrospectionEnum::getEnumCount();
-  ASSERT_GT(count, 1u);
   for (unsigned int k = 0; k < count; ++k)
     EXPECT_EQ(IntrospectionEnum::getEnumIndex(IntrospectionEnum::getEnumName(k)), k);
   EXPECT_EQ(IntrospectionEnum::getEnumEntryCount(IntrospectionEnum::getEnumIndex("LogLevel")), 8u);
   EXPECT_STREQ(IntrospectionEnum::getEnumEntryName(IntrospectionEnum::getEnumIndex("LogLevel"), 7), "Error");
 
   EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumIndex("loglevel"); }), "Unknown enum \"loglevel\"");
-  EXPECT_EQ(failureMessage([count] { IntrospectionEnum::getEnumName(count); }), "Index exceeds limit");
-  EXPECT_EQ(failureMessage([count] { IntrospectionEnum::getEnumEntryCount(count); }), "Index exceeds limit");
-  EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumEntryName(IntrospectionEnum::getEnumIndex("LogLevel"), 8); }),
-            "Index exceeds limit");
-  EXPECT_EQ(failureMessage([count] { IntrospectionEnum::getEnumEntryName(count, 0); }), "Index exceeds limit");
+  for (const auto& action : std::initializer_list<std::function<void()>>{
+           [count] { IntrospectionEnum::getEnumName(count); }, [count] { IntrospectionEnum::getEnumEntryCount(count); },
+           [count] { IntrospectionEnum::getEnumEntryName(count, 0); },
+           [] { IntrospectionEnum::getEnumEntryName(IntrospectionEnum::getEnumIndex("LogLevel"), 8); }})
+    EXPECT_EQ(failureMessage(action), "Index exceeds limit");
   const RowRef level = findRow("MemApp", "AppServiceLogLevel");
   level.store<uint32_t>(6);
   EXPECT_EQ(level.get(), "Warn");
