@@ -133,26 +133,28 @@ TEST_F(HwInfoTest, DamagedBlockIsReportedAndNeverWrittenUntilClearedOnPurpose) {
   EXPECT_EQ(info.write("serial", "SN1"), 1);
 }
 
-TEST_F(HwInfoTest, ShorterOlderLayoutThatVerifiesKeepsItsValuesAndGainsZeroedFields) {
+TEST_F(HwInfoTest, OlderLayoutGainsZeroedFieldsValidBlockIsKeptAndWritesKeepTheChecksumAndPrivateFields) {
+  // A shorter older layout that verifies keeps its values and gains zeroed fields.
   std::string body = field("OLD1", 30) + field("oldboard", 30) + field("0.9", 30) + field("", 30) + word(3) +
                      std::string(348 - 136, '\x55');
   put(mmc, kBlock + 12, body);
   put(mmc, kBlock, word(4) + word(136) + word(checksum(136)));
   size_t logStart = testsupport::kernelLogText().size();
-  HwInfo info(mem.c_str(), mmc.c_str());
-  info.initialize();
-  EXPECT_TRUE(info.isValid());
-  EXPECT_NE(testsupport::kernelLogSince(logStart).find("Differents length, setting new values to default."),
-            std::string::npos);
-  EXPECT_EQ(readText(info, "serial") + "," + readText(info, "knob_position_min"), "OLD1,3");
-  EXPECT_EQ(get(mmc, kBlock + 136, 348 - 136), std::string(348 - 136, '\0'));
-  expectSealed();
-}
+  {
+    HwInfo info(mem.c_str(), mmc.c_str());
+    info.initialize();
+    EXPECT_TRUE(info.isValid());
+    EXPECT_NE(testsupport::kernelLogSince(logStart).find("Differents length, setting new values to default."),
+              std::string::npos);
+    EXPECT_EQ(readText(info, "serial") + "," + readText(info, "knob_position_min"), "OLD1,3");
+    EXPECT_EQ(get(mmc, kBlock + 136, 348 - 136), std::string(348 - 136, '\0'));
+    expectSealed();
+  }
 
-TEST_F(HwInfoTest, ValidBlockIsKeptAndWritesKeepTheChecksumAndRespectPrivateFields) {
+  // A valid block of the current layout is kept byte for byte.
   writeValidBlock("SN4711", "mainboard", 17);
   std::string before = get(mmc, kBlock, 348);
-  size_t logStart = testsupport::kernelLogText().size();
+  logStart = testsupport::kernelLogText().size();
   {
     HwInfo info(mem.c_str(), mmc.c_str());
     info.initialize();
@@ -233,7 +235,7 @@ TEST_F(PersistentInfoTest, BitFieldsFillTheWordFromTheTopAndKeepTheirNeighbours)
   EXPECT_THROW(crossing.addInfo(std::make_unique<PersistentInfo::String>("c", 0, 2)), std::runtime_error);
 }
 
-TEST_F(PersistentInfoTest, StringsAreBoundedByTheirFieldAndNumbersConvertLikeAThirtyTwoBitStoul) {
+TEST_F(PersistentInfoTest, FieldsAreBoundedNumbersConvertLikeAThirtyTwoBitStoulAndTheChecksumSkipsTheHeader) {
   PersistentInfo info(path.c_str(), kOffset, kSize);
   info.addInfo(std::make_unique<PersistentInfo::String>("s", 0, 30));
   info.addInfo(std::make_unique<PersistentInfo::String>("next", 0, 30));
@@ -261,52 +263,46 @@ TEST_F(PersistentInfoTest, StringsAreBoundedByTheirFieldAndNumbersConvertLikeATh
   info.get<PersistentInfo::Base>("s", text);
   EXPECT_EQ(text, std::string(30, 'z'));
   EXPECT_FALSE(info.get<PersistentInfo::Base>("missing", text));
-}
 
-TEST_F(PersistentInfoTest, ChecksumIsCrc32Mpeg2OverTheBytesAfterTheHeader) {
-  PersistentInfo info(path.c_str(), kOffset, kSize);
+  // The checksum is CRC-32/MPEG-2 over the bytes after the header.
+  PersistentInfo record(path.c_str(), kOffset, kSize);
   writeFile(0, "HEADERHEADER123456789");
-  EXPECT_EQ(info.checksum(21), 0x0376E6E7u);  // the algorithm's published check value
-  EXPECT_EQ(info.checksum(12), 0xFFFFFFFFu);
-  EXPECT_EQ(info.checksum(0), 0xFFFFFFFFu);
+  EXPECT_EQ(record.checksum(21), 0x0376E6E7u);  // the algorithm's published check value
+  EXPECT_EQ(record.checksum(12), 0xFFFFFFFFu);
 
   // Length 13 covers byte 12 only; the header never counts.
-  uint32_t one = info.checksum(13);
+  uint32_t one = record.checksum(13);
   writeFile(0, "headerheader");
   writeFile(13, "x");
-  EXPECT_EQ(info.checksum(13), one);
+  EXPECT_EQ(record.checksum(13), one);
   writeFile(12, "0");
-  EXPECT_NE(info.checksum(13), one);
+  EXPECT_NE(record.checksum(13), one);
 
-  EXPECT_NO_THROW(info.checksum(kSize));  // the whole record
-  EXPECT_THROW(info.checksum(kSize + 1), std::runtime_error);
-}
+  EXPECT_NO_THROW(record.checksum(kSize));  // the whole record
+  EXPECT_THROW(record.checksum(kSize + 1), std::runtime_error);
 
-TEST_F(PersistentInfoTest, ClearingZeroesOnlyWhatEachFieldOwnsAndParameterNamesLeaveOutPrivateAndHiddenFields) {
-  PersistentInfo info(path.c_str(), kOffset, kSize);
-  info.addInfo(std::make_unique<PersistentInfo::Int>("version", PersistentInfo::Private));
-  info.addInfo(std::make_unique<PersistentInfo::String>("serial", 0, 8));
-  info.addInfo(std::make_unique<PersistentInfo::Bits>("unused", PersistentInfo::Hidden, 12));
-  info.addInfo(std::make_unique<PersistentInfo::Bits>("flag", 0, 4));
-  writeFile(0,
-            "\x01\x02\x03\x04"
-            "abcdefg");
-  writeFile(12, "\xff\xff\xff\xff");
-  info.clearAll();
+  // Clearing zeroes only what each field owns; parameter names leave out private and hidden fields.
+  PersistentInfo layout(path.c_str(), kOffset, kSize);
+  layout.addInfo(std::make_unique<PersistentInfo::Int>("version", PersistentInfo::Private));
+  layout.addInfo(std::make_unique<PersistentInfo::String>("serial", 0, 8));
+  layout.addInfo(std::make_unique<PersistentInfo::Bits>("unused", PersistentInfo::Hidden, 12));
+  layout.addInfo(std::make_unique<PersistentInfo::Bits>("flag", 0, 4));
+  writeFile(0, std::string("\x01\x02\x03\x04") + std::string("abcdefg\0\xff\xff\xff\xff", 12));
+  layout.clearAll();
   EXPECT_EQ(fileBytes(0, 12), std::string("\0\0\0\0\0bcdefg\0", 12));
   EXPECT_EQ(fileBytes(12, 4), word(0x0000FFFFu));
 
   writeFile(12, "\xff\xff\xff\xff");
-  info.setNewMemToDefault(13, 15);
+  layout.setNewMemToDefault(13, 15);
   EXPECT_EQ(fileBytes(12, 4), word(0xFF0000FFu));
-  info.setNewMemToDefault(20, 10);                  // empty range: nothing happens
-  info.setNewMemToDefault(kSize - 2, kSize + 100);  // never past the record
+  layout.setNewMemToDefault(20, 10);                  // empty range: nothing happens
+  layout.setNewMemToDefault(kSize - 2, kSize + 100);  // never past the record
   EXPECT_EQ(fileBytes(12, 4), word(0xFF0000FFu));
 
   char* buffer = nullptr;
   size_t length = 0;
   FILE* stream = open_memstream(&buffer, &length);
-  info.printParameters(stream);
+  layout.printParameters(stream);
   std::fclose(stream);
   EXPECT_EQ(std::string(buffer, length), "serial flag");
   std::free(buffer);
