@@ -337,9 +337,6 @@ TEST_F(Setters, BufferReadsHexPairsAndKeepsWhatWasStoredBeforeABadDigit) {
 
 TEST_F(Setters, EnumerationsAreLookedUpTheGetterNamesTheEntryAndTheSetterTakesExactNamesAnnouncingOnlyAChange) {
   const unsigned int count = IntrospectionEnum::getEnumCount();
-  EXPECT_EQ(IntrospectionEnum::getEnumEntryCount(IntrospectionEnum::getEnumIndex("LogLevel")), 8u);
-  EXPECT_STREQ(IntrospectionEnum::getEnumEntryName(IntrospectionEnum::getEnumIndex("LogLevel"), 7), "Error");
-
   EXPECT_EQ(failureMessage([] { IntrospectionEnum::getEnumIndex("loglevel"); }), "Unknown enum \"loglevel\"");
   for (const auto& action : std::initializer_list<std::function<void()>>{
            [count] { IntrospectionEnum::getEnumName(count); }, [count] { IntrospectionEnum::getEnumEntryCount(count); },
