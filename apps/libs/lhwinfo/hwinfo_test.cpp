@@ -85,7 +85,27 @@ class HwInfoTest : public ScratchFiles {
   std::string mmc = scratch(0x110000);
 };
 
-TEST_F(HwInfoTest, DamagedBlockIsReportedAndNeverWrittenUntilClearedOnPurpose) {
+TEST_F(HwInfoTest, BootFlagsAreRegisterBitsAndADamagedBlockIsReportedAndNeverWrittenUntilClearedOnPurpose) {
+  // Boot flags are bits of the register word of a device that must exist.
+  put(mem, kRegister, word(0x8000002Bu));
+  {
+    HwInfo info(mem.c_str(), mmc.c_str());
+    info.initialize();
+    EXPECT_EQ(readText(info, "update_requested") + readText(info, "unused") + readText(info, "boot_failed") + "," +
+                  readText(info, "boot_failed_counter"),
+              "110,11");
+
+    EXPECT_TRUE(info.write("boot_failed", 1u));
+    EXPECT_TRUE(info.write(std::string("boot_failed_counter=2")));
+    EXPECT_TRUE(info.write("update_requested", 0u));
+    EXPECT_EQ(get(mem, kRegister, 4), word(0x00000032u));
+    // Text writes reach the block only; the never-written block was not sealed by the register's writes.
+    EXPECT_EQ(info.write("boot_failed", "0"), 0);
+    EXPECT_EQ(get(mmc, kBlock, 348), std::string(348, '\0'));
+  }
+  EXPECT_THROW(HwInfo("/nonexistent/mem", mmc.c_str()), std::runtime_error);
+  EXPECT_THROW(HwInfo(mem.c_str(), "/nonexistent/mmc"), std::runtime_error);
+
   const struct {
     const char* damage;
     long at;
@@ -181,49 +201,29 @@ TEST_F(HwInfoTest, OlderLayoutGainsZeroedFieldsValidBlockIsKeptAndWritesKeepTheC
             "NEW-42,rev-b,99");
 }
 
-TEST_F(HwInfoTest, BootFlagsAreBitsOfTheRegisterWordOfADeviceThatMustExist) {
-  put(mem, kRegister, word(0x8000002Bu));
-  HwInfo info(mem.c_str(), mmc.c_str());
-  info.initialize();
-  EXPECT_EQ(readText(info, "update_requested") + readText(info, "unused") + readText(info, "boot_failed") + "," +
-                readText(info, "boot_failed_counter"),
-            "110,11");
-
-  EXPECT_TRUE(info.write("boot_failed", 1u));
-  EXPECT_TRUE(info.write(std::string("boot_failed_counter=2")));
-  EXPECT_TRUE(info.write("update_requested", 0u));
-  EXPECT_EQ(get(mem, kRegister, 4), word(0x00000032u));
-  // Text writes reach the block only; the never-written block was not sealed by the register's writes.
-  EXPECT_EQ(info.write("boot_failed", "0"), 0);
-  EXPECT_EQ(get(mmc, kBlock, 348), std::string(348, '\0'));
-
-  EXPECT_THROW(HwInfo("/nonexistent/mem", mmc.c_str()), std::runtime_error);
-  EXPECT_THROW(HwInfo(mem.c_str(), "/nonexistent/mmc"), std::runtime_error);
-}
-
-TEST_F(PersistentInfoTest, BitFieldsFillTheWordFromTheTopAndKeepTheirNeighbours) {
-  PersistentInfo info(path.c_str(), kOffset, 4);
-  info.addInfo(std::make_unique<PersistentInfo::Bits>("top", 0, 1));
-  info.addInfo(std::make_unique<PersistentInfo::Bits>("middle", PersistentInfo::Hidden, 26));
-  info.addInfo(std::make_unique<PersistentInfo::Bits>("flag", 0, 1));
-  info.addInfo(std::make_unique<PersistentInfo::Bits>("counter", 0, 4));
-  EXPECT_EQ(info.size(), 4u);
+TEST_F(PersistentInfoTest, BitsFillTheWordFromTheTopFieldsStayBoundedAndTheChecksumSkipsTheHeader) {
+  PersistentInfo bits(path.c_str(), kOffset, 4);
+  bits.addInfo(std::make_unique<PersistentInfo::Bits>("top", 0, 1));
+  bits.addInfo(std::make_unique<PersistentInfo::Bits>("middle", PersistentInfo::Hidden, 26));
+  bits.addInfo(std::make_unique<PersistentInfo::Bits>("flag", 0, 1));
+  bits.addInfo(std::make_unique<PersistentInfo::Bits>("counter", 0, 4));
+  EXPECT_EQ(bits.size(), 4u);
 
   writeFile(0, std::string("\x00\x00\x00\x00", 4));
-  EXPECT_TRUE(setText(info, "top", "1"));
+  EXPECT_TRUE(setText(bits, "top", "1"));
   EXPECT_EQ(fileBytes(0, 4), word(0x80000000u));
-  EXPECT_TRUE(setText(info, "counter", "0x") && setText(info, "counter", "31"));  // masked to 4 bits
+  EXPECT_TRUE(setText(bits, "counter", "0x") && setText(bits, "counter", "31"));  // masked to 4 bits
   EXPECT_EQ(fileBytes(0, 4), word(0x8000000Fu));
-  EXPECT_TRUE(info.set<PersistentInfo::Int>("flag", 1u, false));
+  EXPECT_TRUE(bits.set<PersistentInfo::Int>("flag", 1u, false));
   EXPECT_EQ(fileBytes(0, 4), word(0x8000001Fu));
-  EXPECT_TRUE(info.set<PersistentInfo::Int>("middle", 0x3FFFFFFu, false));
+  EXPECT_TRUE(bits.set<PersistentInfo::Int>("middle", 0x3FFFFFFu, false));
   EXPECT_EQ(fileBytes(0, 4), word(0xFFFFFFFFu));
-  EXPECT_TRUE(info.set<PersistentInfo::Int>("middle", 1u, false));
+  EXPECT_TRUE(bits.set<PersistentInfo::Int>("middle", 1u, false));
   EXPECT_EQ(fileBytes(0, 4), word(0x8000003Fu));
 
   std::string text;
   unsigned int value = 0;
-  EXPECT_TRUE(info.get<PersistentInfo::Base>("counter", text) && info.get<PersistentInfo::Int>("middle", value));
+  EXPECT_TRUE(bits.get<PersistentInfo::Base>("counter", text) && bits.get<PersistentInfo::Int>("middle", value));
   EXPECT_EQ(text + "," + std::to_string(value), "15,1");
 
   // A bit field crossing into the next word, or a field past the record's end, is refused.
@@ -232,15 +232,12 @@ TEST_F(PersistentInfoTest, BitFieldsFillTheWordFromTheTopAndKeepTheirNeighbours)
   EXPECT_THROW(crossing.addInfo(std::make_unique<PersistentInfo::Bits>("second", 0, 4)), std::runtime_error);
   crossing.addInfo(std::make_unique<PersistentInfo::Int>("b", 0));
   EXPECT_THROW(crossing.addInfo(std::make_unique<PersistentInfo::String>("c", 0, 2)), std::runtime_error);
-}
 
-TEST_F(PersistentInfoTest, FieldsAreBoundedNumbersConvertLikeAThirtyTwoBitStoulAndTheChecksumSkipsTheHeader) {
+  // Strings are bounded by their field; numbers convert like a 32-bit stoul.
   PersistentInfo info(path.c_str(), kOffset, kSize);
   info.addInfo(std::make_unique<PersistentInfo::String>("s", 0, 30));
   info.addInfo(std::make_unique<PersistentInfo::String>("next", 0, 30));
   info.addInfo(std::make_unique<PersistentInfo::Int>("n", 0));
-  std::string text;
-  unsigned int value = 0;
   EXPECT_TRUE(setText(info, "n", "4294967295"));
   EXPECT_THROW(setText(info, "n", ""), std::invalid_argument);
   EXPECT_THROW(setText(info, "n", "4294967296"), std::out_of_range);  // fits a 64-bit long, not the field
