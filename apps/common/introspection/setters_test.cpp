@@ -271,7 +271,7 @@ TEST_F(Setters, FloatConvertsLikeStofAnnouncesByteChangesAndBoolTakesExactlyTrue
   EXPECT_EQ(takePostedEvents().size(), 2u);
 }
 
-TEST_F(Setters, StringIsCutToItsCapacityAndAlwaysAnnouncedButTextArraysOnlyOnAChange) {
+TEST_F(Setters, StringIsCutToItsCapacityTextArraysAnnounceOnlyAChangeAndBuffersReadHexPairs) {
   const RowRef row = findRow("MemStatic", "ModemVersionString");
   std::memset(row.address(), 'z', 51);  // includes the first byte after the field
 
@@ -305,10 +305,9 @@ TEST_F(Setters, StringIsCutToItsCapacityAndAlwaysAnnouncedButTextArraysOnlyOnACh
   setVariable(target, Notify{9, 0, 0}, "xxxxxxxx");
   EXPECT_STREQ(target.data(), "xxxxxxx");
   EXPECT_EQ(takePostedEvents().size(), 1u);
-}
 
-TEST_F(Setters, BufferReadsHexPairsAndKeepsWhatWasStoredBeforeABadDigit) {
-  const RowRef row = findRow("MemGuiLocal", "KnobAssignmentFlags");
+  // A buffer reads hex pairs and keeps what was stored before a bad digit.
+  const RowRef buffer = findRow("MemGuiLocal", "KnobAssignmentFlags");
   const struct {
     const char* text;
     std::string answer;
@@ -322,15 +321,15 @@ TEST_F(Setters, BufferReadsHexPairsAndKeepsWhatWasStoredBeforeABadDigit) {
       {"-1", "Can't convert -1 to buffer", {0x55, 0x55, 0x55}},
   };
   for (const auto& c : cases) {
-    std::memset(row.address(), 0x55, 3);
+    std::memset(buffer.address(), 0x55, 3);
     takePostedEvents();
     const std::size_t logged = testsupport::kernelLogText().size();
-    EXPECT_EQ(row.set(c.text), c.answer) << c.text;
+    EXPECT_EQ(buffer.set(c.text), c.answer) << c.text;
     const std::string line = testsupport::kernelLogSince(logged);
     const std::string bad = std::string(" Not a valid hex digit: ") + (c.text[0] == '-' ? '-' : 'g') + "\n";
     EXPECT_EQ(line.empty(), c.answer.empty()) << line;
     EXPECT_TRUE(line.empty() || (line.find("Error       ") != line.npos && line.find(bad) != line.npos)) << line;
-    EXPECT_EQ((row.load<std::array<uint8_t, 3>>()), c.stored) << c.text;
+    EXPECT_EQ((buffer.load<std::array<uint8_t, 3>>()), c.stored) << c.text;
     EXPECT_EQ(takePostedEvents().size(), c.answer.empty() ? 1u : 0u) << c.text;
   }
 }
