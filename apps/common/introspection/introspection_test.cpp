@@ -36,7 +36,7 @@ void expectLibraryValueObjects(const nlohmann::json& value, const std::string& t
 
 }  // namespace
 
-TEST(Introspection, LooksUpMemoriesRowsAndEventsAndChecksEveryIndex) {
+TEST(Introspection, LooksUpMemoriesRowsAndEventsChecksEveryIndexAndReadsOnlyMappedValuesWithinTheirVariable) {
   EXPECT_EQ(Introspection::getMemCount(), 20u);
   EXPECT_EQ(Introspection::getMemIndex("MemApp"), 19u);
   EXPECT_EQ(failureMessage([] { Introspection::getMemIndex("memapp"); }), "Unknown memory \"memapp\"");
@@ -73,9 +73,8 @@ TEST(Introspection, LooksUpMemoriesRowsAndEventsAndChecksEveryIndex) {
     Introspection::getVarLocation(Notify{unused, 0, 0}, mem, var);
     EXPECT_EQ(mem + var, 0u) << unused;
   }
-}
 
-TEST(Introspection, UnmappedValuesAreNotAvailableAndMappedOnesAreReadWithinTheirVariable) {
+  // Values of unmapped memories are not available.
   const RowRef torque = findRow("MemPersistent", "AUXTorque");
   ASSERT_EQ(*torque.info().memory, nullptr);
   EXPECT_EQ(torque.get(), "n/a");
