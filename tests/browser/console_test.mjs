@@ -83,7 +83,8 @@ const openMemories = async (tab) => {
 async function update(tab, path) {
   await (await tab.$("#update-file")).uploadFile(path);
   await tab.click("#update-start");
-  await tab.waitForFunction(() => document.querySelector("#update-state").textContent === "Success", { timeout: 30000 });
+  await tab.waitForFunction(() => document.querySelector("#update-state").textContent === "Success",
+    { timeout: 30000 });
 }
 
 // The console in a hand: 390×844 upright and on its side, and the narrowest phone of 360 px; every pane at
@@ -97,18 +98,19 @@ async function phoneRun(updatePath) {
     // Every memory open, and a structure array with one of its elements.
     await openMemories(phone);
     for (const open of ["details.struct", ".elements details"])
-      await (await phone.waitForSelector(`tr.var:has(th[title="PeltDeviceList"]) ${open}`)).evaluate((d) => (d.open = true));
+      await (await phone.waitForSelector(`tr.var:has(th[title="PeltDeviceList"]) ${open}`))
+        .evaluate((details) => (details.open = true));
     // A switch is tapped, and the unit follows.
     const wanted = simulator("get", "MemPersistent", "BluetoothPower") === "true" ? "false" : "true";
     await phone.tap('input[aria-label="BluetoothPower"]');
-    await until(() => simulator("get", "MemPersistent", "BluetoothPower") === wanted, "a tapped switch writes the unit");
+    await until(() => simulator("get", "MemPersistent", "BluetoothPower") === wanted, "a tap writes the unit");
     await checkEveryPane(phone, "phone");
 
     // The unit itself is offered and chosen first; an accessory connected later is listed once asked for.
     const info = await (await fetch("http://127.0.0.1:8080/qorapp/v2/device/info")).json();
     const first = await phone.$eval("#update-devices input", (radio) => [radio.value, radio.checked]);
     assert.deepEqual(first, [info._id, true], "the unit's own ID is the first target, chosen");
-    for (const [field, value] of [["PeltDeviceName", "FocusGrip"], ["PeltSerNumber", 7311], ["PeltDeviceConnected", "true"]]) {
+    for (const [field, value] of [["PeltDeviceName", "FocusGrip"], ["PeltSerNumber", 7311], ["PeltDeviceConnected", true]]) {
       const body = JSON.stringify({ MemExternalDevices: { PeltDeviceList: { Index: 9, [field]: String(value) } } });
       const answer = await (await fetch("http://127.0.0.1:8080/api/v1/set.cgi", { method: "POST", body })).json();
       assert.equal(answer.result, 1, `accessory ${field} written`);
@@ -116,7 +118,7 @@ async function phoneRun(updatePath) {
     await phone.tap("#update-relist");
     await (await phone.waitForSelector('#update-devices label:has(input[value="FocusGrip-7311"])')).tap();
     await update(phone, updatePath);
-    assert.equal(simulator("get", "MemExternalDevices", "PeltUpdateDeviceName"), "FocusGrip", "the listed accessory");
+    assert.equal(simulator("get", "MemExternalDevices", "PeltUpdateDeviceName"), "FocusGrip", "the listed one");
     assert.equal(simulator("get", "MemExternalDevices", "PeltUpdateDeviceSerial"), "7311");
 
     for (const [label, width, height] of [["landscape", 844, 390], ["narrow", 360, 740]]) {
