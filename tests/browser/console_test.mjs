@@ -156,6 +156,7 @@ try {
     setUnit(name, value);
   await shows("KnobBrightness", "52");
   await shows("ButtonBrightness", "53");
+  const brightness = async (value) => (setUnit("ButtonBrightness", value), await shows("ButtonBrightness", value));
 
   await page.click(input("DisplayBrightness"), { clickCount: 3 });
   await page.keyboard.type("42");
@@ -178,8 +179,7 @@ try {
   };
   page.on("request", intercept);
   outage = cutOff = true;
-  setUnit("ButtonBrightness", "61");
-  await shows("ButtonBrightness", "61");
+  await brightness("61");
   await page.waitForFunction(() => document.querySelector("#status.error")?.textContent.startsWith("Lost the unit"),
     { timeout: 5000 });
   await shot("variables-lost");
@@ -189,11 +189,9 @@ try {
   assert.equal(await page.$eval("#status", (status) => status.className), "", "the page no longer shows the loss");
   const readsBefore = wholeStateReads;
   restarted = true;
-  setUnit("ButtonBrightness", "63");
-  await shows("ButtonBrightness", "63");
+  await brightness("63");
   await until(() => wholeStateReads > readsBefore, "a refused sequence makes the page read the whole state", 5000);
-  setUnit("ButtonBrightness", "64");
-  await shows("ButtonBrightness", "64");
+  await brightness("64");
   page.off("request", intercept);
   await page.setRequestInterception(false);
 
