@@ -119,9 +119,6 @@ async function phoneRun(updatePath) {
       await phone.setViewport({ width, height, isMobile: true, hasTouch: true });
       await checkEveryPane(phone, label);
     }
-  } catch (error) {
-    await phone.screenshot({ path: `${SCREENSHOTS}/phone-failure.png` });
-    throw error;
   } finally {
     await phone.close();
   }
