@@ -18,9 +18,9 @@ struct Parsed {
 
 // Parses body cut at the given offsets (ascending), as records would bring it.
 Parsed parse(const std::string& boundary, const std::string& body, const std::vector<size_t>& cuts = {}) {
-  Parsed parsed;
-  MultipartParser parser(boundary, [&parsed](std::string_view bytes) {
-    parsed.file.append(bytes);
+  std::string file;
+  MultipartParser parser(boundary, [&file](std::string_view bytes) {
+    file.append(bytes);
     return true;
   });
   size_t from = 0;
@@ -29,11 +29,7 @@ Parsed parse(const std::string& boundary, const std::string& body, const std::ve
     from = cut;
   }
   parser.feed(std::string_view(body).substr(from));
-  parsed.fields = parser.fields();
-  parsed.complete = parser.complete();
-  parsed.failed = parser.failed();
-  parsed.failure = parser.failureText();
-  return parsed;
+  return {parser.fields(), file, parser.complete(), parser.failed(), parser.failureText()};
 }
 
 TEST(Multipart, HeaderLinesSplitBodiesThatAreNotMultipartAreRefusedAndFieldsLoseTheirLastLineEnd) {
@@ -55,28 +51,13 @@ TEST(Multipart, HeaderLinesSplitBodiesThatAreNotMultipartAreRefusedAndFieldsLose
 
   // Fields lose only the CR LF before the delimiter; the preamble and the epilogue are no field.
   const std::string body =
-      "preamble is dropped\r\n"
-      "--XyZ\r\n"
-      "Content-Disposition: form-data; name=\"deviceid\"\r\n"
-      "\r\n"
-      "ABC-DEF-42\r\n"
-      "--XyZ\r\n"
-      "Content-Disposition: form-data; name=\"bare\"\r\n"
-      "\r\n"
-      "line one\nline two\n\n"
-      "--XyZ\r\n"
-      "Content-Disposition: form-data; name=\"cr\"\r\n"
-      "\r\n"
-      "a\r\n"
-      "\r\n"
-      "\r\n"
-      "--XyZ\r\n"
-      "Content-Disposition: form-data; name=\"twice\"\r\n\r\nfirst\r\n"
-      "--XyZ\r\n"
-      "Content-Disposition: form-data; name=\"twice\"\r\n\r\nsecond\r\n"
-      "--XyZ\r\n"
-      "Content-Type: text/plain\r\n\r\nnameless\r\n"
-      "--XyZ--\r\n"
+      "preamble is dropped\r\n--XyZ\r\n"
+      "Content-Disposition: form-data; name=\"deviceid\"\r\n\r\nABC-DEF-42\r\n--XyZ\r\n"
+      "Content-Disposition: form-data; name=\"bare\"\r\n\r\nline one\nline two\n\n--XyZ\r\n"
+      "Content-Disposition: form-data; name=\"cr\"\r\n\r\na\r\n\r\n\r\n--XyZ\r\n"
+      "Content-Disposition: form-data; name=\"twice\"\r\n\r\nfirst\r\n--XyZ\r\n"
+      "Content-Disposition: form-data; name=\"twice\"\r\n\r\nsecond\r\n--XyZ\r\n"
+      "Content-Type: text/plain\r\n\r\nnameless\r\n--XyZ--\r\n"
       "--XyZ\r\nContent-Disposition: form-data; name=\"epilogue\"\r\n\r\nnot a field\r\n--XyZ--\r\n";
   const Parsed whole = parse("XyZ", body);
   EXPECT_EQ(whole.fields, (Fields{{"deviceid", "ABC-DEF-42"},
