@@ -127,9 +127,8 @@ TEST(EventPoll, DispatchesAtMostEightPerWaitAndTheRestNextTime) {
     poll.add(pipes[i].read, &recorders[i], EPOLLIN);
     pipes[i].fill();
   }
-  auto called = [&recorders] { return std::ranges::count_if(recorders, [](auto& r) { return !r.calls.empty(); }); };
   EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
-  EXPECT_EQ(called(), 8);
+  EXPECT_EQ(std::ranges::count_if(recorders, [](auto& r) { return !r.calls.empty(); }), 8);
   EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
   for (auto& recorder : recorders) EXPECT_EQ(recorder.calls.size(), 1u);
   EXPECT_EQ(poll.wait(0, true), EventPoll::Timeout);
