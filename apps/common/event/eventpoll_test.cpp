@@ -118,7 +118,7 @@ TEST(EventPoll, LevelTriggeredReadableWritableOnlyWhenAskedForAndHangUpThenPrior
   ::close(listener);
 }
 
-TEST(EventPoll, DispatchesAtMostEightPerWaitAndTheRestNextTime) {
+TEST(EventPoll, DispatchesAtMostEightPerWaitReportsFailedRegistrationsAndStopsTheBatchOnAnException) {
   EventPoll poll;
   std::vector<Pipe> pipes(10);
   std::vector<Recorder> recorders(10);
@@ -132,10 +132,8 @@ TEST(EventPoll, DispatchesAtMostEightPerWaitAndTheRestNextTime) {
   EXPECT_EQ(poll.wait(1000, true), EventPoll::Dispatched);
   for (auto& recorder : recorders) EXPECT_EQ(recorder.calls.size(), 1u);
   EXPECT_EQ(poll.wait(0, true), EventPoll::Timeout);
-}
 
-TEST(EventPoll, NullCallbacksAndFailedRegistrationsAreReportedAndCallbackExceptionsStopTheBatch) {
-  EventPoll poll;
+  // Null callbacks and failed registrations are reported; a callback's exception stops the batch.
   Pipe orphan;
   size_t start = kernelLogText().size();
   poll.add(orphan.read, nullptr, EPOLLIN);
