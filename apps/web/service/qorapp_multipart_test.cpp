@@ -18,9 +18,9 @@ struct Parsed {
 
 // Parses body cut at the given offsets (ascending), as records would bring it.
 Parsed parse(const std::string& boundary, const std::string& body, const std::vector<size_t>& cuts = {}) {
-  Parsed parsed;
-  MultipartParser parser(boundary, [&parsed](std::string_view bytes) {
-    parsed.file.append(bytes);
+  std::string file;
+  MultipartParser parser(boundary, [&file](std::string_view bytes) {
+    file.append(bytes);
     return true;
   });
   size_t from = 0;
@@ -29,14 +29,10 @@ Parsed parse(const std::string& boundary, const std::string& body, const std::ve
     from = cut;
   }
   parser.feed(std::string_view(body).substr(from));
-  parsed.fields = parser.fields();
-  parsed.complete = parser.complete();
-  parsed.failed = parser.failed();
-  parsed.failure = parser.failureText();
-  return parsed;
+  return {parser.fields(), file, parser.complete(), parser.failed(), parser.failureText()};
 }
 
-TEST(Multipart, HeaderLinesSplitBodiesThatAreNotMultipartAreRefusedAndFieldsLoseTheirLastLineEnd) {
+TEST(Multipart, HeaderLinesSplitFieldsLoseTheirLastLineEndAndCutSecondFileAndOversizedBodiesAreTold) {
   const auto split = [](Fields out, const char* line) {
     QorApp::splitHeaderLine(out, line);
     return out;
@@ -55,28 +51,13 @@ TEST(Multipart, HeaderLinesSplitBodiesThatAreNotMultipartAreRefusedAndFieldsLose
 
   // Fields lose only the CR LF before the delimiter; the preamble and the epilogue are no field.
   const std::string body =
-      "preamble is dropped\r\n"
-      "--XyZ\r\n"
-      "Content-Disposition: form-data; name=\"deviceid\"\r\n"
-      "\r\n"
-      "ABC-DEF-42\r\n"
-      "--XyZ\r\n"
-      "Content-Disposition: form-data; name=\"bare\"\r\n"
-      "\r\n"
-      "line one\nline two\n\n"
-      "--XyZ\r\n"
-      "Content-Disposition: form-data; name=\"cr\"\r\n"
-      "\r\n"
-      "a\r\n"
-      "\r\n"
-      "\r\n"
-      "--XyZ\r\n"
-      "Content-Disposition: form-data; name=\"twice\"\r\n\r\nfirst\r\n"
-      "--XyZ\r\n"
-      "Content-Disposition: form-data; name=\"twice\"\r\n\r\nsecond\r\n"
-      "--XyZ\r\n"
-      "Content-Type: text/plain\r\n\r\nnameless\r\n"
-      "--XyZ--\r\n"
+      "preamble is dropped\r\n--XyZ\r\n"
+      "Content-Disposition: form-data; name=\"deviceid\"\r\n\r\nABC-DEF-42\r\n--XyZ\r\n"
+      "Content-Disposition: form-data; name=\"bare\"\r\n\r\nline one\nline two\n\n--XyZ\r\n"
+      "Content-Disposition: form-data; name=\"cr\"\r\n\r\na\r\n\r\n\r\n--XyZ\r\n"
+      "Content-Disposition: form-data; name=\"twice\"\r\n\r\nfirst\r\n--XyZ\r\n"
+      "Content-Disposition: form-data; name=\"twice\"\r\n\r\nsecond\r\n--XyZ\r\n"
+      "Content-Type: text/plain\r\n\r\nnameless\r\n--XyZ--\r\n"
       "--XyZ\r\nContent-Disposition: form-data; name=\"epilogue\"\r\n\r\nnot a field\r\n--XyZ--\r\n";
   const Parsed whole = parse("XyZ", body);
   EXPECT_EQ(whole.fields, (Fields{{"deviceid", "ABC-DEF-42"},
@@ -88,31 +69,7 @@ TEST(Multipart, HeaderLinesSplitBodiesThatAreNotMultipartAreRefusedAndFieldsLose
   // A closing delimiter without a line end after it closes the body as well.
   EXPECT_TRUE(parse("b", "--b\r\nContent-Disposition: form-data; name=\"x\"\r\n\r\n1\r\n--b--").complete);
   EXPECT_TRUE(parse("b", "--b\r\n--b--").complete);
-}
 
-TEST(Multipart, FileContentPassesByteForByteWhereverTheBodyIsCut) {
-  // Delimiter look-alikes, CRs before LFs and NULs, each next to a possible cut.
-  constexpr char kContent[] = "\x00\x01\r\nbinary\r\r\n\n\r--b-\r\n--\r\n-\r\rend\r";
-  const std::string content(kContent, sizeof kContent - 1);
-  const std::string body =
-      "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"u.swu\"\r\n"
-      "Content-Type: application/octet-stream\r\n\r\n" +
-      content + "\r\n--b\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\nid-1\r\n--b--\r\nafter";
-  const Parsed whole = parse("b", body);
-  EXPECT_EQ(whole.file, content);
-  EXPECT_EQ(whole.fields, (Fields{{"deviceid", "id-1"}, {"file", ""}}));
-  EXPECT_TRUE(whole.complete);
-  for (size_t cut = 0; cut <= body.size(); ++cut) {
-    ASSERT_EQ(parse("b", body, {cut}), whole) << "cut at " << cut;
-    for (size_t second = cut; second <= body.size(); second += 7)
-      ASSERT_EQ(parse("b", body, {cut, second}), whole) << "cut at " << cut << " and " << second;
-  }
-  std::vector<size_t> byteWise;
-  for (size_t i = 1; i < body.size(); ++i) byteWise.push_back(i);
-  EXPECT_EQ(parse("b", body, byteWise), whole);
-}
-
-TEST(Multipart, CutSecondFileAndOversizedBodiesAreTold) {
   // Cut before the closing delimiter: not complete, and a part without its delimiter is no field.
   const std::string cut =
       "--b\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\nkept\r\n"
@@ -149,6 +106,28 @@ TEST(Multipart, CutSecondFileAndOversizedBodiesAreTold) {
   MultipartParser failing("b", [](std::string_view) { return false; });
   EXPECT_FALSE(failing.feed("--b\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\ndata"));
   EXPECT_TRUE(failing.writeFailed());
+}
+
+TEST(Multipart, FileContentPassesByteForByteWhereverTheBodyIsCut) {
+  // Delimiter look-alikes, CRs before LFs and NULs, each next to a possible cut.
+  constexpr char kContent[] = "\x00\x01\r\nbinary\r\r\n\n\r--b-\r\n--\r\n-\r\rend\r";
+  const std::string content(kContent, sizeof kContent - 1);
+  const std::string body =
+      "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"u.swu\"\r\n"
+      "Content-Type: application/octet-stream\r\n\r\n" +
+      content + "\r\n--b\r\nContent-Disposition: form-data; name=\"deviceid\"\r\n\r\nid-1\r\n--b--\r\nafter";
+  const Parsed whole = parse("b", body);
+  EXPECT_EQ(whole.file, content);
+  EXPECT_EQ(whole.fields, (Fields{{"deviceid", "id-1"}, {"file", ""}}));
+  EXPECT_TRUE(whole.complete);
+  for (size_t cut = 0; cut <= body.size(); ++cut) {
+    ASSERT_EQ(parse("b", body, {cut}), whole) << "cut at " << cut;
+    for (size_t second = cut; second <= body.size(); second += 7)
+      ASSERT_EQ(parse("b", body, {cut, second}), whole) << "cut at " << cut << " and " << second;
+  }
+  std::vector<size_t> byteWise;
+  for (size_t i = 1; i < body.size(); ++i) byteWise.push_back(i);
+  EXPECT_EQ(parse("b", body, byteWise), whole);
 }
 
 }  // namespace
