@@ -417,7 +417,7 @@ TEST_F(FcgiTable, SilentConnectionsBeyondTheDescriptorsLeaveTheReserveFree) {
   ::setrlimit(RLIMIT_NOFILE, &saved);
 }
 
-TEST_F(FcgiTable, OutOfDescriptorsTheConnectionIdleTheLongestMakesRoom) {
+TEST_F(FcgiTable, OutOfDescriptorsTheConnectionIdleTheLongestMakesRoomAndWithNoneIdleAcceptingPauses) {
   answerWith("ok");
   auto silentOld = connect();
   pump();
@@ -435,22 +435,15 @@ TEST_F(FcgiTable, OutOfDescriptorsTheConnectionIdleTheLongestMakesRoom) {
     EXPECT_EQ(late->request({}, "", true, 2).stdoutText, "ok");
     EXPECT_EQ(served->request({}, "", true, 3).stdoutText, "ok");
   }
-}
-
-TEST_F(FcgiTable, OutOfDescriptorsWithEveryConnectionBusyAcceptingPausesUntilCleanup) {
-  answerWith("ok");
-  auto first = connect();
-  auto second = connect();
-  EXPECT_TRUE(first->request({}, "", true, 1).ended);
-  EXPECT_TRUE(second->request({}, "", true, 1).ended);
-  EXPECT_TRUE(first->request({}, "", true, 1).ended);  // through the poll: see DescriptorLimit
-  // Both now have a request in progress: neither is idle, so neither is closed to make room.
+  // With a request in progress on every connection none is idle, so none is closed to make room.
+  silentNew.reset();
   const auto answer = handler.onRequest;
   handler.onRequest = [&](Request* request) {
-    if (request->fcgiRequestId() != 2) answer(request);
+    if (request->fcgiRequestId() != 9) answer(request);
   };
-  ASSERT_TRUE(first->sendRaw(encodeRequest({}, "", true, 2)));
-  ASSERT_TRUE(second->sendRaw(encodeRequest({}, "", true, 2)));
+  ASSERT_TRUE(served->sendRaw(encodeRequest({}, "", true, 9)));
+  ASSERT_TRUE(late->sendRaw(encodeRequest({}, "", true, 9)));
+  for (int turn = 0; turn < 10; ++turn) pump();
   ASSERT_EQ(fcgi->requests().size(), 2u);
   // Not pumped while it connects and sends, so the listener holds it when descriptors run out.
   bool pumping = false;
@@ -458,13 +451,13 @@ TEST_F(FcgiTable, OutOfDescriptorsWithEveryConnectionBusyAcceptingPausesUntilCle
       fcgiclient::connectTcp("127.0.0.1", static_cast<uint16_t>(fcgi->port())), [&] {
         if (pumping) pump();
       });
-  ASSERT_TRUE(waiting->sendRaw(encodeRequest({}, "", false, 3)));
+  ASSERT_TRUE(waiting->sendRaw(encodeRequest({}, "", false, 4)));
   {
     DescriptorLimit limit(0);
     // The listener stays readable, yet the loop does not spin on it.
     EXPECT_EQ(dispatchedIn(5), 1);
     // A connection that goes away frees a descriptor; cleanup takes up accepting again.
-    first.reset();
+    served.reset();
     pumping = true;
     EXPECT_EQ(waiting->readReply(2000).stdoutText, "ok");
   }
