@@ -85,48 +85,40 @@ TEST_F(FcgiTable, ConnectionsWaitingOnTheirPeerAreClosedAfterTheBoundButRequests
   EXPECT_TRUE(holding->readReply(1000).ended);
 }
 
-TEST_F(FcgiTable, RemovedRequestsStayFindableUntilCleanupAndIdsAreNeverReused) {
-  Request* served = nullptr;
-  handler.onRequest = [&](Request* request) { served = request; };
-  auto client = connect();
-  ASSERT_TRUE(client->sendRaw(encodeRequest({}, "", true, 1)));
-  for (int turn = 0; turn < 100 && served == nullptr; ++turn) poll.wait(0, true);
-  ASSERT_NE(served, nullptr);
-  unsigned int firstId = served->id;
-  fcgi->removeRequest(served);
-  fcgi->removeRequest(served);  // twice: the second is only reported at cleanup
-  EXPECT_EQ(fcgi->request(firstId), served);
-  fcgi->cleanup();
-  EXPECT_EQ(fcgi->request(firstId), nullptr);
-  EXPECT_TRUE(fcgi->requests().empty());
-  EXPECT_TRUE(client->closedByPeer(1000));
-  fcgi->cleanup();
-
-  unsigned int secondId = firstId;
-  handler.onRequest = [&](Request* request) {
-    secondId = request->id;
-    request->end();
-  };
-  EXPECT_TRUE(connect()->request({}, "", false, 1).ended);
-  // The second request object may reuse the freed memory, but not the id.
-  EXPECT_NE(secondId, firstId);
-}
-
-TEST_F(FcgiTable, DestructorEndsOwedAnswersAndSkipsClosedConnections) {
-  cleanupEachTurn = false;
+TEST_F(FcgiTable, RemovedRequestsLeaveAtCleanupIdsAreNeverReusedAndTheDestructorEndsOwedAnswers) {
   std::map<int, Request*> held;
+  unsigned int lastId = 0;
   handler.onRequest = [&](Request* request) {
+    lastId = request->id;
     if (request->params.count("CLOSE")) {
       request->end();  // ended and closed, still in the table until cleanup
     } else {
       held[request->fcgiRequestId()] = request;  // waits, as a long-poll does
     }
   };
+  // A removed request stays findable until cleanup; removed twice, the second is only reported there.
+  auto removed = connect();
+  ASSERT_TRUE(removed->sendRaw(encodeRequest({}, "", true, 1)));
+  for (int turn = 0; turn < 100 && held.empty(); ++turn) poll.wait(0, true);
+  ASSERT_EQ(held.size(), 1u);
+  const unsigned int firstId = lastId;
+  fcgi->removeRequest(held[1]);
+  fcgi->removeRequest(held[1]);
+  EXPECT_EQ(fcgi->request(firstId), held[1]);
+  fcgi->cleanup();
+  EXPECT_EQ(fcgi->request(firstId), nullptr);
+  EXPECT_TRUE(fcgi->requests().empty());
+  EXPECT_TRUE(removed->closedByPeer(1000));
+  fcgi->cleanup();
+  held.clear();
+
+  cleanupEachTurn = false;
   auto waiting = connect();
   auto closed = connect();
   auto idle = connect();
   ASSERT_TRUE(waiting->sendRaw(encodeRequest({}, "", true, 11)));
   EXPECT_TRUE(closed->request({{"CLOSE", "1"}}, "", false, 12).ended);
+  EXPECT_NE(lastId, firstId);  // the request object may reuse the freed memory, but not the id
   ASSERT_TRUE(idle->sendRaw(encodeRequest({}, "", true, 13)));
   for (int turn = 0; turn < 10; ++turn) poll.wait(0, true);
   ASSERT_EQ(held.size(), 2u);
