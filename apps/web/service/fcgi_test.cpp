@@ -283,11 +283,8 @@ TEST_F(FcgiTable, AReaderThatNeverReadsHoldsNobodyUpAndIsGivenUpOnceItStalls) {
   EXPECT_EQ(connect()->request({}, "", false, 3).stdoutText, "ok");
   EXPECT_EQ(fcgi->requests().size(), 1u);  // served while the stuck answer still waits
 
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!fcgi->requests().empty() && std::chrono::steady_clock::now() < deadline) {
-    pump();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!fcgi->requests().empty() && std::chrono::steady_clock::now() < deadline) pump(10);
   EXPECT_TRUE(fcgi->requests().empty());
   EXPECT_TRUE(stuck->closedByPeer(2000));
   EXPECT_LT(stuck->pendingBytes(), 16u << 20);
