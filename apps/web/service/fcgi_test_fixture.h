@@ -49,6 +49,13 @@ class FcgiFixture : public ::testing::Test {
     return std::make_unique<fcgiclient::FcgiClient>(fd, [this] { pump(); });
   }
 
+  // Turns of the loop that dispatched something: none once nothing is left to do.
+  int dispatchedIn(int turns) {
+    int dispatched = 0;
+    for (int turn = 0; turn < turns; ++turn) dispatched += poll.wait(0, true) == EventPoll::Dispatched;
+    return dispatched;
+  }
+
   // Answers every request with `text` and ends it.
   void answerWith(const std::string& text) {
     handler.onRequest = [text](Request* request) {
@@ -65,9 +72,8 @@ class FcgiFixture : public ::testing::Test {
   std::unique_ptr<Fcgi> fcgi;
 };
 
-// Leaves exactly `free` descriptors to the process while it lives. A connection's first request is read at
-// accept, so each test sends one more through the poll before the limit: the sanitizer's type check needs a
-// spare descriptor the first time a class is called through the poll.
+// Leaves exactly `free` descriptors to the process while it lives. Send one request through the poll first
+// (a connection's first is read at accept): the sanitizer needs a spare descriptor for its first type check.
 class DescriptorLimit {
  public:
   explicit DescriptorLimit(int free) {

@@ -33,6 +33,13 @@ void expectWellFormed(const Reply& reply, uint16_t requestId) {
   }
   EXPECT_EQ(reply.records.back().content, std::string(8, '\0'));
 }
+
+// A kept request whose parameters arrive as the given PARAMS record contents.
+std::string withParamRecords(uint16_t id, const std::vector<std::string>& contents) {
+  std::string request = encodeRecord(fcgiclient::kBeginRequest, id, std::string("\0\1\1\0\0\0\0\0", 8));
+  for (const std::string& content : contents) request += encodeRecord(fcgiclient::kParams, id, content);
+  return request + encodeRecord(fcgiclient::kParams, id, "") + encodeRecord(fcgiclient::kStdin, id, "");
+}
 }  // namespace
 
 TEST(RequestParams, StopsAtMalformedPairsWithoutReadingPastTheRecord) {
@@ -50,56 +57,72 @@ TEST(RequestParams, StopsAtMalformedPairsWithoutReadingPastTheRecord) {
 
 using RequestRecords = FcgiFixture;
 
-TEST_F(RequestRecords, ParametersCutAnywhereBetweenRecordsAreDecodedWhole) {
-  std::string seen;
+TEST_F(RequestRecords, AKeptConnectionGivesEachRequestExactlyItsOwnParametersHoweverTheyAreCut) {
+  std::vector<std::string> seen;
+  std::vector<bool> markedOnArrival;
   handler.onRequest = [&](Request* request) {
-    seen.clear();
-    for (const auto& [name, value] : request->params) seen += name + '=' + std::to_string(value.size()) + ';';
-    request->output() << request->param("SCRIPT_NAME") << ' ' << request->param("HTTP_COOKIE").substr(0, 8);
+    std::string text;
+    for (const auto& [name, value] : request->params) text += name + '=' + value + ';';
+    seen.push_back(text);
+    // A lookup that inserts and a mark left by a handler belong to their request only.
+    request->params["ADDED"];
+    markedOnArrival.push_back(request->waits != Waits::Nothing);
+    request->waits = Waits::Log;
+    request->output() << request->postData;
     request->end();
   };
+  auto client = connect();
+  auto first = client->request({{"FIRST", "1"}}, "one", true, 1);
+  auto second = client->request({{"SECOND", "2"}}, "two", true, 2);
+  expectWellFormed(first, 1);
+  expectWellFormed(second, 2);
+  EXPECT_EQ(first.stdoutText, "Content-type: application/json\r\n\r\none");
+  EXPECT_EQ(second.stdoutText, "Content-type: application/json\r\n\r\ntwo");
+  ASSERT_EQ(handler.seen.size(), 2u);
+  EXPECT_EQ(handler.seen[0], handler.seen[1]);
+  EXPECT_TRUE(fcgi->requests().empty());  // between requests the connection holds no place
+
+  // The same names in the same order, one fewer, a repeat and a new name, none, a long value.
+  const auto nv = [](const std::string& name, const std::string& value) { return encodeNameValue(name, value); };
+  for (const std::string& pairs :
+       {nv("A", "1") + nv("B", "2") + nv("C", "3"), nv("A", "4") + nv("B", "5") + nv("C", "6"),
+        nv("A", "7") + nv("C", "8"), nv("A", "w") + nv("C", "9") + nv("A", "x") + nv("D", "y") + nv("A", "z"),
+        std::string(), nv("A", std::string(300, 'l'))}) {
+    ASSERT_TRUE(client->sendRaw(withParamRecords(1, {pairs})));
+    EXPECT_TRUE(client->readReply(2000).ended);
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"FIRST=1;", "SECOND=2;", "A=1;B=2;C=3;", "A=4;B=5;C=6;", "A=7;C=8;",
+                                            "A=z;C=9;D=y;", "", "A=" + std::string(300, 'l') + ";"}));
+
   // A cookie longer than a record, so that long lengths, names and values are all cut somewhere.
   std::string cookie(70000, 'c');
   for (size_t i = 0; i < cookie.size(); i += 7) cookie[i] = static_cast<char>('a' + i % 26);
-  const std::vector<std::pair<std::string, std::string>> pairs{
-      {"SCRIPT_NAME", "/api/v1/all.cgi"}, {"HTTP_COOKIE", cookie}, {std::string(200, 'N'), "v"}, {"QUERY_STRING", ""}};
-  std::string stream;
-  for (const auto& [name, value] : pairs) stream += encodeNameValue(name, value);
-  // Each cut size also gets a kept connection of its own, and a request behind it without the long pair.
-  auto client = connect();
-  uint16_t id = 1;
+  const std::string stream =
+      nv("SCRIPT_NAME", "/x") + nv("HTTP_COOKIE", cookie) + nv(std::string(200, 'N'), "v") + nv("QUERY_STRING", "");
   for (size_t cut : {size_t{1}, size_t{5}, size_t{64}, size_t{65535}}) {
     SCOPED_TRACE(cut);
-    std::string request = encodeRecord(fcgiclient::kBeginRequest, id, std::string("\0\1\1\0\0\0\0\0", 8));
-    for (size_t at = 0; at < stream.size(); at += cut)
-      request += encodeRecord(fcgiclient::kParams, id, stream.substr(at, cut));
-    request += encodeRecord(fcgiclient::kParams, id, "") + encodeRecord(fcgiclient::kStdin, id, "");
-    ASSERT_TRUE(client->sendRaw(request));
-    const Reply reply = client->readReply(20000);
-    expectWellFormed(reply, id);
-    EXPECT_EQ(reply.stdoutText, "Content-type: application/json\r\n\r\n/api/v1/all.cgi " + cookie.substr(0, 8));
-    EXPECT_EQ(seen, "HTTP_COOKIE=70000;" + std::string(200, 'N') + "=1;QUERY_STRING=0;SCRIPT_NAME=15;");
-    ++id;
+    std::vector<std::string> records;
+    for (size_t at = 0; at < stream.size(); at += cut) records.push_back(stream.substr(at, cut));
+    ASSERT_TRUE(client->sendRaw(withParamRecords(7, records)));
+    expectWellFormed(client->readReply(20000), 7);
+    EXPECT_TRUE(seen.back() ==
+                "HTTP_COOKIE=" + cookie + ";" + std::string(200, 'N') + "=v;QUERY_STRING=;SCRIPT_NAME=/x;");
   }
-  // A pair the stream never completes is dropped, and leaves nothing for the next request (seen: lengths).
-  std::string cutShort =
-      encodeRecord(fcgiclient::kBeginRequest, 9, std::string("\0\1\1\0\0\0\0\0", 8)) +
-      encodeRecord(fcgiclient::kParams, 9, encodeNameValue("A", "1") + encodeNameValue("B", "22").substr(0, 3)) +
-      encodeRecord(fcgiclient::kParams, 9, "") + encodeRecord(fcgiclient::kStdin, 9, "");
-  ASSERT_TRUE(client->sendRaw(cutShort));
+  // A pair the stream never completes is dropped, and leaves nothing for the next request.
+  ASSERT_TRUE(client->sendRaw(withParamRecords(9, {nv("A", "1") + nv("B", "22").substr(0, 3)})));
   EXPECT_TRUE(client->readReply(2000).ended);
-  EXPECT_EQ(seen, "A=1;");
+  EXPECT_EQ(seen.back(), "A=1;");
   EXPECT_TRUE(client->request({{"C", "3"}}, "", true, 10).ended);
-  EXPECT_EQ(seen, "C=1;");
+  EXPECT_EQ(seen.back(), "C=3;");
   // A pair longer than the bound ends its record; the next record starts a fresh pair.
-  std::string tooLong =
-      encodeRecord(fcgiclient::kBeginRequest, 11, std::string("\0\1\1\0\0\0\0\0", 8)) +
-      encodeRecord(fcgiclient::kParams, 11, encodeLength(Request::kMaxParamPair) + encodeLength(1) + "xyz") +
-      encodeRecord(fcgiclient::kParams, 11, encodeNameValue("D", "4")) + encodeRecord(fcgiclient::kParams, 11, "") +
-      encodeRecord(fcgiclient::kStdin, 11, "");
-  ASSERT_TRUE(client->sendRaw(tooLong));
+  ASSERT_TRUE(client->sendRaw(
+      withParamRecords(11, {encodeLength(Request::kMaxParamPair) + encodeLength(1) + "xyz", nv("D", "4")})));
   EXPECT_TRUE(client->readReply(2000).ended);
-  EXPECT_EQ(seen, "D=1;");
+  EXPECT_EQ(seen.back(), "D=4;");
+  EXPECT_EQ(markedOnArrival, std::vector<bool>(seen.size(), false));
+  // The last request without keep-alive closes the connection after its end record.
+  EXPECT_TRUE(client->request({}, "", false, 3).ended);
+  EXPECT_TRUE(client->closedByPeer(100));
 }
 
 TEST_F(RequestRecords, ChunksStdoutAtTheRecordLimitAndPadsOnlyTheLastRecord) {
@@ -147,90 +170,6 @@ TEST_F(RequestRecords, JsonHeadOnceAndFlushAtTheNextOutputAfterTheThreshold) {
   EXPECT_EQ(reply.records.size(), 2u);
 }
 
-TEST_F(RequestRecords, KeepAliveServesFreshRequestsWithExactlyTheirOwnParametersOnOneConnection) {
-  std::vector<std::string> seen;
-  std::vector<bool> markedOnArrival;
-  handler.onRequest = [&](Request* request) {
-    std::string text;
-    for (const auto& [name, value] : request->params) text += name + '=' + value + ';';
-    seen.push_back(text);
-    // A lookup that inserts and a mark left by a handler belong to their request only.
-    request->params["ADDED"];
-    markedOnArrival.push_back(request->waits != Waits::Nothing);
-    request->waits = Waits::Log;
-    request->output() << request->postData;
-    request->end();
-  };
-  auto client = connect();
-  auto first = client->request({{"FIRST", "1"}}, "one", true, 1);
-  auto second = client->request({{"SECOND", "2"}}, "two", true, 2);
-  expectWellFormed(first, 1);
-  expectWellFormed(second, 2);
-  EXPECT_EQ(first.stdoutText, "Content-type: application/json\r\n\r\none");
-  EXPECT_EQ(second.stdoutText, "Content-type: application/json\r\n\r\ntwo");
-  ASSERT_EQ(handler.seen.size(), 2u);
-  EXPECT_EQ(handler.seen[0], handler.seen[1]);
-  EXPECT_FALSE(client->closedByPeer(50));
-  EXPECT_TRUE(fcgi->requests().empty());  // between requests the connection holds no place
-
-  const auto send = [&](const std::vector<std::pair<std::string, std::string>>& pairs, uint16_t id) {
-    std::string encoded;
-    for (const auto& [name, value] : pairs) encoded += encodeNameValue(name, value);
-    const std::string begin("\0\1\1\0\0\0\0\0", 8);
-    client->sendRaw(encodeRecord(fcgiclient::kBeginRequest, id, begin) +
-                    encodeRecord(fcgiclient::kParams, id, encoded) + encodeRecord(fcgiclient::kParams, id, "") +
-                    encodeRecord(fcgiclient::kStdin, id, ""));
-    EXPECT_TRUE(client->readReply(2000).ended) << id;
-  };
-  send({{"A", "1"}, {"B", "2"}, {"C", "3"}}, 1);
-  send({{"A", "4"}, {"B", "5"}, {"C", "6"}}, 2);                          // the same names in the same order
-  send({{"A", "7"}, {"C", "8"}}, 3);                                      // one fewer
-  send({{"A", "w"}, {"C", "9"}, {"A", "x"}, {"D", "y"}, {"A", "z"}}, 4);  // a repeat and a new name
-  send({}, 5);
-  send({{"A", std::string(300, 'l')}}, 6);
-  EXPECT_EQ(seen, (std::vector<std::string>{"FIRST=1;", "SECOND=2;", "A=1;B=2;C=3;", "A=4;B=5;C=6;", "A=7;C=8;",
-                                            "A=z;C=9;D=y;", "", "A=" + std::string(300, 'l') + ";"}));
-  EXPECT_EQ(markedOnArrival, std::vector<bool>(8, false));
-  // The last request without keep-alive closes the connection after its end record.
-  EXPECT_TRUE(client->request({}, "", false, 3).ended);
-  EXPECT_TRUE(client->closedByPeer(100));
-}
-
-TEST_F(RequestRecords, ARequestInPiecesIsAnsweredLikeOneSentWhole) {
-  handler.onRequest = [](Request* request) {
-    for (const auto& [name, value] : request->params) request->output() << name << '=' << value << ';';
-    request->output() << request->postData.size() << ':' << request->postData.substr(0, 16);
-    request->end();
-  };
-  fcgiclient::Params params{{"SCRIPT_NAME", "/api/v1/set.cgi"}, {"QUERY_STRING", std::string(200, 'q')}};
-  std::string body(3000, 'b');
-  auto whole = connect()->request(params, body, false, 5);
-  auto byteWise = connect()->request(params, body, false, 5, 1);
-  auto oddPieces = connect()->request(params, body, false, 5, 7);
-  expectWellFormed(whole, 5);
-  EXPECT_EQ(byteWise.stdoutText, whole.stdoutText);
-  EXPECT_EQ(oddPieces.stdoutText, whole.stdoutText);
-  EXPECT_EQ(byteWise.records.size(), whole.records.size());
-  std::string received;
-  handler.onRequest = [&](Request* request) {
-    received = request->postData;
-    request->end();
-  };
-  // The largest record there is: 65535 bytes of content and 255 of padding, whole and in pieces.
-  std::string upload(65535, '\0');
-  for (size_t i = 0; i < upload.size(); ++i) upload[i] = static_cast<char>(i * 7);
-  std::string begin(8, '\0');
-  std::string largest = encodeRecord(fcgiclient::kBeginRequest, 8, begin) + encodeRecord(fcgiclient::kParams, 8, "") +
-                        encodeRecord(fcgiclient::kStdin, 8, upload, 255) + encodeRecord(fcgiclient::kStdin, 8, "");
-  for (size_t split : {size_t{0}, size_t{65536}, size_t{1000}}) {
-    received.clear();
-    auto client = connect();
-    ASSERT_TRUE(client->sendRaw(largest, split));
-    EXPECT_TRUE(client->readReply(2000).ended);
-    EXPECT_EQ(received, upload);
-  }
-}
-
 namespace {
 // Counts what reaches it; takes no more after `limit` bytes.
 struct CountingSink : BodySink {
@@ -246,15 +185,17 @@ struct CountingSink : BodySink {
 };
 }  // namespace
 
-TEST_F(RequestRecords, ABodyGoesToItsSinkAsItArrivesAndOneNoSinkTakesIsHeldOnlyWithinItsBound) {
+TEST_F(RequestRecords, ABodyGoesToItsSinkAsItArrivesOrIsHeldWithinItsBoundAndTheLargestRecordIsTakenWhole) {
   size_t pieces = 0, bytes = 0, limit = SIZE_MAX;
   bool passedOn = false;
+  std::string received;
   handler.onParams = [&](Request* request) {
     if (request->param("SCRIPT_NAME") == "/sink")
       request->streamBodyTo(std::make_unique<CountingSink>(pieces, bytes, limit));
   };
   handler.onRequest = [&](Request* request) {
     passedOn = true;
+    received = request->postData;
     request->output() << request->postData.size() << (request->bodySink() != nullptr ? " sink" : "");
     request->end();
   };
@@ -280,6 +221,20 @@ TEST_F(RequestRecords, ABodyGoesToItsSinkAsItArrivesAndOneNoSinkTakesIsHeldOnlyW
   EXPECT_FALSE(passedOn);
   // And the connection serves its next request.
   EXPECT_EQ(client->request({}, "next", true, 5).stdoutText, "Content-type: application/json\r\n\r\n4");
+
+  // The largest record: 65535 bytes of content and 255 of padding, whole and in pieces.
+  std::string upload(65535, '\0');
+  for (size_t i = 0; i < upload.size(); ++i) upload[i] = static_cast<char>(i * 7);
+  const std::string largest =
+      encodeRecord(fcgiclient::kBeginRequest, 8, std::string(8, '\0')) + encodeRecord(fcgiclient::kParams, 8, "") +
+      encodeRecord(fcgiclient::kStdin, 8, upload, 255) + encodeRecord(fcgiclient::kStdin, 8, "");
+  for (size_t split : {size_t{0}, size_t{65536}, size_t{1000}}) {
+    received.clear();
+    auto single = connect();
+    ASSERT_TRUE(single->sendRaw(largest, split));
+    EXPECT_TRUE(single->readReply(2000).ended);
+    EXPECT_EQ(received, upload);
+  }
 }
 
 namespace {
